@@ -1,0 +1,20 @@
+#include <windows.h>
+
+#include "platform/os.h"
+
+namespace {
+// 'RSMB': the raw SMBIOS firmware table provider.
+constexpr DWORD kRsmb = 0x52534D42;
+}  // namespace
+
+uint32_t os_raw_smbios(void* buf, uint32_t size) {
+  return GetSystemFirmwareTable(kRsmb, 0, buf, size);
+}
+
+bool os_total_memory(uint64_t* bytes) {
+  MEMORYSTATUSEX status;
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return false;
+  *bytes = status.ullTotalPhys;
+  return true;
+}

@@ -1,0 +1,47 @@
+#include "raminfo.h"
+
+#include <climits>
+#include <cstring>
+
+#include "json/json.h"
+#include "platform/platform.h"
+#include "smbios/smbios.h"
+
+char g_err[ERR_CAP];
+
+void set_error(const char* msg) {
+  const size_t n = std::strlen(msg);
+  const size_t keep = n < ERR_CAP - 1 ? n : ERR_CAP - 1;
+  std::memcpy(g_err, msg, keep);
+  g_err[keep] = '\0';
+}
+
+namespace {
+
+int32_t query_total_mb() {
+  uint64_t bytes = 0;
+  if (!platform_total_memory(&bytes)) return -1;
+  const uint64_t mb = bytes >> 20;
+  // Beyond 2 PiB a plain 32-bit conversion would wrap to a wrong, possibly
+  // negative, figure; the largest representable one is the honest answer.
+  return mb > static_cast<uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(mb);
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* raminfo_get_json(void) {
+  g_err[0] = '\0';
+  return render_report(query_total_mb());
+}
+
+const char* raminfo_last_error(void) { return g_err; }
+
+int32_t raminfo_slot_count(void) { return for_each_dimm(-1, nullptr); }
+
+int32_t raminfo_total_mb(void) { return query_total_mb(); }
+
+const char* raminfo_version(void) { return "1.0.0"; }
+
+}  // extern "C"

@@ -1,0 +1,77 @@
+#include <cstring>
+
+#include "platform/platform.h"
+#include "smbios/heap.h"
+#include "smbios/smbios.h"
+
+uint8_t* g_tbl = nullptr;
+uint32_t g_tbl_len = 0;
+
+namespace {
+
+// Raw SMBIOS block layout (Windows' RawSMBIOSData): 4 version bytes, then
+// the table length as a little-endian u32, then the table.
+constexpr uint32_t kHeaderSize = 8;
+
+uint32_t read_le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+int load_smbios() {
+  if (g_tbl != nullptr) return 1;
+
+  const uint32_t need = platform_raw_smbios(nullptr, 0);
+  if (need == 0) {
+    set_error("GetSystemFirmwareTable size failed");
+    return 0;
+  }
+  auto* scratch = static_cast<uint8_t*>(heap_alloc(need));
+  if (scratch == nullptr) {
+    set_error("oom");
+    return 0;
+  }
+  const uint32_t got = platform_raw_smbios(scratch, need);
+  if (got != need) {
+    heap_free(scratch);
+    set_error("GetSystemFirmwareTable read failed");
+    return 0;
+  }
+  if (got <= kHeaderSize) {
+    heap_free(scratch);
+    set_error("smbios too short");
+    return 0;
+  }
+
+  // A length field that claims more than the block holds is cut to the bytes
+  // present, so g_tbl_len always equals what the copy holds.
+  uint32_t len = read_le32(scratch + 4);
+  if (len > got - kHeaderSize) len = got - kHeaderSize;
+  g_tbl_len = len;
+
+  // At least one byte, so that an empty table is cached rather than taken for
+  // a failed allocation (malloc(0) may return NULL).
+  auto* copy = static_cast<uint8_t*>(heap_alloc(len > 0 ? len : 1));
+  if (copy == nullptr) {
+    heap_free(scratch);
+    set_error("oom");
+    return 0;
+  }
+  std::memcpy(copy, scratch + kHeaderSize, len);
+  heap_free(scratch);
+  g_tbl = copy;
+  return 1;
+}
+
+void smbios_forget_table() {
+  heap_free(g_tbl);
+  g_tbl = nullptr;
+  g_tbl_len = 0;
+}
+
+smbios_view smbios_cached_view() {
+  if (g_tbl == nullptr) return smbios_view{nullptr, 0};
+  return smbios_view{g_tbl, g_tbl_len};
+}

@@ -1,0 +1,128 @@
+// SMBIOS side of the library: the cached table, the one bounds-checked way of
+// reading it, the structure walk, memory device decoding and enumeration.
+#ifndef RAMINFO_SMBIOS_SMBIOS_H
+#define RAMINFO_SMBIOS_SMBIOS_H
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- Status text -----------------------------------------------------------
+
+constexpr size_t ERR_CAP = 256;
+
+// The last loader failure, NUL-terminated; empty when none is on record.
+extern char g_err[ERR_CAP];
+
+// Replaces the status text with msg.
+void set_error(const char* msg);
+
+// ---- Table cache -----------------------------------------------------------
+
+// Heap copy of the structure table (without the 8-byte block header); NULL
+// until a load succeeds. g_tbl_len is the number of bytes it holds.
+extern uint8_t* g_tbl;
+extern uint32_t g_tbl_len;
+
+// Makes sure the table is cached: 1 on success (the platform is asked only
+// until one load succeeds), 0 with the reason in g_err.
+int load_smbios();
+
+// Drops the cached table so that the next load asks the platform again. The
+// library never calls it; it lets tests start from a freshly loaded library.
+void smbios_forget_table();
+
+// ---- Bounds-checked reading ------------------------------------------------
+
+// A table in memory. Every read of firmware data goes through smbios_bytes.
+struct smbios_view {
+  const uint8_t* base;
+  size_t len;
+};
+
+// The cached table, or an empty view when nothing is cached.
+smbios_view smbios_cached_view();
+
+// Returns the address of count bytes at offset off, or NULL unless all of
+// them lie inside the table.
+const uint8_t* smbios_bytes(smbios_view t, size_t off, size_t count);
+
+// Reads a little-endian unsigned field of width 1, 2 or 4 bytes at off; a
+// field that does not lie wholly inside the table reads as 0.
+uint32_t smbios_read(smbios_view t, size_t off, size_t width);
+
+// ---- Structure walk --------------------------------------------------------
+
+// One structure as the walk yields it. Offsets count from the table start;
+// strings may lie at or past the end when the formatted area is cut off.
+struct smbios_struct {
+  size_t pos;
+  uint8_t type;
+  uint8_t length;
+  size_t strings;
+};
+
+// Where the walk stands: the offset of the next structure, or done.
+struct smbios_walk {
+  size_t next;
+  bool done;
+};
+
+// Starts a walk; a table shorter than 4 bytes has nothing to walk.
+smbios_walk smbios_walk_start(smbios_view t);
+
+// Yields the next structure into out and returns true, or returns false when
+// the walk has ended (length byte of 3 or less, end-of-table structure, or
+// fewer than 4 bytes left after the previous structure).
+bool smbios_next(smbios_view t, smbios_walk* w, smbios_struct* out);
+
+// A run of table bytes; len 0 means empty text (data may then be NULL).
+struct smbios_text {
+  const uint8_t* data;
+  size_t len;
+};
+
+// String number n of the string set at offset strings, bounded by the end of
+// the table; empty text when n is 0 or the set has no such string.
+smbios_text smbios_string(smbios_view t, size_t strings, uint8_t n);
+
+// ---- Memory devices --------------------------------------------------------
+
+constexpr size_t JSON_FIELD_CAP = 64;
+
+// A decoded Memory Device (type 17). Text fields are JSON-escaped.
+struct dimm_info {
+  char slot[JSON_FIELD_CAP];
+  char manufacturer[JSON_FIELD_CAP];
+  char part_number[JSON_FIELD_CAP];
+  char serial[JSON_FIELD_CAP];
+  int32_t size_mb;
+  int32_t speed_mts;
+  int32_t configured_speed_mts;
+  int32_t voltage_mv;
+  const char* type;
+  const char* form_factor;
+};
+
+// Type 17 with a length byte of 21 or more; anything shorter is no device.
+bool is_memory_device(const smbios_struct& st);
+
+// The device's size in MiB; 0 for an empty slot, an unknown size or less
+// than 1 MiB.
+int32_t dimm_size_mb(smbios_view t, const smbios_struct& st);
+
+// Fills the whole of out from the memory device st.
+void decode_dimm(smbios_view t, const smbios_struct& st, dimm_info* out);
+
+// Names of the memory type and form factor codes; never NULL.
+const char* mem_type_name(uint8_t code);
+const char* form_factor_name(uint8_t code);
+
+// Number of memory devices the walk yields, populated or not.
+int count_memory_devices(smbios_view t);
+
+// index -1: the number of populated devices. index >= 0 with out: decodes
+// that device into out and returns 1. -2 when there is no such device, 0 for
+// an index below -1 or a NULL out, -1 when the table cannot be loaded.
+int for_each_dimm(int index, dimm_info* out);
+
+#endif

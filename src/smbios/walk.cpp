@@ -1,0 +1,91 @@
+#include <cstring>
+
+#include "smbios/smbios.h"
+
+// Offsets are compared, never pointers formed, so that a length byte pointing
+// past the end of the table cannot produce an out-of-range address.
+
+const uint8_t* smbios_bytes(smbios_view t, size_t off, size_t count) {
+  if (t.base == nullptr || off > t.len || count > t.len - off) return nullptr;
+  return t.base + off;
+}
+
+uint32_t smbios_read(smbios_view t, size_t off, size_t width) {
+  const uint8_t* p = smbios_bytes(t, off, width);
+  if (p == nullptr) return 0;
+  uint32_t v = 0;
+  for (size_t i = width; i-- > 0;) v = v << 8 | p[i];
+  return v;
+}
+
+namespace {
+
+constexpr uint8_t kEndOfTable = 127;
+
+// Offset of the first NUL of the pair that closes the string set at s (the
+// scan never looks before s); end - 1 when the set is not closed, s when
+// fewer than two bytes remain.
+size_t string_set_close(smbios_view t, size_t s) {
+  if (s + 1 >= t.len) return s;
+  const uint8_t* set = smbios_bytes(t, s, t.len - s);
+  const size_t n = t.len - s;
+  size_t i = 0;
+  // Jump from NUL to NUL rather than stepping byte by byte: the walk is what
+  // every call pays for.
+  while (i + 1 < n) {
+    const void* z = std::memchr(set + i, 0, n - 1 - i);
+    if (z == nullptr) break;
+    i = static_cast<size_t>(static_cast<const uint8_t*>(z) - set);
+    if (set[i + 1] == 0) return s + i;
+    i += 1;
+  }
+  return t.len - 1;
+}
+
+}  // namespace
+
+smbios_walk smbios_walk_start(smbios_view t) { return smbios_walk{0, t.len < 4}; }
+
+bool smbios_next(smbios_view t, smbios_walk* w, smbios_struct* out) {
+  if (w->done) return false;
+  const size_t p = w->next;
+  const uint32_t length = smbios_read(t, p + 1, 1);
+  if (length <= 3) {
+    w->done = true;
+    return false;
+  }
+  const size_t s = p + length;
+  const size_t close = string_set_close(t, s);
+  const uint32_t type = smbios_read(t, p, 1);
+  if (type == kEndOfTable) {
+    w->done = true;
+    return false;
+  }
+  out->pos = p;
+  out->type = static_cast<uint8_t>(type);
+  out->length = static_cast<uint8_t>(length);
+  out->strings = s;
+  // The next structure needs its 4 header bytes inside the table.
+  if (close + 6 > t.len) {
+    w->done = true;
+  } else {
+    w->next = close + 2;
+  }
+  return true;
+}
+
+smbios_text smbios_string(smbios_view t, size_t strings, uint8_t n) {
+  const smbios_text none{nullptr, 0};
+  if (n == 0 || strings >= t.len) return none;
+  size_t q = strings;
+  for (unsigned k = 1;; ++k) {
+    const uint8_t* text = smbios_bytes(t, q, t.len - q);
+    const void* nul = std::memchr(text, 0, t.len - q);
+    const size_t m =
+        nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - text) : t.len - q;
+    if (k == n) return m > 0 ? smbios_text{text, m} : none;
+    if (m == 0) return none;
+    q += m + 1;
+    if (q >= t.len) return none;
+  }
+}

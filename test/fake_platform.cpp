@@ -1,0 +1,50 @@
+#include "fake_platform.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "platform/platform.h"
+#include "smbios/heap.h"
+#include "smbios/smbios.h"
+
+FakePlatform& fake() {
+  static FakePlatform state;
+  return state;
+}
+
+void fresh_library(std::vector<uint8_t> block) {
+  smbios_forget_table();
+  g_err[0] = '\0';
+  fake() = FakePlatform{};
+  fake().block = std::move(block);
+}
+
+uint32_t platform_raw_smbios(void* buf, uint32_t size) {
+  FakePlatform& f = fake();
+  const auto have = static_cast<uint32_t>(f.block.size());
+  if (buf == nullptr) {
+    ++f.size_queries;
+    return f.size_answer.value_or(have);
+  }
+  ++f.reads;
+  std::memcpy(buf, f.block.data(), size < have ? size : have);
+  return f.read_answer.value_or(have);
+}
+
+bool platform_total_memory(uint64_t* bytes) {
+  if (!fake().total_bytes) return false;
+  *bytes = *fake().total_bytes;
+  return true;
+}
+
+void* heap_alloc(size_t size) {
+  FakePlatform& f = fake();
+  if (++f.allocs == f.fail_alloc_number) return nullptr;
+  return std::malloc(size);
+}
+
+void heap_free(void* p) {
+  if (p != nullptr) ++fake().frees;
+  std::free(p);
+}

@@ -1,0 +1,121 @@
+// The structure walk and string lookup, on tables built byte by byte.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "smbios/smbios.h"
+#include "table_builder.h"
+
+namespace {
+
+smbios_view view(const Bytes& t) { return smbios_view{t.data(), t.size()}; }
+
+// (offset, type) of every structure the walk yields.
+std::vector<std::pair<size_t, int>> walk(const Bytes& t) {
+  std::vector<std::pair<size_t, int>> out;
+  smbios_walk w = smbios_walk_start(view(t));
+  smbios_struct st;
+  while (smbios_next(view(t), &w, &st)) out.emplace_back(st.pos, st.type);
+  return out;
+}
+
+struct WalkCase {
+  const char* name;
+  Bytes table;
+  std::vector<std::pair<size_t, int>> yielded;
+};
+
+const Bytes kBios = structure({0, 5, 0, 0, 1}, {"A", "B"});  // 5 + 4 + 1 bytes
+
+const WalkCase kWalkCases[] = {
+    {"three_byte_table_yields_nothing", {1, 4, 0}, {}},
+    {"length_byte_of_3_ends_the_walk_whatever_follows",
+     table({{1, 3, 0, 0, 0, 0}, structure({2, 4, 0, 0})}),
+     {}},
+    {"no_strings_next_starts_two_bytes_after_formatted_area",
+     table({structure({1, 4, 0, 0}), structure({2, 4, 0, 0})}),
+     {{0, 1}, {6, 2}}},
+    {"strings_A_and_B_next_starts_five_bytes_after_formatted_area",
+     table({kBios, structure({2, 4, 0, 0})}),
+     {{0, 0}, {10, 2}}},
+    {"end_of_table_stops_and_is_not_yielded",
+     table({structure({1, 4, 0, 0}), end_of_table(), structure({2, 4, 0, 0})}),
+     {{0, 1}}},
+    {"fewer_than_4_bytes_after_the_last_structure_are_ignored",
+     table({structure({1, 4, 0, 0}), {2, 4, 0}}),
+     {{0, 1}}},
+    {"exactly_4_bytes_after_a_structure_are_walked",
+     table({structure({1, 4, 0, 0}), {2, 4, 0, 0}}),
+     {{0, 1}, {6, 2}}},
+    {"unclosed_string_set_is_yielded_and_ends_the_walk",
+     table({structure({1, 4, 0, 0}), {2, 4, 0, 0, 'x', 'y', 0, 'z'}}),
+     {{0, 1}, {6, 2}}},
+    {"NULs_in_the_formatted_area_do_not_close_the_string_set",
+     table({structure({1, 8, 0, 0, 0, 0, 0, 0}, {"S"}), structure({2, 4, 0, 0})}),
+     {{0, 1}, {11, 2}}},
+    {"formatted_area_running_past_the_end_is_yielded_last",
+     table({structure({1, 4, 0, 0}), {17, 0x28, 0, 0, 1, 2}}),
+     {{0, 1}, {6, 17}}},
+    {"single_structure_without_its_closing_pair", {1, 4, 0, 0}, {{0, 1}}},
+};
+
+class Walk : public testing::TestWithParam<WalkCase> {};
+
+TEST_P(Walk, YieldsExactlyTheseStructures) {
+  EXPECT_EQ(walk(GetParam().table), GetParam().yielded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, Walk, testing::ValuesIn(kWalkCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Walk, ReportsLengthAndStringSetPosition) {
+  const Bytes t = table({kBios, structure({2, 4, 0, 0})});
+  smbios_walk w = smbios_walk_start(view(t));
+  smbios_struct st;
+  ASSERT_TRUE(smbios_next(view(t), &w, &st));
+  EXPECT_EQ(st.length, 5);
+  EXPECT_EQ(st.strings, 5u);
+}
+
+struct StringCase {
+  const char* name;
+  Bytes table;  // formatted area of 4 bytes, then the string set
+  uint8_t number;
+  std::string text;
+};
+
+const StringCase kStringCases[] = {
+    {"first", structure({1, 4, 0, 0}, {"DIMM_A1", "Kingston"}), 1, "DIMM_A1"},
+    {"second", structure({1, 4, 0, 0}, {"DIMM_A1", "Kingston"}), 2, "Kingston"},
+    {"number_0_is_empty", structure({1, 4, 0, 0}, {"DIMM_A1"}), 0, ""},
+    {"beyond_the_last_is_empty", structure({1, 4, 0, 0}, {"DIMM_A1"}), 2, ""},
+    {"far_beyond_the_last_is_empty", structure({1, 4, 0, 0}, {"A", "B"}), 255, ""},
+    {"after_an_empty_first_string_is_empty", {1, 4, 0, 0, 0, 'B', 0, 0}, 2, ""},
+    {"no_strings_at_all", structure({1, 4, 0, 0}), 1, ""},
+    {"unterminated_last_string_is_cut_at_the_table_end", {1, 4, 0, 0, 'A', 0, 'B', 'C'}, 2, "BC"},
+    {"set_starting_at_the_table_end", {1, 4, 0, 0}, 1, ""},
+    {"bytes_above_0x7F_pass_through", structure({1, 4, 0, 0}, {"\xC3\xA9t\xE9"}), 1,
+     "\xC3\xA9t\xE9"},
+};
+
+class String : public testing::TestWithParam<StringCase> {};
+
+TEST_P(String, IsFoundByNumberWithinTheTable) {
+  const Bytes& t = GetParam().table;
+  const smbios_text s = smbios_string(view(t), 4, GetParam().number);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.data), s.len), GetParam().text);
+  if (s.len > 0) {
+    EXPECT_LE(s.data + s.len, t.data() + t.size());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, String, testing::ValuesIn(kStringCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(String, SetBeyondTheTableEndIsEmpty) {
+  const Bytes t = {1, 0x28, 0, 0};
+  EXPECT_EQ(smbios_string(view(t), 0x28, 1).len, 0u);
+}
+
+}  // namespace
