@@ -41,6 +41,18 @@ TEST(Exports, OnlyGetJsonClearsTheStatusText) {
   EXPECT_STREQ(pointer, "");
 }
 
+TEST(Exports, NoHeapUseOnceTheTableIsCached) {
+  fresh_library(raw_block(table({Dimm{.size = 8}.with({}), Dimm{.size = 0}.with({})})));
+  ASSERT_EQ(raminfo_slot_count(), 1);
+  const int allocs = fake().allocs;
+  for (int i = 0; i < 3; ++i) {
+    raminfo_get_json();
+    raminfo_slot_count();
+    raminfo_total_mb();
+  }
+  EXPECT_EQ(fake().allocs, allocs);
+}
+
 TEST(Exports, TotalMemoryNeverLoadsTheTable) {
   fresh_library(raw_block(table({Dimm{.size = 8}.with({})})));
   raminfo_total_mb();

@@ -13,6 +13,7 @@
 #include "dump.h"
 #include "dump_platform.h"
 #include "raminfo.h"
+#include "views.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ constexpr int kExitUsage = 2;
 void print_help(FILE* to) {
   std::fprintf(
       to,
-      "Usage: raminfo [--count] [--from-dump FILE [--dump-format rsmb|dmidecode|table]\n"
+      "Usage: raminfo [--count | --table | --prometheus] [--from-dump FILE [--dump-format "
+      "rsmb|dmidecode|table]\n"
       "               [--total-mb N]]\n"
       "Prints the memory modules found in the SMBIOS table as JSON.\n"
       "\n"
@@ -84,7 +86,8 @@ void report_unreadable(bool from_dump) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool count = false;
+  enum class view { json, count, table, prometheus } out_view = view::json;
+  int views = 0;
   std::string dump_path;
   bool from_dump = false;
   dump_format format = dump_format::automatic;
@@ -100,7 +103,11 @@ int main(int argc, char** argv) {
       std::printf("%s\n", raminfo_version());
       return 0;
     } else if (arg == "--count") {
-      count = true;
+      out_view = view::count, ++views;
+    } else if (arg == "--table") {
+      out_view = view::table, ++views;
+    } else if (arg == "--prometheus") {
+      out_view = view::prometheus, ++views;
     } else if (arg == "--from-dump") {
       if (!has_value) return usage_error("--from-dump needs a file");
       dump_path = argv[++i];
@@ -117,6 +124,7 @@ int main(int argc, char** argv) {
       return usage_error("unknown option '" + arg + "'");
     }
   }
+  if (views > 1) return usage_error("--count, --table and --prometheus exclude each other");
   if (!from_dump && (format != dump_format::automatic || total_mb != -1))
     return usage_error("--dump-format and --total-mb go with --from-dump");
 
@@ -132,7 +140,18 @@ int main(int argc, char** argv) {
     use_saved_table(std::move(block), total_mb);
   }
 
-  if (count) {
+  if (out_view == view::table || out_view == view::prometheus) {
+    inventory inv;
+    const bool ok = read_inventory(&inv);
+    const std::string text = out_view == view::table ? render_table(inv) : render_prometheus(inv);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!ok) {
+      report_unreadable(from_dump);
+      return kExitTableUnreadable;
+    }
+    return 0;
+  }
+  if (out_view == view::count) {
     const int32_t n = raminfo_slot_count();
     std::printf("%d\n", static_cast<int>(n));
     if (n < 0) {

@@ -1,0 +1,154 @@
+// The command-line tool's table and Prometheus views.
+#include "views.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "fake_platform.h"
+#include "table_builder.h"
+
+namespace {
+
+struct TextCase {
+  const char* name;
+  std::string escaped;
+  std::string shown;
+  size_t width;
+};
+
+const TextCase kTexts[] = {
+    {"plain", "DIMM_A1", "DIMM_A1", 7},
+    {"escapes_undone", "Bank \\\"0\\\" \\\\1", "Bank \"0\" \\1", 11},
+    {"utf8_kept_one_column_per_code_point", "M\xC3\xBCller \xE2\x82\xAC",
+     "M\xC3\xBCller \xE2\x82\xAC", 8},
+    {"latin1_byte_replaced", "M\xFCller", "M?ller", 6},
+    {"truncated_sequence_replaced", "AB\xE2\x82", "AB??", 4},
+    {"overlong_form_replaced", "\xC0\xAF", "??", 2},
+    {"surrogate_replaced", "\xED\xA0\x80", "???", 3},
+};
+
+class DisplayText : public testing::TestWithParam<TextCase> {};
+
+TEST_P(DisplayText, IsPrintableWithKnownWidth) {
+  const std::string shown = display_text(GetParam().escaped.c_str());
+  EXPECT_EQ(shown, GetParam().shown);
+  EXPECT_EQ(display_width(shown), GetParam().width);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, DisplayText, testing::ValuesIn(kTexts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+inventory load(const Bytes& t, std::optional<uint64_t> total = uint64_t{62} << 30) {
+  fresh_library(raw_block(t));
+  fake().total_bytes = total;
+  inventory inv;
+  read_inventory(&inv);
+  return inv;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+const Bytes kTwoSlots = table({
+    Dimm{.size = 0, .locator = 1}.with({"DIMM_A0"}),
+    Dimm{.length = 0x28,
+         .size = 0x7FFF,
+         .locator = 1,
+         .type = 0x22,
+         .speed = 5600,
+         .manufacturer = 2,
+         .serial = 3,
+         .part = 4,
+         .extended_size = 32768,
+         .configured_speed = 4800,
+         .voltage = 1100}
+        .with({"Sl\xC3\xB6t \"B\"", "M\xFC", "S1", "P1"}),
+});
+
+TEST(Table, ColumnsLineUpWhateverTheBytes) {
+  const std::vector<std::string> out = lines(render_table(load(kTwoSlots)));
+  ASSERT_EQ(out.size(), 4u);
+  // SIZE starts in the same column on every row, counted in code points.
+  const size_t column = display_width(out[0].substr(0, out[0].find("SIZE")));
+  EXPECT_EQ(display_width(out[1].substr(0, out[1].find("empty"))), column);
+  EXPECT_EQ(display_width(out[2].substr(0, out[2].find("32 GiB"))), column);
+  EXPECT_NE(out[2].find("Sl\xC3\xB6t \"B\""), std::string::npos);
+  EXPECT_NE(out[2].find("M?"), std::string::npos);
+  EXPECT_NE(out[2].find("DDR5  5600 MT/s  4800 MT/s   1.10 V"), std::string::npos);
+}
+
+TEST(Table, ClosingLineSumsTheModules) {
+  EXPECT_EQ(lines(render_table(load(kTwoSlots))).back(),
+            "1 of 2 slots populated, 32 GiB installed; 62 GiB visible to the operating system");
+  EXPECT_EQ(lines(render_table(load(kTwoSlots, std::nullopt))).back(),
+            "1 of 2 slots populated, 32 GiB installed");
+  const Bytes small = table({Dimm{.size = 1536, .locator = 1}.with({"A"})});
+  EXPECT_EQ(lines(render_table(load(small, (uint64_t{1} << 30) + (uint64_t{400} << 20)))).back(),
+            "1 of 1 slots populated, 1.5 GiB installed; 1.4 GiB visible to the operating system");
+}
+
+TEST(Prometheus, LabelsAreEscapedAndSeriesKeptApart) {
+  const Bytes t = table({
+      Dimm{.size = 8192, .locator = 1, .manufacturer = 2}.with({"DIMM 0", "A\\B \"C\""}),
+      Dimm{.size = 8192, .locator = 1}.with({"DIMM 0"}),
+  });
+  const std::string out = render_prometheus(load(t));
+  EXPECT_NE(out.find("raminfo_module_size_bytes{index=\"0\",slot=\"DIMM 0\",type=\"DDR4\","
+                     "manufacturer=\"A\\\\B \\\"C\\\"\""),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("raminfo_module_size_bytes{index=\"1\",slot=\"DIMM 0\""), std::string::npos);
+  EXPECT_NE(out.find("} 8589934592\n"), std::string::npos);
+  EXPECT_NE(out.find("raminfo_installed_bytes 17179869184\n"), std::string::npos);
+  EXPECT_NE(out.find("raminfo_visible_bytes 66571993088\n"), std::string::npos);
+  EXPECT_NE(out.find("raminfo_smbios_readable 1\n"), std::string::npos);
+}
+
+TEST(Prometheus, UnreadableTableSaysSoAndClaimsNoModules) {
+  fresh_library({});
+  inventory inv;
+  EXPECT_FALSE(read_inventory(&inv));
+  const std::string out = render_prometheus(inv);
+  EXPECT_NE(out.find("raminfo_smbios_readable 0\n"), std::string::npos);
+  EXPECT_EQ(out.find("raminfo_modules_populated"), std::string::npos);
+}
+
+// promtool, the format's own checker, accepts the output of hostile names.
+TEST(Prometheus, PromtoolAcceptsTheOutput) {
+  if (std::system("command -v promtool >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "promtool not installed";
+  const Bytes t = table({
+      Dimm{.size = 8192, .locator = 1, .manufacturer = 2, .serial = 3, .part = 4}.with(
+          {"Sl\xF6t\\1", "\"Q\"", "\x7F", std::string(70, 'p')}),
+      Dimm{.size = 0, .locator = 1}.with({"E"}),
+      Dimm{.size = 4096, .locator = 1}.with({"DIMM 1"}),
+  });
+  const std::string out = render_prometheus(load(t));
+  char path[] = "/tmp/raminfo-prom-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, out.data(), out.size()), static_cast<ssize_t>(out.size()));
+  close(fd);
+  const std::string cmd = std::string("promtool check metrics < ") + path + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string said;
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, p) != nullptr) said += buf;
+  const int status = pclose(p);
+  std::remove(path);
+  EXPECT_EQ(status, 0) << said << "\n" << out;
+  EXPECT_EQ(said, "") << "promtool also warns about lint problems";
+}
+
+}  // namespace
