@@ -1,0 +1,26 @@
+#!/usr/bin/env sh
+# Installs the build into a scratch prefix, then builds and runs a tiny
+# consumer against it, once through the CMake package and once through
+# pkg-config. Arguments: BUILD_DIR SOURCE_DIR SCRATCH_DIR
+set -eu
+build=$1 src=$2 scratch=$3
+rm -rf "$scratch"
+prefix="$scratch/prefix"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+libdir=$(dirname "$(find "$prefix" -name 'libtarnwick-smbios-ram-info.so.1' | head -n 1)")
+test -n "$libdir"
+test -x "$prefix/bin/raminfo"
+test -f "$prefix/include/raminfo.h"
+
+echo "-- CMake package"
+cmake -S "$src" -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$scratch/cmake" >/dev/null
+LD_LIBRARY_PATH="$libdir" "$scratch/cmake/consumer"
+
+echo "-- pkg-config"
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+test "$(pkg-config --modversion tarnwick-smbios-ram-info)" = "1.0.0"
+# shellcheck disable=SC2046
+cc -o "$scratch/pc-consumer" "$src/main.c" $(pkg-config --cflags --libs tarnwick-smbios-ram-info)
+LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer"
+readelf -d "$libdir/libtarnwick-smbios-ram-info.so.1" | grep -q 'SONAME.*libtarnwick-smbios-ram-info.so.1'
