@@ -22,20 +22,10 @@ dimm_info decode(const Bytes& t) {
   return d;
 }
 
-const std::vector<std::string> kStrings = {"DIMM_A1", "Samsung", "0123ABCD", "M393A2K43BB1-CTD"};
-
 Dimm full(uint8_t length) {
-  return Dimm{.length = length,
-              .size = 16384,
-              .form_factor = 0x09,
-              .locator = 1,
-              .type = 0x1A,
-              .speed = 3200,
-              .manufacturer = 2,
-              .serial = 3,
-              .part = 4,
-              .configured_speed = 2933,
-              .voltage = 1200};
+  Dimm d = ddr4_dimm();
+  d.length = length;
+  return d;
 }
 
 struct LengthCase {
@@ -56,7 +46,7 @@ class DecodeLength : public testing::TestWithParam<LengthCase> {};
 
 TEST_P(DecodeLength, FillsWhatTheLengthByteCovers) {
   const LengthCase& c = GetParam();
-  const dimm_info d = decode(full(c.length).with(kStrings));
+  const dimm_info d = decode(full(c.length).with(ddr4_strings()));
   EXPECT_EQ(d.size_mb, 16384);
   EXPECT_STREQ(d.slot, "DIMM_A1");
   EXPECT_STREQ(d.type, "DDR4");

@@ -20,23 +20,9 @@ json report() {
   return json::parse(text);
 }
 
-const Dimm kFull{.length = 0x28,
-                 .size = 16384,
-                 .form_factor = 0x09,
-                 .locator = 1,
-                 .type = 0x1A,
-                 .speed = 3200,
-                 .manufacturer = 2,
-                 .serial = 3,
-                 .part = 4,
-                 .configured_speed = 2933,
-                 .voltage = 1200};
-const std::vector<std::string> kFullStrings = {"DIMM_A1", "Samsung", "0123ABCD",
-                                               "M393A2K43BB1-CTD"};
-
 TEST(Report, EmptySlotThenPopulatedDevice) {
   fresh_library(raw_block(table({Dimm{.length = 0x28, .size = 0, .locator = 1}.with({"DIMM_A0"}),
-                                 kFull.with(kFullStrings), end_of_table()})));
+                                 ddr4_dimm().with(ddr4_strings()), end_of_table()})));
   const std::string text = raminfo_get_json();
   EXPECT_EQ(text,
             "{\"total_mb\":16384,\"slots\":[{\"slot\":\"DIMM_A0\",\"size_mb\":0},"

@@ -45,6 +45,26 @@ Bytes Dimm::with(const std::vector<std::string>& strings) const {
   return structure(formatted(), strings);
 }
 
+Dimm ddr4_dimm() {
+  return Dimm{.length = 0x28,
+              .size = 16384,
+              .form_factor = 0x09,
+              .locator = 1,
+              .type = 0x1A,
+              .speed = 3200,
+              .manufacturer = 2,
+              .serial = 3,
+              .part = 4,
+              .configured_speed = 2933,
+              .voltage = 1200};
+}
+
+const std::vector<std::string>& ddr4_strings() {
+  static const std::vector<std::string> strings = {"DIMM_A1", "Samsung", "0123ABCD",
+                                                   "M393A2K43BB1-CTD"};
+  return strings;
+}
+
 Bytes table(const std::vector<Bytes>& pieces) {
   Bytes t;
   for (const Bytes& p : pieces) t.insert(t.end(), p.begin(), p.end());

@@ -60,19 +60,7 @@ Bytes sm3_entry_point() {
 
 Firmware two_devices() {
   const Dimm empty{.locator = 1};
-  const Dimm populated{.size = 16384,
-                       .form_factor = 0x09,
-                       .locator = 1,
-                       .type = 0x1A,
-                       .speed = 3200,
-                       .manufacturer = 2,
-                       .serial = 3,
-                       .part = 4,
-                       .configured_speed = 2933,
-                       .voltage = 1200};
-  return {table({empty.with({"DIMM_A0"}),
-                 populated.with({"DIMM_A1", "Samsung", "0123ABCD", "M393A2K43BB1-CTD"}),
-                 end_of_table()}),
+  return {table({empty.with({"DIMM_A0"}), ddr4_dimm().with(ddr4_strings()), end_of_table()}),
           sm3_entry_point(),
           {}};
 }
