@@ -69,6 +69,23 @@ TEST_P(Walk, YieldsExactlyTheseStructures) {
 INSTANTIATE_TEST_SUITE_P(Tables, Walk, testing::ValuesIn(kWalkCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The closing pair is found wherever it falls, also when the scan takes
+// several bytes at a time and the pair straddles two of its steps, and a
+// lone NUL between strings never passes for it.
+TEST(Walk, FindsTheClosingPairAtEveryDistance) {
+  for (size_t len = 1; len <= 48; ++len) {
+    for (size_t split = 0; split < len; ++split) {
+      // Strings of split and len - split letters (one string when split is 0).
+      std::vector<std::string> strings = {std::string(split == 0 ? len : split, 'a')};
+      if (split > 0) strings.push_back(std::string(len - split, 'b'));
+      const Bytes first = structure({1, 4, 0, 0}, strings);
+      const Bytes t = table({first, structure({2, 4, 0, 0})});
+      const std::vector<std::pair<size_t, int>> want = {{0, 1}, {first.size(), 2}};
+      ASSERT_EQ(walk(t), want) << "strings of " << len << " letters split at " << split;
+    }
+  }
+}
+
 TEST(Walk, ReportsLengthAndStringSetPosition) {
   const Bytes t = table({kBios, structure({2, 4, 0, 0})});
   smbios_walk w = smbios_walk_start(view(t));

@@ -21,12 +21,12 @@ int for_each_dimm(int index, dimm_info* out) {
   smbios_struct st;
   while (smbios_next(t, &w, &st)) {
     if (!is_memory_device(st)) continue;
-    const int32_t size = dimm_size_mb(t, st);
     if (out != nullptr && index == i) {
       decode_dimm(t, st, out);
       return 1;
     }
-    if (size != 0) ++populated;
+    // Only the count needs each size; a lookup passes devices unread.
+    if (index == -1 && dimm_size_mb(t, st) != 0) ++populated;
     ++i;
   }
   if (index == -1) return populated;

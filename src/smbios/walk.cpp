@@ -1,5 +1,9 @@
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "smbios/smbios.h"
 
 // Offsets are compared, never pointers formed, so that a length byte pointing
@@ -30,14 +34,20 @@ size_t string_set_close(smbios_view t, size_t s) {
   const uint8_t* set = smbios_bytes(t, s, t.len - s);
   const size_t n = t.len - s;
   size_t i = 0;
-  // Jump from NUL to NUL rather than stepping byte by byte: the walk is what
-  // every call pays for.
-  while (i + 1 < n) {
-    const void* z = std::memchr(set + i, 0, n - 1 - i);
-    if (z == nullptr) break;
-    i = static_cast<size_t>(static_cast<const uint8_t*>(z) - set);
-    if (set[i + 1] == 0) return s + i;
-    i += 1;
+#if defined(__SSE2__)
+  // The walk is what every call pays for, so look at 16 bytes at a time: bit
+  // k of pairs is set when bytes k and k + 1 are both NUL. Windows overlap by
+  // one byte so that a pair across two windows is seen.
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 15) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(set + i));
+    const auto nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+    const unsigned pairs = nul & (nul >> 1);
+    if (pairs != 0) return s + i + static_cast<size_t>(__builtin_ctz(pairs));
+  }
+#endif
+  for (; i + 1 < n; ++i) {
+    if (set[i] == 0 && set[i + 1] == 0) return s + i;
   }
   return t.len - 1;
 }
