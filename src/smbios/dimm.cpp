@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr uint8_t kMemoryDevice = 17;
-
 // Memory Device offsets, DMTF SMBIOS (DSP0134) section 7.18.
 constexpr size_t kSize = 0x0C;
 constexpr size_t kFormFactor = 0x0E;
@@ -33,10 +31,6 @@ void copy_string(smbios_view t, const smbios_struct& st, size_t number_off, char
 }
 
 }  // namespace
-
-bool is_memory_device(const smbios_struct& st) {
-  return st.type == kMemoryDevice && st.length >= 21;
-}
 
 int32_t dimm_size_mb(smbios_view t, const smbios_struct& st) {
   const uint32_t w = field(t, st, kSize, 2);

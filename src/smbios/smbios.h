@@ -104,7 +104,7 @@ struct dimm_info {
 };
 
 // Type 17 with a length byte of 21 or more; anything shorter is no device.
-bool is_memory_device(const smbios_struct& st);
+inline bool is_memory_device(const smbios_struct& st) { return st.type == 17 && st.length >= 21; }
 
 // The device's size in MiB; 0 for an empty slot, an unknown size or less
 // than 1 MiB.

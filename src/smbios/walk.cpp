@@ -59,21 +59,23 @@ smbios_walk smbios_walk_start(smbios_view t) { return smbios_walk{0, t.len < 4};
 bool smbios_next(smbios_view t, smbios_walk* w, smbios_struct* out) {
   if (w->done) return false;
   const size_t p = w->next;
-  const uint32_t length = smbios_read(t, p + 1, 1);
-  if (length <= 3) {
+  // The walk only ever stands where 4 header bytes lie inside the table.
+  const uint8_t* header = smbios_bytes(t, p, 4);
+  if (header == nullptr || header[1] <= 3) {
     w->done = true;
     return false;
   }
+  const uint8_t type = header[0];
+  const uint8_t length = header[1];
   const size_t s = p + length;
   const size_t close = string_set_close(t, s);
-  const uint32_t type = smbios_read(t, p, 1);
   if (type == kEndOfTable) {
     w->done = true;
     return false;
   }
   out->pos = p;
-  out->type = static_cast<uint8_t>(type);
-  out->length = static_cast<uint8_t>(length);
+  out->type = type;
+  out->length = length;
   out->strings = s;
   // The next structure needs its 4 header bytes inside the table.
   if (close + 6 > t.len) {

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -45,17 +43,19 @@ int usage_error(const std::string& message) {
 }
 
 bool read_whole_file(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
     *error = "cannot read " + path + ": " + std::strerror(errno);
     return false;
   }
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *error = "cannot read " + path;
-    return false;
-  }
-  return true;
+  out->clear();
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->insert(out->end(), chunk, chunk + n);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) *error = "cannot read " + path;
+  return !failed;
 }
 
 bool parse_total_mb(const char* text, int64_t* out) {
