@@ -14,15 +14,9 @@ namespace {
 
 // One populated DDR4 module, and the report the host prints for it.
 Bytes one_module_table() {
-  const Dimm dimm{.size = 8192,
-                  .locator = 1,
-                  .speed = 3200,
-                  .manufacturer = 2,
-                  .serial = 3,
-                  .part = 4,
-                  .configured_speed = 2933,
-                  .voltage = 1200};
-  return table({dimm.with({"DIMM_A1", "Samsung", "0123ABCD", "M393A2K43BB1-CTD"}), end_of_table()});
+  Dimm dimm = ddr4_dimm();
+  dimm.size = 8192;
+  return table({dimm.with(ddr4_strings()), end_of_table()});
 }
 
 const std::string kOneModuleReport =
