@@ -11,6 +11,9 @@ uint32_t os_raw_smbios(void* buf, uint32_t size) {
   return GetSystemFirmwareTable(kRsmb, 0, buf, size);
 }
 
+// GlobalMemoryStatusEx checks dwLength against the 64-byte record it fills.
+static_assert(sizeof(MEMORYSTATUSEX) == 64, "MEMORYSTATUSEX is not the 64-byte record");
+
 bool os_total_memory(uint64_t* bytes) {
   MEMORYSTATUSEX status;
   status.dwLength = sizeof status;
