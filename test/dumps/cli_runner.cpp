@@ -44,7 +44,7 @@ std::string TempDir::write(const std::string& name, const std::vector<uint8_t>& 
   return file;
 }
 
-CliResult run_cli(const std::vector<std::string>& args) {
+CliResult run_cli(const std::vector<std::string>& args, const std::string& stdout_path) {
   // Both streams go to files, so neither can fill a pipe and stall the host.
   const TempDir dir;
   const std::string out_path = dir.path() + "/stdout";
@@ -57,8 +57,9 @@ CliResult run_cli(const std::vector<std::string>& args) {
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 1,
+                                   stdout_path.empty() ? out_path.c_str() : stdout_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
   pid_t pid = 0;

@@ -12,8 +12,9 @@ struct CliResult {
   std::string err;
 };
 
-// Runs the built raminfo with these arguments.
-CliResult run_cli(const std::vector<std::string>& args);
+// Runs the built raminfo with these arguments. With stdout_path, the host's
+// stdout is that file (opened for writing) and out stays empty.
+CliResult run_cli(const std::vector<std::string>& args, const std::string& stdout_path = "");
 
 // A fresh directory under TMPDIR (or /tmp), removed with its files.
 class TempDir {

@@ -1,8 +1,13 @@
 // The command-line host's own behaviour: options, exit status, streams and the
 // layouts of a saved table.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -111,15 +116,19 @@ INSTANTIATE_TEST_SUITE_P(Layouts, LayoutTest, testing::ValuesIn(kLayouts),
                            return std::string(info.param.name);
                          });
 
-// The bytes of one layout taken as another do not give the module back.
+// The bytes of one layout taken as another do not give the module back, and
+// the host says what the content looks like instead.
 struct WrongFormat {
   const char* layout;  // a name from kLayouts
   const char* forced;
+  const char* looks_like;
+  const char* out;
+  const char* more_warnings = "";  // what else the forced layout makes of the bytes
 };
 
 class WrongFormatTest : public testing::TestWithParam<WrongFormat> {};
 
-TEST_P(WrongFormatTest, ForcedFormatIsObeyed) {
+TEST_P(WrongFormatTest, ForcedFormatIsObeyedWithAWarning) {
   const TempDir dir;
   const auto layout = std::find_if(std::begin(kLayouts), std::end(kLayouts), [](const Layout& l) {
     return std::string(l.name) == GetParam().layout;
@@ -127,18 +136,25 @@ TEST_P(WrongFormatTest, ForcedFormatIsObeyed) {
   ASSERT_NE(layout, std::end(kLayouts));
   const std::string path = layout->write(dir, one_module_table());
   const CliResult r = run_cli({"--from-dump", path, "--dump-format", GetParam().forced});
-  EXPECT_NE(r.out, kOneModuleReport) << "exit " << r.exit_code;
-  EXPECT_TRUE(r.exit_code >= 0 && r.exit_code <= 2) << "the host must exit, not crash";
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, GetParam().out);
+  const std::string warning = "raminfo: warning: " + path + ": ";
+  std::string expected_err = warning + "the file looks like " + GetParam().looks_like + "\n";
+  if (*GetParam().more_warnings != '\0') expected_err += warning + GetParam().more_warnings + "\n";
+  EXPECT_EQ(r.err, expected_err);
 }
 
+// Taken as a raw block, a table's first bytes make a header and what follows
+// is no table; taken as a table, a header's bytes end the walk at once.
 const WrongFormat kWrongFormats[] = {
-    {"bare_table", "rsmb"},
-    {"bare_table", "dmidecode"},
-    {"rsmb", "table"},
-    {"rsmb", "dmidecode"},
-    {"dmidecode_sm3", "table"},
-    {"dmidecode_sm3", "rsmb"},
-    {"dmidecode_legacy_sm", "table"},
+    {"bare_table", "rsmb", "a bare table, not rsmb", "{\"total_mb\":-1,\"slots\":[]}\n"},
+    {"rsmb", "table", "an rsmb block, not a bare table", "{\"total_mb\":-1,\"slots\":[]}\n"},
+    {"dmidecode_sm3", "table", "a dmidecode dump, not a bare table",
+     "{\"total_mb\":-1,\"slots\":[]}\n"},
+    {"dmidecode_sm3", "rsmb", "a dmidecode dump, not rsmb", "{\"total_mb\":-1,\"slots\":[]}\n",
+     "table cut: 113 of 51959903 bytes present"},
+    {"dmidecode_legacy_sm", "table", "a dmidecode dump, not a bare table",
+     "{\"total_mb\":-1,\"slots\":[]}\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Layouts, WrongFormatTest, testing::ValuesIn(kWrongFormats),
@@ -165,7 +181,7 @@ const Invocation kInvocations[] = {
     {"from_dump_without_file", {"--from-dump"}, 2, "", false, "--from-dump", true},
     {"missing_file",
      {"--from-dump", "/nonexistent/raminfo/table"},
-     2,
+     1,
      "",
      false,
      "/nonexistent/raminfo/table",
@@ -195,11 +211,11 @@ const Invocation kInvocations[] = {
     {"dump_format_without_from_dump", {"--dump-format", "rsmb"}, 2, "", false, "--from-dump", true},
     {"not_a_dmidecode_dump",
      {"--from-dump", "{table}", "--dump-format", "dmidecode"},
-     2,
+     1,
      "",
      false,
-     "entry point",
-     true},
+     "{table}: not a dmidecode dump",
+     false},
     {"total_mb_reported",
      {"--from-dump", "{table}", "--total-mb", "16384"},
      0,
@@ -208,6 +224,91 @@ const Invocation kInvocations[] = {
      "",
      false},
     {"count", {"--count", "--from-dump", "{table}"}, 0, "1\n", false, "", false},
+    // --help wins wherever it stands, whatever else is wrong.
+    {"help_after_bad_option", {"--bogus", "--help"}, 0, "Usage: raminfo", true, "", false},
+    {"help_as_last_of_many",
+     {"--count", "--table", "--from-dump", "-h"},
+     0,
+     "Usage: raminfo",
+     true,
+     "",
+     false},
+    {"repeated_view",
+     {"--count", "--count"},
+     2,
+     "",
+     false,
+     "--count is given more than once",
+     true},
+    {"repeated_from_dump",
+     {"--from-dump", "{table}", "--from-dump", "{table}"},
+     2,
+     "",
+     false,
+     "--from-dump is given more than once",
+     true},
+    {"views_exclude_each_other",
+     {"--table", "--prometheus"},
+     2,
+     "",
+     false,
+     "--table and --prometheus exclude each other",
+     true},
+    // -1 means an unknown total, but given without a table it is still given.
+    {"total_mb_minus_one_without_from_dump",
+     {"--total-mb", "-1"},
+     2,
+     "",
+     false,
+     "go with --from-dump",
+     true},
+    {"total_mb_minus_one",
+     {"--from-dump", "{table}", "--total-mb", "-1"},
+     0,
+     kOneModuleReport,
+     false,
+     "",
+     false},
+    {"total_mb_below_minus_one",
+     {"--from-dump", "{table}", "--total-mb", "-2"},
+     2,
+     "",
+     false,
+     "--total-mb",
+     true},
+    {"output_without_file", {"--output"}, 2, "", false, "--output needs a file", true},
+    // A saved table that cannot be read is exit 1, with the file and reason.
+    {"directory", {"--from-dump", "{dir}"}, 1, "", false, "{dir}: Is a directory", true},
+    {"rsmb_as_dmidecode",
+     {"--from-dump", "{rsmb}", "--dump-format", "dmidecode"},
+     1,
+     "",
+     false,
+     "{rsmb}: not a dmidecode dump",
+     false},
+    {"endless_input",
+     {"--from-dump", "/dev/zero"},
+     1,
+     "",
+     false,
+     "/dev/zero: larger than the 16 MiB limit",
+     true},
+    // Problems that leave an answer are warnings: exit 0, the answer printed.
+    {"rsmb_cut_short",
+     {"--count", "--from-dump", "{rsmb_cut}"},
+     0,
+     "1\n",
+     false,
+     "{rsmb_cut}: table cut: 79 of 89 bytes present",
+     true},
+    {"rsmb_without_version", {"--from-dump", "{rsmb_v0}"}, 0, kOneModuleReport, false, "", false},
+    {"dmidecode_bad_checksum",
+     {"--from-dump", "{dmi_badsum}"},
+     0,
+     kOneModuleReport,
+     false,
+     "{dmi_badsum}: entry point checksum is wrong",
+     true},
     {"short_block_still_reports",
      {"--from-dump", "{short}"},
      1,
@@ -230,11 +331,29 @@ TEST_P(InvocationTest, ExitStatusAndStreams) {
   const Invocation& c = GetParam();
   const TempDir dir;
   std::vector<std::string> args = c.args;
-  for (std::string& a : args) {
-    if (a == "{table}") a = dir.write("DMI", one_module_table());
-    // A raw block header that announces an empty table: nothing after byte 8.
-    if (a == "{short}") a = dir.write("short.rsmb", {0, 3, 2, 0, 0, 0, 0, 0});
-  }
+  const Bytes t = one_module_table();
+  Bytes cut = raw_block_claiming(t, static_cast<uint32_t>(t.size()));
+  cut.resize(cut.size() - 10);
+  Bytes version0 = raw_block(t, 0, 0);
+  Bytes badsum = legacy_dmidecode_dump(t, 2);
+  badsum[0x04] ^= 0x01;
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"{table}", dir.write("DMI", t)},
+      // A raw block header that announces an empty table: nothing after byte 8.
+      {"{short}", dir.write("short.rsmb", {0, 3, 2, 0, 0, 0, 0, 0})},
+      {"{rsmb}", dir.write("t.rsmb", raw_block(t))},
+      {"{rsmb_cut}", dir.write("cut.rsmb", cut)},
+      {"{rsmb_v0}", dir.write("v0.rsmb", version0)},
+      {"{dmi_badsum}", dir.write("badsum.dmi", badsum)},
+      {"{dir}", dir.path()},
+  };
+  auto expand = [&files](std::string text) {
+    for (const auto& [mark, path] : files)
+      for (size_t at; (at = text.find(mark)) != std::string::npos;)
+        text.replace(at, mark.size(), path);
+    return text;
+  };
+  for (std::string& a : args) a = expand(a);
   const CliResult r = run_cli(args);
   EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
   if (c.out_prefix) {
@@ -245,7 +364,7 @@ TEST_P(InvocationTest, ExitStatusAndStreams) {
   if (c.err_part.empty()) {
     EXPECT_EQ(r.err, "");
   } else {
-    EXPECT_NE(r.err.find(c.err_part), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(expand(c.err_part)), std::string::npos) << r.err;
     EXPECT_EQ(r.err.empty() ? ' ' : r.err.back(), '\n') << r.err;
   }
   if (c.one_err_line) {
@@ -257,5 +376,77 @@ INSTANTIATE_TEST_SUITE_P(Cli, InvocationTest, testing::ValuesIn(kInvocations),
                          [](const testing::TestParamInfo<Invocation>& info) {
                            return std::string(info.param.name);
                          });
+
+// Every view checks its writes: a full device is an error, not a success.
+TEST(Output, FullDeviceFailsEveryView) {
+  const TempDir dir;
+  const std::string path = dir.write("DMI", one_module_table());
+  for (const char* v : {"--count", "--table", "--prometheus", "--version", "--help", ""}) {
+    SCOPED_TRACE(v);
+    std::vector<std::string> args = {"--from-dump", path};
+    if (*v != '\0') args.push_back(v);
+    const CliResult r = run_cli(args, "/dev/full");
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("cannot write to stdout: No space left on device"), std::string::npos)
+        << r.err;
+  }
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> names_in(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Output, ReplacesTheFileWholeAndLeavesNothingElse) {
+  const TempDir dir;
+  const std::string table_path = dir.write("DMI", one_module_table());
+  const std::string out = dir.write("raminfo.prom", Bytes(100000, 'x'));
+  const CliResult stdout_run = run_cli({"--prometheus", "--from-dump", table_path});
+  const mode_t old_mask = umask(022);
+  const CliResult r = run_cli({"--prometheus", "--output", out, "--from-dump", table_path});
+  umask(old_mask);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(read_file(out), stdout_run.out);
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"DMI", "raminfo.prom"}));
+  // A collector running as another user must be able to read it.
+  struct stat st;
+  ASSERT_EQ(stat(out.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST(Output, UnwritableDirectoryNamesTheFileAndKeepsStdoutEmpty) {
+  const TempDir dir;
+  const std::string target = dir.path() + "/missing/raminfo.json";
+  const CliResult r =
+      run_cli({"--output", target, "--from-dump", dir.write("DMI", one_module_table())});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "raminfo: cannot write " + target + ": No such file or directory\n");
+}
+
+// The views enumerate devices in one walk; fetching each by index walked from
+// the table start every time and took seconds on a table this size.
+TEST(Views, ManyDevicesTakeOneWalk) {
+  std::vector<Bytes> pieces;
+  for (int i = 0; i < 40000; ++i) pieces.push_back(Dimm{.size = 1024, .locator = 1}.with({"D"}));
+  const TempDir dir;
+  const std::string path = dir.write("big.rsmb", raw_block(table(pieces)));
+  for (const char* v : {"--table", "--prometheus"}) {
+    const auto start = std::chrono::steady_clock::now();
+    const CliResult r = run_cli({v, "--from-dump", path});
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_LT(took.count(), 3.0) << v;
+  }
+}
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The command-line tool on a machine whose firmware offers no SMBIOS table:
 # it must still print a report (with no slots), exit 1, and tell why on
-# stderr with a hint about root. An empty tmpfs over /sys/firmware in a
+# stderr with a hint that fits: as root, that the machine exposes no table;
+# as anyone else, that root is needed. An empty tmpfs over /sys/firmware in a
 # private mount namespace gives such a machine even where a table exists.
 # Usage: cli_without_table.sh PATH_TO_RAMINFO. Exits 77 (skipped) when a
 # private mount namespace is refused.
@@ -17,25 +18,38 @@ if ! unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs none /sys/firmw
   exit 77
 fi
 
-unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs none /sys/firmware && exec "$0"' \
-  "$cli" >"$work/out" 2>"$work/err"
-status=$?
+# Runs the tool without a table: as root, or through setpriv as nobody.
+run_without_table() {
+  unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs none /sys/firmware && exec "$@"' \
+    sh "$@" >"$work/out" 2>"$work/err"
+}
 
 total_mb=$(( $(getconf _PHYS_PAGES) * $(getconf PAGESIZE) / 1048576 ))
 expected="{\"total_mb\":$total_mb,\"slots\":[]}"
 failed=0
 fail() {
-  echo "FAIL: $*"
+  echo "FAIL ($case): $*"
+  echo "--- stdout"; cat "$work/out"
+  echo "--- stderr"; cat "$work/err"
   failed=1
 }
 
-[ "$status" -eq 1 ] || fail "exit status $status, expected 1"
-[ "$(cat "$work/out")" = "$expected" ] || fail "stdout is not $expected"
-grep -q 'GetSystemFirmwareTable size failed' "$work/err" || fail "stderr does not give the reason"
-grep -q 'root' "$work/err" || fail "stderr has no hint about root"
+check() {
+  status=$1 hint=$2 wrong_hint=$3
+  [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+  [ "$(cat "$work/out")" = "$expected" ] || fail "stdout is not $expected"
+  grep -q 'GetSystemFirmwareTable size failed' "$work/err" || fail "stderr does not give the reason"
+  grep -q "$hint" "$work/err" || fail "stderr has no hint '$hint'"
+  if grep -q "$wrong_hint" "$work/err"; then fail "stderr says '$wrong_hint'"; fi
+}
 
-if [ "$failed" -ne 0 ]; then
-  echo "--- stdout"; cat "$work/out"
-  echo "--- stderr"; cat "$work/err"
+case=root
+run_without_table "$cli"
+check $? 'exposes no SMBIOS table' 'needs root'
+
+case=unprivileged
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null 2>&1; then
+  run_without_table setpriv --reuid=65534 --regid=65534 --clear-groups "$cli"
+  check $? 'needs root' 'exposes no SMBIOS table'
 fi
 exit "$failed"

@@ -31,6 +31,18 @@ const TextCase kTexts[] = {
     {"truncated_sequence_replaced", "AB\xE2\x82", "AB??", 4},
     {"overlong_form_replaced", "\xC0\xAF", "??", 2},
     {"surrogate_replaced", "\xED\xA0\x80", "???", 3},
+    {"cjk_two_columns_each", "\xE5\x86\x85\xE5\xAD\x98 1", "\xE5\x86\x85\xE5\xAD\x98 1", 6},
+    {"fullwidth_two_columns", "\xEF\xBC\xA1", "\xEF\xBC\xA1", 2},
+    {"combining_mark_no_column", "e\xCC\x81", "e\xCC\x81", 1},
+    // A terminal takes U+009B for CSI and acts on what follows.
+    {"c1_control_replaced",
+     "A\xC2\x9B"
+     "2J",
+     "A?2J", 4},
+    {"del_replaced",
+     "A\x7F"
+     "B",
+     "A?B", 3},
 };
 
 class DisplayText : public testing::TestWithParam<TextCase> {};
@@ -85,6 +97,19 @@ TEST(Table, ColumnsLineUpWhateverTheBytes) {
   EXPECT_NE(out[2].find("Sl\xC3\xB6t \"B\""), std::string::npos);
   EXPECT_NE(out[2].find("M?"), std::string::npos);
   EXPECT_NE(out[2].find("DDR5  5600 MT/s  4800 MT/s   1.10 V"), std::string::npos);
+}
+
+TEST(Table, WideCharactersTakeTwoColumns) {
+  const Bytes t = table({
+      Dimm{.size = 4096, .locator = 1}.with({"\xE5\x86\x85\xE5\xAD\x98-A1"}),
+      Dimm{.size = 4096, .locator = 1}.with({"DIMM-B1"}),
+  });
+  const std::vector<std::string> out = lines(render_table(load(t)));
+  ASSERT_EQ(out.size(), 4u);
+  // The CJK name is 7 columns wide like DIMM-B1, so both rows match.
+  EXPECT_EQ(out[1].find("4 GiB") - std::strlen("\xE5\x86\x85\xE5\xAD\x98-A1"),
+            out[2].find("4 GiB") - std::strlen("DIMM-B1"));
+  EXPECT_EQ(out[2].find("4 GiB"), out[0].find("SIZE"));
 }
 
 TEST(Table, ClosingLineSumsTheModules) {

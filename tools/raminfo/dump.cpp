@@ -1,8 +1,16 @@
 #include "dump.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
+
+// Raw SMBIOS block layout (Windows' RawSMBIOSData): 4 version bytes, then the
+// table length as a little-endian u32, then the table.
+constexpr size_t kBlockHeader = 8;
 
 uint32_t le(const std::vector<uint8_t>& f, size_t off, size_t width) {
   uint32_t v = 0;
@@ -15,13 +23,33 @@ bool starts_with(const std::vector<uint8_t>& f, const char* anchor) {
   return f.size() >= n && std::memcmp(f.data(), anchor, n) == 0;
 }
 
-std::vector<uint8_t> raw_block(uint8_t major, uint8_t minor, uint8_t revision, const uint8_t* table,
-                               size_t len) {
-  std::vector<uint8_t> b = {0, major, minor, revision};
+bool sums_to_zero(const std::vector<uint8_t>& f, size_t from, size_t count) {
+  if (from + count > f.size()) return false;
+  uint8_t sum = 0;
+  for (size_t i = from; i < from + count; ++i) sum = static_cast<uint8_t>(sum + f[i]);
+  return sum == 0;
+}
+
+// Puts the raw block header in front of the len table bytes at from.
+void make_block(std::vector<uint8_t>* f, size_t from, size_t len, uint8_t major, uint8_t minor,
+                uint8_t revision) {
+  f->erase(f->begin() + static_cast<std::ptrdiff_t>(from + len), f->end());
+  f->erase(f->begin(), f->begin() + static_cast<std::ptrdiff_t>(from));
   const auto n = static_cast<uint32_t>(len);
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(n >> (8 * i)));
-  b.insert(b.end(), table, table + len);
-  return b;
+  const uint8_t header[kBlockHeader] = {0,
+                                        major,
+                                        minor,
+                                        revision,
+                                        static_cast<uint8_t>(n),
+                                        static_cast<uint8_t>(n >> 8),
+                                        static_cast<uint8_t>(n >> 16),
+                                        static_cast<uint8_t>(n >> 24)};
+  f->insert(f->begin(), header, header + kBlockHeader);
+}
+
+std::string cut_warning(uint64_t present, uint64_t claimed) {
+  return "table cut: " + std::to_string(present) + " of " + std::to_string(claimed) +
+         " bytes present";
 }
 
 }  // namespace
@@ -38,24 +66,94 @@ bool parse_dump_format(const std::string& name, dump_format* out) {
   return true;
 }
 
+const char* dump_format_label(dump_format format) {
+  switch (format) {
+    case dump_format::rsmb: return "rsmb";
+    case dump_format::dmidecode: return "a dmidecode dump";
+    default: return "a bare table";
+  }
+}
+
+bool read_dump_file(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
+  out->clear();
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  const std::string too_large =
+      "larger than the " + std::to_string(kDumpLimit >> 20) + " MiB limit for a saved table";
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      std::fclose(f);
+      *error = std::strerror(EISDIR);
+      return false;
+    }
+    // A regular file's size is known: a huge (or sparse) one is refused unread.
+    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > kDumpLimit) {
+      std::fclose(f);
+      *error = too_large;
+      return false;
+    }
+  }
+  // Room for the block header too, so that the conversion to a raw block
+  // never moves the bytes to a second buffer.
+  out->resize(kDumpLimit + 1 + kBlockHeader);
+  size_t got = 0;
+  while (got <= kDumpLimit) {
+    const size_t n = std::fread(out->data() + got, 1, kDumpLimit + 1 - got, f);
+    if (n == 0) break;
+    got += n;
+  }
+  const int read_errno = errno;
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  out->resize(got);
+  if (failed) {
+    *error = std::strerror(read_errno != 0 ? read_errno : EIO);
+    return false;
+  }
+  if (got > kDumpLimit) {
+    *error = too_large;
+    return false;
+  }
+  return true;
+}
+
 dump_format detect_dump_format(const std::vector<uint8_t>& file) {
   if (starts_with(file, "_SM3_") || starts_with(file, "_SM_") || starts_with(file, "_DMI_"))
     return dump_format::dmidecode;
-  // A raw block opens with a calling-method byte of 0 or 1 and an SMBIOS major
-  // version of 2 or 3, where a bare table has a length byte of 4 or more.
-  if (file.size() >= 8 && file[0] <= 1 && (file[1] == 2 || file[1] == 3)) return dump_format::rsmb;
+  if (file.size() < kBlockHeader) return dump_format::table;
+  // A length field that counts exactly the bytes after the header is the
+  // strongest sign of a raw block, whatever its version bytes say.
+  if (le(file, 4, 4) == file.size() - kBlockHeader) return dump_format::rsmb;
+  // A bare table opens with a structure whose length byte is 4 or more; a raw
+  // block with a calling-method byte of 0 or 1 and an SMBIOS major version
+  // (2 or 3, or 0 when left out) in that place.
+  if (file[0] <= 1 && file[1] <= 3) return dump_format::rsmb;
   return dump_format::table;
 }
 
-bool dump_to_raw_block(const std::vector<uint8_t>& file, dump_format format,
-                       std::vector<uint8_t>* block, std::string* error) {
-  if (format == dump_format::automatic) format = detect_dump_format(file);
-  if (format == dump_format::rsmb) {
-    *block = file;
+bool dump_to_raw_block(std::vector<uint8_t>* file, dump_format format,
+                       std::vector<std::string>* warnings, std::string* error) {
+  const dump_format seen = detect_dump_format(*file);
+  if (format == dump_format::automatic) {
+    format = seen;
+  } else if (format != seen) {
+    warnings->push_back(std::string("the file looks like ") +
+                        (seen == dump_format::rsmb ? "an rsmb block" : dump_format_label(seen)) +
+                        ", not " + dump_format_label(format));
+  }
+  std::vector<uint8_t>& f = *file;
+  if (format == dump_format::table) {
+    make_block(file, 0, f.size(), 0, 0, 0);
     return true;
   }
-  if (format == dump_format::table) {
-    *block = raw_block(0, 0, 0, file.data(), file.size());
+  if (format == dump_format::rsmb) {
+    // The loader cuts a length that claims more than is present; say so.
+    if (f.size() >= kBlockHeader && le(f, 4, 4) > f.size() - kBlockHeader)
+      warnings->push_back(cut_warning(f.size() - kBlockHeader, le(f, 4, 4)));
     return true;
   }
 
@@ -64,36 +162,47 @@ bool dump_to_raw_block(const std::vector<uint8_t>& file, dump_format format,
   uint8_t major = 0, minor = 0, revision = 0;
   uint64_t address = 0;
   uint64_t length = 0;
-  if (starts_with(file, "_SM3_") && file.size() >= 0x18) {
-    major = file[7];
-    minor = file[8];
-    revision = file[9];
-    length = le(file, 0x0C, 4);  // the table's maximum size
-    address = le(file, 0x10, 4) | static_cast<uint64_t>(le(file, 0x14, 4)) << 32;
-  } else if (starts_with(file, "_SM_") && file.size() >= 0x1F) {
-    major = file[6];
-    minor = file[7];
-    revision = file[0x1E];
-    length = le(file, 0x16, 2);
-    address = le(file, 0x18, 4);
-  } else if (starts_with(file, "_DMI_") && file.size() >= 0x0F) {
-    revision = file[0x0E];
+  bool checksum_ok = false;
+  // An SMBIOS 3 entry point gives only the table's maximum size, which the
+  // table may fall short of; the older ones give its exact length.
+  bool exact_length = true;
+  if (starts_with(f, "_SM3_") && f.size() >= 0x18) {
+    major = f[7];
+    minor = f[8];
+    revision = f[9];
+    length = le(f, 0x0C, 4);
+    address = le(f, 0x10, 4) | static_cast<uint64_t>(le(f, 0x14, 4)) << 32;
+    checksum_ok = f[6] >= 0x18 && sums_to_zero(f, 0, f[6]);
+    exact_length = false;
+  } else if (starts_with(f, "_SM_") && f.size() >= 0x1F) {
+    major = f[6];
+    minor = f[7];
+    revision = f[0x1E];
+    length = le(f, 0x16, 2);
+    address = le(f, 0x18, 4);
+    checksum_ok = f[5] >= 0x1F && sums_to_zero(f, 0, f[5]) && sums_to_zero(f, 0x10, 0x0F);
+  } else if (starts_with(f, "_DMI_") && f.size() >= 0x0F) {
+    revision = f[0x0E];
     major = static_cast<uint8_t>(revision >> 4);
     minor = static_cast<uint8_t>(revision & 0x0F);
-    length = le(file, 0x06, 2);
-    address = le(file, 0x08, 4);
+    length = le(f, 0x06, 2);
+    address = le(f, 0x08, 4);
+    checksum_ok = sums_to_zero(f, 0, 0x0F);
   } else {
     *error = "not a dmidecode dump: no usable entry point at offset 0";
     return false;
   }
-  if (address > file.size()) {
+  // dmidecode refuses such a file; the table it points to may still be sound.
+  if (!checksum_ok) warnings->push_back("entry point checksum is wrong");
+  if (address > f.size()) {
     *error = "dmidecode dump: the table address lies past the end of the file";
     return false;
   }
   // The table is what the file holds from its address, up to the length the
   // entry point gives.
-  const uint64_t present = file.size() - address;
+  const uint64_t present = f.size() - address;
+  if (exact_length && length > present) warnings->push_back(cut_warning(present, length));
   const uint64_t len = length < present ? length : present;
-  *block = raw_block(major, minor, revision, file.data() + address, static_cast<size_t>(len));
+  make_block(file, static_cast<size_t>(address), static_cast<size_t>(len), major, minor, revision);
   return true;
 }

@@ -18,7 +18,8 @@ struct inventory {
   bool readable = false;
 };
 
-// Reads every device through the library; false when the table cannot be read.
+// Reads every device in one walk of the table, decoded as the library decodes
+// it; false when the table cannot be read.
 bool read_inventory(inventory* out);
 
 // An aligned table, one row per device, and a closing summary line.
@@ -29,10 +30,12 @@ std::string render_table(const inventory& inv);
 std::string render_prometheus(const inventory& inv);
 
 // Library text fields come escaped for JSON; this gives back the firmware
-// text, with invalid UTF-8 bytes replaced by '?' so that it prints sanely.
+// text, with invalid UTF-8 bytes, DEL and the C1 controls replaced by '?' so
+// that it prints sanely.
 std::string display_text(const char* escaped);
 
-// Columns a display text takes on a terminal: one per code point.
+// Columns a display text takes on a terminal: two for a wide (CJK) character,
+// none for a combining mark, one for any other code point.
 size_t display_width(const std::string& text);
 
 #endif

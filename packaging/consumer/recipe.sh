@@ -1,0 +1,19 @@
+#!/usr/bin/env sh
+# The README's install recipe, word for word but for a scratch prefix, on a
+# machine without GoogleTest: a consumer's build must not need the tests.
+# Arguments: SOURCE_DIR SCRATCH_DIR
+set -eu
+src=$1 scratch=$2
+rm -rf "$scratch"
+cmake -S "$src" -B "$scratch/build" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON --no-warn-unused-cli >/dev/null 2>&1
+# A newer compiler's new warning must not break a consumer's build.
+if grep -rq --include=flags.make -e '-Werror' "$scratch/build"; then
+  echo "a consumer's build treats warnings as errors" >&2
+  exit 1
+fi
+cmake --build "$scratch/build" -j 2 >/dev/null
+cmake --install "$scratch/build" --prefix "$scratch/prefix" >/dev/null
+test -x "$scratch/prefix/bin/raminfo"
+test -f "$scratch/prefix/include/raminfo.h"
+"$scratch/prefix/bin/raminfo" --version

@@ -1,0 +1,119 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+
+namespace {
+
+bool parse_total_mb(const std::string& text, int64_t* out) {
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  // -1 is how the library writes an unknown total; nothing lower means anything.
+  if (errno != 0 || end == text.c_str() || *end != '\0' || v < -1 || v > INT32_MAX) return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+const char* help_text() {
+  return "Usage: raminfo [--count | --table | --prometheus] [--output FILE]\n"
+         "               [--from-dump FILE [--dump-format rsmb|dmidecode|table] [--total-mb N]]\n"
+         "Prints the memory modules found in the SMBIOS table as JSON.\n"
+         "\n"
+         "Views (one at most; the default is the library's JSON report):\n"
+         "  --count              the number of populated modules\n"
+         "  --table              an aligned table for people, with a summary line\n"
+         "  --prometheus         gauges in the Prometheus text format (node_exporter's\n"
+         "                       textfile collector)\n"
+         "\n"
+         "Input and output:\n"
+         "  --from-dump FILE     decode a saved table instead of this machine's: a Windows raw\n"
+         "                       SMBIOS block, a 'dmidecode --dump-bin' file or a bare table\n"
+         "                       (at most 16 MiB)\n"
+         "  --dump-format F      take FILE as F (rsmb, dmidecode or table) instead of telling\n"
+         "                       the layout from its content\n"
+         "  --total-mb N         total memory in MiB to report with --from-dump (default:\n"
+         "                       unknown, -1)\n"
+         "  --output FILE        write to FILE instead of stdout; FILE is replaced whole, by\n"
+         "                       renaming a finished temporary file in its directory\n"
+         "\n"
+         "  --version            print the library's version\n"
+         "  --help               print this help\n"
+         "\n"
+         "Exit status:\n"
+         "  0  success; warnings about a saved table (cut short, wrong checksum, layout\n"
+         "     unlike the one forced) go to stderr and the answer is still printed\n"
+         "  1  the table cannot be read (the report is still printed when the live table\n"
+         "     is unreadable), a saved table cannot be read, or the output cannot be written\n"
+         "  2  bad usage\n";
+}
+
+parse_result parse_options(const std::vector<std::string>& args, cli_options* out,
+                           std::string* error) {
+  for (const std::string& a : args)
+    if (a == "--help" || a == "-h") return parse_result::help;
+
+  std::set<std::string> seen;
+  std::string view_option;
+  bool version = false;
+  bool format_given = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!seen.insert(arg).second && arg.rfind("--", 0) == 0) {
+      *error = arg + " is given more than once";
+      return parse_result::usage_error;
+    }
+    const bool has_value = i + 1 < args.size();
+    if (arg == "--version") {
+      version = true;
+    } else if (arg == "--count" || arg == "--table" || arg == "--prometheus") {
+      if (!view_option.empty()) {
+        *error = view_option + " and " + arg + " exclude each other";
+        return parse_result::usage_error;
+      }
+      view_option = arg;
+      out->out_view = arg == "--count"   ? view::count
+                      : arg == "--table" ? view::table
+                                         : view::prometheus;
+    } else if (arg == "--from-dump") {
+      if (!has_value) {
+        *error = "--from-dump needs a file";
+        return parse_result::usage_error;
+      }
+      out->from_dump = true;
+      out->dump_path = args[++i];
+    } else if (arg == "--output") {
+      if (!has_value || args[i + 1].empty()) {
+        *error = "--output needs a file";
+        return parse_result::usage_error;
+      }
+      out->to_file = true;
+      out->output_path = args[++i];
+    } else if (arg == "--dump-format") {
+      if (!has_value || !parse_dump_format(args[i + 1], &out->format)) {
+        *error = "--dump-format takes rsmb, dmidecode or table";
+        return parse_result::usage_error;
+      }
+      format_given = true;
+      ++i;
+    } else if (arg == "--total-mb") {
+      if (!has_value || !parse_total_mb(args[i + 1], &out->total_mb)) {
+        *error = "--total-mb takes a whole number of MiB (-1 for unknown)";
+        return parse_result::usage_error;
+      }
+      out->total_given = true;
+      ++i;
+    } else {
+      *error = "unknown option '" + arg + "'";
+      return parse_result::usage_error;
+    }
+  }
+  if (!out->from_dump && (format_given || out->total_given)) {
+    *error = "--dump-format and --total-mb go with --from-dump";
+    return parse_result::usage_error;
+  }
+  return version ? parse_result::version : parse_result::run;
+}

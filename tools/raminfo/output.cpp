@@ -1,0 +1,125 @@
+#include "output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string reason(int err) { return std::strerror(err != 0 ? err : EIO); }
+
+#if defined(_WIN32)
+
+int make_temp(const std::string& path, std::string* tmp) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *tmp = path + ".tmp" + std::to_string(_getpid()) + "-" + std::to_string(attempt);
+    const int fd =
+        _open(tmp->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const size_t chunk = text.size() - done < 1u << 30 ? text.size() - done : 1u << 30;
+    const int n = _write(fd, text.data() + done, static_cast<unsigned>(chunk));
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return _commit(fd) == 0;
+}
+
+bool close_fd(int fd) { return _close(fd) == 0; }
+void remove_file(const std::string& p) { _unlink(p.c_str()); }
+
+bool replace(const std::string& from, const std::string& to) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  errno = EACCES;
+  return false;
+}
+
+#else
+
+int make_temp(const std::string& path, std::string* tmp) {
+  *tmp = path + ".XXXXXX";
+  const int fd = mkstemp(&(*tmp)[0]);
+  if (fd < 0) return fd;
+  // mkstemp makes the file private; the result is for other readers too (a
+  // node_exporter running as its own user), as any new file would be.
+  const mode_t mask = umask(0);
+  umask(mask);
+  if (fchmod(fd, 0666 & ~mask) != 0) {
+    const int err = errno;
+    close(fd);
+    unlink(tmp->c_str());
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+bool write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return fsync(fd) == 0;
+}
+
+bool close_fd(int fd) { return close(fd) == 0; }
+void remove_file(const std::string& p) { unlink(p.c_str()); }
+bool replace(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+#endif
+
+}  // namespace
+
+bool write_stdout(const std::string& text, std::string* error) {
+  errno = 0;
+  const size_t n = std::fwrite(text.data(), 1, text.size(), stdout);
+  const bool flushed = n == text.size() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+  const int err = errno;
+  // Closing reports what the last flush may have hidden (NFS, some pipes).
+  const bool closed = std::fclose(stdout) == 0;
+  if (flushed && closed) return true;
+  *error = "cannot write to stdout: " + reason(flushed ? errno : err);
+  return false;
+}
+
+bool write_file_atomically(const std::string& path, const std::string& text, std::string* error) {
+  std::string tmp;
+  errno = 0;
+  const int fd = make_temp(path, &tmp);
+  if (fd < 0) {
+    *error = "cannot write " + path + ": " + reason(errno);
+    return false;
+  }
+  errno = 0;
+  bool ok = write_all(fd, text);
+  int err = errno;
+  if (!close_fd(fd) && ok) ok = false, err = errno;
+  if (ok && !replace(tmp, path)) ok = false, err = errno;
+  if (ok) return true;
+  remove_file(tmp);
+  *error = "cannot write " + path + ": " + reason(err);
+  return false;
+}

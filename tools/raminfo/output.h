@@ -1,0 +1,17 @@
+// Where raminfo's answer goes: stdout, or a file replaced in one step.
+#ifndef RAMINFO_TOOLS_OUTPUT_H
+#define RAMINFO_TOOLS_OUTPUT_H
+
+#include <string>
+
+// Writes text to stdout and flushes and closes it; false with the reason when
+// any of that fails (a full disk, a closed pipe).
+bool write_stdout(const std::string& text, std::string* error);
+
+// Replaces path with text: writes a temporary file in path's directory, then
+// renames it over path, so that a reader sees the old file or the whole new
+// one, never part of one. On failure path is untouched, the temporary file is
+// removed, and error names the file and the reason.
+bool write_file_atomically(const std::string& path, const std::string& text, std::string* error);
+
+#endif
