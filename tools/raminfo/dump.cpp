@@ -84,6 +84,7 @@ bool read_dump_file(const std::string& path, std::vector<uint8_t>* out, std::str
   const std::string too_large =
       "larger than the " + std::to_string(kDumpLimit >> 20) + " MiB limit for a saved table";
   struct stat st;
+  size_t expected = 0;
   if (fstat(fileno(f), &st) == 0) {
     if (S_ISDIR(st.st_mode)) {
       std::fclose(f);
@@ -96,13 +97,22 @@ bool read_dump_file(const std::string& path, std::vector<uint8_t>* out, std::str
       *error = too_large;
       return false;
     }
+    if (S_ISREG(st.st_mode)) expected = static_cast<size_t>(st.st_size);
   }
-  // Room for the block header too, so that the conversion to a raw block
-  // never moves the bytes to a second buffer.
-  out->resize(kDumpLimit + 1 + kBlockHeader);
+  // One byte past the expected size shows a file that grew; room for the
+  // block header too, so that the conversion to a raw block never moves the
+  // bytes to a second buffer.
+  // A pipe or device has no size: the limit is reserved (address space only,
+  // touched as it fills) so that growing never copies.
+  out->reserve((expected > 0 ? expected : kDumpLimit) + 1 + kBlockHeader);
   size_t got = 0;
+  errno = 0;
   while (got <= kDumpLimit) {
-    const size_t n = std::fread(out->data() + got, 1, kDumpLimit + 1 - got, f);
+    if (got == out->size()) {
+      const size_t grown = out->empty() ? (expected > 0 ? expected + 1 : 65536) : out->size() * 2;
+      out->resize(grown < kDumpLimit + 1 ? grown : kDumpLimit + 1);
+    }
+    const size_t n = std::fread(out->data() + got, 1, out->size() - got, f);
     if (n == 0) break;
     got += n;
   }
@@ -118,6 +128,7 @@ bool read_dump_file(const std::string& path, std::vector<uint8_t>* out, std::str
     *error = too_large;
     return false;
   }
+  out->reserve(got + kBlockHeader);
   return true;
 }
 
