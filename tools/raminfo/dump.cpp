@@ -82,7 +82,7 @@ bool read_dump_file(const std::string& path, std::vector<uint8_t>* out, std::str
     return false;
   }
   const std::string too_large =
-      "larger than the " + std::to_string(kDumpLimit >> 20) + " MiB limit for a saved table";
+      "larger than the " + std::to_string(kDumpLimit >> 20) + " MiB limit";
   struct stat st;
   size_t expected = 0;
   if (fstat(fileno(f), &st) == 0) {

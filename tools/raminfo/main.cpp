@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "compare.h"
 #include "dump.h"
 #include "dump_platform.h"
+#include "json_value.h"
 #include "options.h"
 #include "output.h"
 #include "raminfo.h"
@@ -21,6 +23,7 @@ namespace {
 
 constexpr int kExitTableUnreadable = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitChanged = 3;
 
 // Tells the user why the table could not be read and what would help.
 void report_unreadable(const cli_options& opt) {
@@ -83,6 +86,49 @@ std::string render(view v, bool* readable) {
   return text + "\n";
 }
 
+// Reads the saved inventory; false, after saying why, when it is missing,
+// unreadable, not JSON or not a document raminfo can compare with.
+bool load_baseline(const cli_options& opt, memory_state* out) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  json_value doc;
+  bool ok = read_dump_file(opt.baseline_path, &bytes, &error);
+  if (ok && !parse_json(std::string(bytes.begin(), bytes.end()), &doc, &error)) {
+    error = "not JSON: " + error;
+    ok = false;
+  }
+  ok = ok && state_from_document(doc, out, &error);
+  if (!ok)
+    std::fprintf(stderr, "raminfo: cannot use the baseline %s: %s\n", opt.baseline_path.c_str(),
+                 error.c_str());
+  return ok;
+}
+
+// The present inventory in the baseline's own terms, read back from the same
+// document raminfo would have saved.
+memory_state present_state() {
+  json_value doc;
+  std::string error;
+  memory_state state;
+  if (parse_json(raminfo_get_json(), &doc, &error)) state_from_document(doc, &state, &error);
+  return state;
+}
+
+std::string baseline_gauges(const comparison& c) {
+  std::string out;
+  auto gauge = [&out](const char* name, const char* help, int value) {
+    out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + name +
+           " " + std::to_string(value) + "\n";
+  };
+  gauge("raminfo_baseline_modules_missing",
+        "Modules in the baseline inventory that are no longer found.", c.missing);
+  gauge("raminfo_baseline_modules_changed",
+        "Modules found in the baseline inventory that were replaced, moved or changed.", c.changed);
+  gauge("raminfo_baseline_modules_new", "Modules found that the baseline inventory lacks.",
+        c.added);
+  return out;
+}
+
 int emit(const cli_options& opt, const std::string& text) {
   std::string error;
   const bool ok = opt.to_file ? write_file_atomically(opt.output_path, text, &error)
@@ -106,14 +152,32 @@ int main(int argc, char** argv) {
     case parse_result::run: break;
   }
 
+  memory_state baseline;
+  if (opt.compare && !load_baseline(opt, &baseline)) return kExitTableUnreadable;
   if (opt.from_dump && !load_dump(opt)) return kExitTableUnreadable;
 
   bool readable = false;
-  const std::string text = render(opt.out_view, &readable);
+  std::string text;
+  bool changed = false;
+  if (opt.compare && opt.out_view == view::json) {
+    readable = raminfo_slot_count() >= 0;
+    if (readable) {
+      const comparison c = compare_states(baseline, present_state());
+      for (const std::string& line : c.lines) text += line + "\n";
+      changed = !c.lines.empty();
+    }
+  } else {
+    text = render(opt.out_view, &readable);
+    if (opt.compare && readable) {
+      const comparison c = compare_states(baseline, present_state());
+      text += baseline_gauges(c);
+      changed = !c.lines.empty();
+    }
+  }
   if (emit(opt, text) != 0) return 1;
   if (!readable) {
     report_unreadable(opt);
     return kExitTableUnreadable;
   }
-  return 0;
+  return changed ? kExitChanged : 0;
 }

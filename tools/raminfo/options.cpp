@@ -21,6 +21,7 @@ bool parse_total_mb(const std::string& text, int64_t* out) {
 const char* help_text() {
   return "Usage: raminfo [--count | --table | --prometheus] [--output FILE]\n"
          "               [--from-dump FILE [--dump-format rsmb|dmidecode|table] [--total-mb N]]\n"
+         "               [--compare BASELINE]\n"
          "Prints the memory modules found in the SMBIOS table as JSON.\n"
          "\n"
          "Views (one at most; the default is the library's JSON report):\n"
@@ -40,6 +41,13 @@ const char* help_text() {
          "  --output FILE        write to FILE instead of stdout; FILE is replaced whole, by\n"
          "                       renaming a finished temporary file in its directory\n"
          "\n"
+         "Change detection:\n"
+         "  --compare BASELINE   compare the memory found now with BASELINE, a file saved\n"
+         "                       earlier from raminfo's JSON: print one line per difference\n"
+         "                       (nothing when nothing changed) and exit 3 when something\n"
+         "                       changed; with --prometheus, add the gauges\n"
+         "                       raminfo_baseline_modules_{missing,changed,new}\n"
+         "\n"
          "  --version            print the library's version\n"
          "  --help               print this help\n"
          "\n"
@@ -47,8 +55,10 @@ const char* help_text() {
          "  0  success; warnings about a saved table (cut short, wrong checksum, layout\n"
          "     unlike the one forced) go to stderr and the answer is still printed\n"
          "  1  the table cannot be read (the report is still printed when the live table\n"
-         "     is unreadable), a saved table cannot be read, or the output cannot be written\n"
-         "  2  bad usage\n";
+         "     is unreadable), a saved table or baseline cannot be read or used, or the\n"
+         "     output cannot be written\n"
+         "  2  bad usage\n"
+         "  3  with --compare: the memory differs from the baseline\n";
 }
 
 parse_result parse_options(const std::vector<std::string>& args, cli_options* out,
@@ -92,6 +102,13 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
       }
       out->to_file = true;
       out->output_path = args[++i];
+    } else if (arg == "--compare") {
+      if (!has_value) {
+        *error = "--compare needs a baseline file";
+        return parse_result::usage_error;
+      }
+      out->compare = true;
+      out->baseline_path = args[++i];
     } else if (arg == "--dump-format") {
       if (!has_value || !parse_dump_format(args[i + 1], &out->format)) {
         *error = "--dump-format takes rsmb, dmidecode or table";
@@ -110,6 +127,10 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
       *error = "unknown option '" + arg + "'";
       return parse_result::usage_error;
     }
+  }
+  if (out->compare && out->out_view != view::json && out->out_view != view::prometheus) {
+    *error = "--compare goes with the JSON or --prometheus view only, not " + view_option;
+    return parse_result::usage_error;
   }
   if (!out->from_dump && (format_given || out->total_given)) {
     *error = "--dump-format and --total-mb go with --from-dump";

@@ -22,6 +22,9 @@ struct cli_options {
   // --output FILE: replace FILE whole instead of writing to stdout.
   bool to_file = false;
   std::string output_path;
+  // --compare BASELINE: report what changed since a saved inventory.
+  bool compare = false;
+  std::string baseline_path;
 };
 
 enum class parse_result { run, help, version, usage_error };

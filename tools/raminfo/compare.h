@@ -1,0 +1,50 @@
+// Comparing the memory found now with a saved inventory: which modules went
+// missing, which are new, which changed.
+#ifndef RAMINFO_TOOLS_COMPARE_H
+#define RAMINFO_TOOLS_COMPARE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "json_value.h"
+
+// One memory device as both a saved inventory and the present one describe
+// it. Text is the firmware's; a number is -1 when the document lacks it.
+struct module_state {
+  std::string slot;
+  // Which of the devices named slot this is, in table order: firmware that
+  // repeats a slot name still has each device compared with its own.
+  int occurrence = 0;
+  uint64_t size_bytes = 0;  // 0 for an empty slot
+  std::string type, manufacturer, part_number, serial, form_factor;
+  int64_t speed_mts = -1, configured_speed_mts = -1, voltage_mv = -1;
+  // Only a detail document has these; "" or -1 otherwise.
+  std::string bank_locator;
+  int64_t rank = -1;
+};
+
+struct memory_state {
+  std::vector<module_state> modules;  // every device, populated or not
+  bool detail = false;                // from a --detail document
+};
+
+// Reads the state out of a document raminfo wrote: its plain JSON report or
+// its --detail document. False with the reason for anything else, a detail
+// document of another schema version included.
+bool state_from_document(const json_value& doc, memory_state* out, std::string* error);
+
+struct comparison {
+  std::vector<std::string> lines;  // one per difference, for people
+  int missing = 0, changed = 0, added = 0;
+};
+
+// What changed from before to now. The order of the table and placeholder
+// strings (on either side) make no difference.
+comparison compare_states(const memory_state& before, const memory_state& now);
+
+// True for strings firmware writes where it has no value: "Not Specified",
+// "Unknown", "NO DIMM", "SerNum0", "0000" and the like.
+bool is_placeholder(const std::string& text);
+
+#endif
