@@ -78,7 +78,12 @@ bool read_dump_file(const std::string& path, std::vector<uint8_t>* out, std::str
   out->clear();
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    *error = std::strerror(errno);
+    const int open_errno = errno;
+    // Windows refuses to open a directory with "Permission denied"; say what
+    // it really is.
+    struct stat dir;
+    const bool is_dir = stat(path.c_str(), &dir) == 0 && S_ISDIR(dir.st_mode);
+    *error = std::strerror(is_dir ? EISDIR : open_errno);
     return false;
   }
   const std::string too_large =
