@@ -1,10 +1,10 @@
-# Packages, made by CPack from the install components of
-# packaging/install.cmake (scripts/release runs it):
-#   ZIP  (a Windows build): tarnwick-smbios-ram-info-VERSION-windows-x64.zip
-#   TGZ  (a Linux build):   tarnwick-smbios-ram-info-VERSION-linux-x86_64.tar.gz
-#   DEB  (a Linux build for prefix /usr): one package per component, the
-#        Debian way: libtarnwick-smbios-ram-info1 (lib), -dev (dev), raminfo (cli).
-# CPack takes every file's time from SOURCE_DATE_EPOCH when it is set.
+# The Debian packages, made by CPack (scripts/release runs `cpack -G DEB` in
+# a build for prefix /usr), split the Debian way: libtarnwick-smbios-ram-info1
+# (the shared library), libtarnwick-smbios-ram-info-dev (header, .so link,
+# pkg-config file, CMake package) and raminfo (the program and its manual
+# page). CPack takes every file's time from SOURCE_DATE_EPOCH and sorts the
+# entries. The .zip and .tar.gz are made from install components by
+# packaging/make-archive instead.
 set(RAMINFO_MAINTAINER "The tarnwick-smbios-ram-info authors <raminfo@tarnwick.example.org>")
 
 # README and LICENSE beside the files of the archives.
@@ -15,6 +15,9 @@ else()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
     DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT docs)
 endif()
+if(WIN32)
+  return()
+endif()
 
 set(CPACK_PACKAGE_NAME tarnwick-smbios-ram-info)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -24,18 +27,6 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/cpack)
-if(WIN32)
-  set(CPACK_SYSTEM_NAME windows-x64)
-else()
-  set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
-endif()
-set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
-# An archive holds the tree itself, with no directory above it.
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
-
-# The Debian packages are component groups: each takes its install
-# components and its own copyright and changelog (packaging/cpack-project.cmake).
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SOURCE tarnwick-smbios-ram-info)
@@ -84,14 +75,12 @@ number, voltage and form factor.")
 
 # Each Debian package carries its copyright file (the licence in Debian's
 # machine-readable format) and a changelog. Only the Debian packages take
-# these files (packaging/cpack-project.cmake), a plain install does not.
-if(NOT WIN32)
-  file(READ ${PROJECT_SOURCE_DIR}/LICENSE RAMINFO_LICENSE_TEXT)
-  string(REGEX REPLACE "\n+$" "" RAMINFO_LICENSE_TEXT "${RAMINFO_LICENSE_TEXT}")
-  string(REGEX REPLACE "\n\n" "\n.\n" RAMINFO_LICENSE_TEXT "${RAMINFO_LICENSE_TEXT}")
-  string(REGEX REPLACE "\n" "\n " RAMINFO_LICENSE_TEXT " ${RAMINFO_LICENSE_TEXT}")
-  string(REGEX REPLACE "\n \\.\n" "\n .\n" RAMINFO_LICENSE_TEXT "${RAMINFO_LICENSE_TEXT}")
-  file(WRITE ${PROJECT_BINARY_DIR}/debian/copyright
+# these files; a plain install, which skips EXCLUDE_FROM_ALL, does not.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE RAMINFO_LICENSE_TEXT)
+string(REGEX REPLACE "\n+$" "" RAMINFO_LICENSE_TEXT "${RAMINFO_LICENSE_TEXT}")
+string(REGEX REPLACE "\n\n" "\n.\n" RAMINFO_LICENSE_TEXT "${RAMINFO_LICENSE_TEXT}")
+string(REGEX REPLACE "\n" "\n " RAMINFO_LICENSE_TEXT " ${RAMINFO_LICENSE_TEXT}")
+file(WRITE ${PROJECT_BINARY_DIR}/debian/copyright
 "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 Upstream-Name: tarnwick-smbios-ram-info
 
@@ -100,19 +89,17 @@ Copyright: 2026 The tarnwick-smbios-ram-info authors
 License: Expat
 ${RAMINFO_LICENSE_TEXT}
 ")
-  string(TIMESTAMP RAMINFO_DEBIAN_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${PROJECT_BINARY_DIR}/debian/changelog
-    @ONLY)
-  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
-    COMMAND gzip -9nf -k ${PROJECT_BINARY_DIR}/debian/changelog
-    DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog)
-  add_custom_target(raminfo_debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
-  foreach(package IN LISTS RAMINFO_DEB_PACKAGES)
-    install(FILES ${PROJECT_BINARY_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
-      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${RAMINFO_DEB_${package}}
-      COMPONENT debian-${package} EXCLUDE_FROM_ALL)
-  endforeach()
-endif()
+string(TIMESTAMP RAMINFO_DEBIAN_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${PROJECT_BINARY_DIR}/debian/changelog
+  @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
+  COMMAND gzip -9nf -k ${PROJECT_BINARY_DIR}/debian/changelog
+  DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog)
+add_custom_target(raminfo_debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+foreach(package IN LISTS RAMINFO_DEB_PACKAGES)
+  install(FILES ${PROJECT_BINARY_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${RAMINFO_DEB_${package}}
+    COMPONENT debian-${package} EXCLUDE_FROM_ALL)
+endforeach()
 
-set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-project.cmake)
 include(CPack)
