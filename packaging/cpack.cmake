@@ -27,7 +27,18 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/cpack)
+
+# Each package is a group of install components with its own copyright and
+# changelog; README and LICENSE stay out (the copyright file has it).
 set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL lib debian-library dev buildsys debian-development cli debian-program)
+foreach(entry LIB:LIBRARY DEBIAN-LIBRARY:LIBRARY DEV:DEVELOPMENT BUILDSYS:DEVELOPMENT
+              DEBIAN-DEVELOPMENT:DEVELOPMENT CLI:PROGRAM DEBIAN-PROGRAM:PROGRAM)
+  string(REPLACE ":" ";" entry "${entry}")
+  list(GET entry 0 component)
+  list(GET entry 1 group)
+  set(CPACK_COMPONENT_${component}_GROUP ${group})
+endforeach()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SOURCE tarnwick-smbios-ram-info)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${RAMINFO_MAINTAINER}")
