@@ -13,7 +13,7 @@ if(WIN32)
     COMPONENT docs)
 else()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-    DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT docs)
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tarnwick-smbios-ram-info COMPONENT docs)
 endif()
 if(WIN32)
   return()

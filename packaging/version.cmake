@@ -22,5 +22,5 @@ if(WIN32)
   raminfo_version_resource(raminfo tarnwick-smbios-ram-info.dll VFT_DLL
     "Memory module inventory from the SMBIOS table")
   raminfo_version_resource(raminfo_cli raminfo.exe VFT_APP
-    "Memory module inventory command-line host")
+    "Memory module inventory from the SMBIOS table, command-line host")
 endif()
