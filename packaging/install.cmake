@@ -1,5 +1,9 @@
 # Installation: the header, the library (with its import library on
-# Windows), the command-line host, a CMake package and a pkg-config file.
+# Windows), the command-line host and its manual page, a CMake package and a
+# pkg-config file. Components group them as the packages do
+# (packaging/cpack.cmake): lib (the run-time library), dev (header and
+# link-time files), buildsys (CMake package and pkg-config file), cli
+# (raminfo and its manual page).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -8,20 +12,23 @@ target_include_directories(raminfo PUBLIC
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
 install(TARGETS raminfo EXPORT TarnwickRamInfoTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/raminfo.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS raminfo_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT lib
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/include/raminfo.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  COMPONENT dev)
+install(TARGETS raminfo_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
 
 set(RAMINFO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TarnwickRamInfo)
-install(EXPORT TarnwickRamInfoTargets NAMESPACE TarnwickRamInfo:: DESTINATION ${RAMINFO_CMAKE_DIR})
+install(EXPORT TarnwickRamInfoTargets NAMESPACE TarnwickRamInfo:: DESTINATION ${RAMINFO_CMAKE_DIR}
+  COMPONENT buildsys)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/TarnwickRamInfoConfig.cmake.in
   ${PROJECT_BINARY_DIR}/TarnwickRamInfoConfig.cmake INSTALL_DESTINATION ${RAMINFO_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/TarnwickRamInfoConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/TarnwickRamInfoConfig.cmake
-  ${PROJECT_BINARY_DIR}/TarnwickRamInfoConfigVersion.cmake DESTINATION ${RAMINFO_CMAKE_DIR})
+  ${PROJECT_BINARY_DIR}/TarnwickRamInfoConfigVersion.cmake DESTINATION ${RAMINFO_CMAKE_DIR}
+  COMPONENT buildsys)
 
 # The prefix is found from the .pc file's own place, so that the installed
 # tree works wherever it is unpacked or installed with --prefix.
@@ -29,4 +36,27 @@ file(RELATIVE_PATH RAMINFO_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconf
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tarnwick-smbios-ram-info.pc.in
   ${PROJECT_BINARY_DIR}/tarnwick-smbios-ram-info.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tarnwick-smbios-ram-info.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT buildsys)
+
+# The release date, for the manual page and the Debian changelog: the last
+# commit's when scripts/release sets SOURCE_DATE_EPOCH (string(TIMESTAMP)
+# honours it), so that a rebuild gives the same bytes.
+string(TIMESTAMP RAMINFO_RELEASE_DATE "%Y-%m-%d" UTC)
+
+if(WIN32)
+  # The .def file lets an MSVC user make an import library of their own.
+  install(FILES ${PROJECT_SOURCE_DIR}/src/win32/raminfo.def DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RENAME tarnwick-smbios-ram-info.def COMPONENT dev)
+else()
+  # raminfo(1), compressed as Debian and man-db expect (-n: no name or time
+  # stamp inside the .gz).
+  set(RAMINFO_MAN_DATE ${RAMINFO_RELEASE_DATE})
+  configure_file(${PROJECT_SOURCE_DIR}/docs/raminfo.1 ${PROJECT_BINARY_DIR}/man/raminfo.1 @ONLY)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/raminfo.1.gz
+    COMMAND gzip -9nf -k ${PROJECT_BINARY_DIR}/man/raminfo.1
+    DEPENDS ${PROJECT_BINARY_DIR}/man/raminfo.1
+    COMMENT "Compressing raminfo(1)")
+  add_custom_target(raminfo_man ALL DEPENDS ${PROJECT_BINARY_DIR}/man/raminfo.1.gz)
+  install(FILES ${PROJECT_BINARY_DIR}/man/raminfo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT cli)
+endif()

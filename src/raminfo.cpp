@@ -5,6 +5,7 @@
 
 #include "json/json.h"
 #include "platform/platform.h"
+#include "raminfo_build_version.h"
 #include "smbios/smbios.h"
 
 char g_err[ERR_CAP];
@@ -42,6 +43,6 @@ int32_t raminfo_slot_count(void) { return for_each_dimm(-1, nullptr); }
 
 int32_t raminfo_total_mb(void) { return query_total_mb(); }
 
-const char* raminfo_version(void) { return "1.0.0"; }
+const char* raminfo_version(void) { return RAMINFO_VERSION_TEXT; }
 
 }  // extern "C"

@@ -1,9 +1,11 @@
 #!/usr/bin/env sh
 # Installs the build into a scratch prefix, then builds and runs a tiny
 # consumer against it, once through the CMake package and once through
-# pkg-config. Arguments: BUILD_DIR SOURCE_DIR SCRATCH_DIR
+# pkg-config, and checks that every installed statement of the version is
+# project()'s: the library's text, raminfo --version, the .pc file and the
+# CMake package. Arguments: BUILD_DIR SOURCE_DIR SCRATCH_DIR VERSION
 set -eu
-build=$1 src=$2 scratch=$3
+build=$1 src=$2 scratch=$3 version=$4
 rm -rf "$scratch"
 prefix="$scratch/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -13,13 +15,16 @@ test -x "$prefix/bin/raminfo"
 test -f "$prefix/include/raminfo.h"
 
 echo "-- CMake package"
-cmake -S "$src" -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake -S "$src" -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DRAMINFO_EXACT_VERSION="$version" >/dev/null
 cmake --build "$scratch/cmake" >/dev/null
-LD_LIBRARY_PATH="$libdir" "$scratch/cmake/consumer"
+LD_LIBRARY_PATH="$libdir" "$scratch/cmake/consumer" | tee "$scratch/consumer.out"
+# The consumer prints raminfo_version() first.
+test "$(cut -d' ' -f1 "$scratch/consumer.out")" = "$version"
+test "$("$prefix/bin/raminfo" --version)" = "$version"
 
 echo "-- pkg-config"
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
-test "$(pkg-config --modversion tarnwick-smbios-ram-info)" = "1.0.0"
+test "$(pkg-config --modversion tarnwick-smbios-ram-info)" = "$version"
 # shellcheck disable=SC2046
 cc -o "$scratch/pc-consumer" "$src/main.c" $(pkg-config --cflags --libs tarnwick-smbios-ram-info)
 LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer"

@@ -1,0 +1,116 @@
+# The Debian packages, made by CPack (scripts/release runs `cpack -G DEB` in
+# a build for prefix /usr), split the Debian way: libtarnwick-smbios-ram-info1
+# (the shared library), libtarnwick-smbios-ram-info-dev (header, .so link,
+# pkg-config file, CMake package) and raminfo (the program and its manual
+# page). CPack takes every file's time from SOURCE_DATE_EPOCH and sorts the
+# entries. The .zip and .tar.gz are made from install components by
+# packaging/make-archive instead.
+set(RAMINFO_MAINTAINER "The tarnwick-smbios-ram-info authors <raminfo@tarnwick.example.org>")
+
+# README and LICENSE beside the files of the archives.
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .
+    COMPONENT docs)
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tarnwick-smbios-ram-info COMPONENT docs)
+endif()
+if(WIN32)
+  return()
+endif()
+
+set(CPACK_PACKAGE_NAME tarnwick-smbios-ram-info)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The tarnwick-smbios-ram-info authors")
+set(CPACK_PACKAGE_CONTACT "${RAMINFO_MAINTAINER}")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/cpack)
+
+# Each package is a group of install components with its own copyright and
+# changelog; README and LICENSE stay out (the copyright file has it).
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL lib debian-library dev buildsys debian-development cli debian-program)
+foreach(entry LIB:LIBRARY DEBIAN-LIBRARY:LIBRARY DEV:DEVELOPMENT BUILDSYS:DEVELOPMENT
+              DEBIAN-DEVELOPMENT:DEVELOPMENT CLI:PROGRAM DEBIAN-PROGRAM:PROGRAM)
+  string(REPLACE ":" ";" entry "${entry}")
+  list(GET entry 0 component)
+  list(GET entry 1 group)
+  set(CPACK_COMPONENT_${component}_GROUP ${group})
+endforeach()
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SOURCE tarnwick-smbios-ram-info)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${RAMINFO_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+set(RAMINFO_DEB_PACKAGES library development program)
+
+set(RAMINFO_DEB_library libtarnwick-smbios-ram-info1)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${RAMINFO_DEB_library})
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The dynamic linker's cache is refreshed by dpkg's ldconfig trigger.
+file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "memory module inventory from the SMBIOS table (library)
+The library reads the firmware's SMBIOS table, decodes every memory device
+(SMBIOS type 17) and returns one JSON text: the total physical memory and,
+per slot, its size, type, speeds, maker, part and serial number, voltage
+and form factor.
+
+This package holds the shared library.")
+
+set(RAMINFO_DEB_development libtarnwick-smbios-ram-info-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${RAMINFO_DEB_development})
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${RAMINFO_DEB_library} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "memory module inventory from the SMBIOS table (development files)
+The library reads the firmware's SMBIOS table, decodes every memory device
+(SMBIOS type 17) and returns one JSON text.
+
+This package holds the header, the link to the shared library, the
+pkg-config file and the CMake package.")
+
+set(RAMINFO_DEB_program raminfo)
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME ${RAMINFO_DEB_program})
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PROGRAM_DESCRIPTION "list the memory modules in the SMBIOS table
+raminfo prints the memory modules of this machine, or of a saved SMBIOS
+table, as JSON, as a table for people, or as Prometheus gauges for
+node_exporter: per slot the size, type, speeds, maker, part and serial
+number, voltage and form factor.")
+
+# Each Debian package carries its copyright file (the licence in Debian's
+# machine-readable format) and a changelog. Only the Debian packages take
+# these files; a plain install, which skips EXCLUDE_FROM_ALL, does not.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE RAMINFO_LICENSE_TEXT)
+string(REGEX REPLACE "\n+$" "" RAMINFO_LICENSE_TEXT "${RAMINFO_LICENSE_TEXT}")
+string(REGEX REPLACE "\n\n" "\n.\n" RAMINFO_LICENSE_TEXT "${RAMINFO_LICENSE_TEXT}")
+string(REGEX REPLACE "\n" "\n " RAMINFO_LICENSE_TEXT " ${RAMINFO_LICENSE_TEXT}")
+file(WRITE ${PROJECT_BINARY_DIR}/debian/copyright
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: tarnwick-smbios-ram-info
+
+Files: *
+Copyright: 2026 The tarnwick-smbios-ram-info authors
+License: Expat
+${RAMINFO_LICENSE_TEXT}
+")
+string(TIMESTAMP RAMINFO_DEBIAN_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${PROJECT_BINARY_DIR}/debian/changelog
+  @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
+  COMMAND gzip -9nf -k ${PROJECT_BINARY_DIR}/debian/changelog
+  DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog)
+add_custom_target(raminfo_debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+foreach(package IN LISTS RAMINFO_DEB_PACKAGES)
+  install(FILES ${PROJECT_BINARY_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${RAMINFO_DEB_${package}}
+    COMPONENT debian-${package} EXCLUDE_FROM_ALL)
+endforeach()
+
+include(CPack)
