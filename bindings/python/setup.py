@@ -9,8 +9,9 @@ RAMINFO_VERSION and RAMINFO_WHEEL_PLATFORM.
 import os
 from typing import Tuple
 
-from setuptools import Distribution, setup
-from wheel.bdist_wheel import bdist_wheel
+# Neither ships type information.
+from setuptools import Distribution, setup  # type: ignore[import]
+from wheel.bdist_wheel import bdist_wheel  # type: ignore[import]
 
 
 def required(name: str) -> str:
