@@ -1,18 +1,13 @@
 """The installed wheel against the real library and the raminfo tool.
 
 Run by bindings/test with the interpreter of a venv where only the Linux wheel
-is installed. The firmware tables are put at /sys/firmware/dmi/tables on a
-tmpfs in a private mount namespace (unshare -m), one process per table: the
-library keeps the first table it reads for the life of the process.
+is installed, over tables mounted in private mount namespaces (tables.py).
 
-Environment: RAMINFO_CLI, the raminfo tool; RAMINFO_DUMPS, the shared dumps;
-RAMINFO_LIBRARY_BUILT, the built .so; RAMINFO_WHEELS, the directory with both
-wheels.
+Environment: as tables.py, and RAMINFO_WHEELS, the directory with both wheels.
 """
 
 from __future__ import annotations
 
-import json
 import os
 import pickle
 import shutil
@@ -23,30 +18,22 @@ import tempfile
 import unittest
 import zipfile
 from dataclasses import fields
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, Dict, List
 
 import tarnwick_raminfo as raminfo
+from tables import (
+    BUILT_LIBRARY,
+    END_OF_TABLE,
+    NOT_UTF8,
+    UNREADABLE,
+    AgainstTheTool,
+    Tables,
+    memory_device,
+    run_on_tables,
+    sm3_entry_point,
+)
 
-CLI = os.environ["RAMINFO_CLI"]
-DUMPS = os.environ["RAMINFO_DUMPS"]
-BUILT_LIBRARY = os.environ["RAMINFO_LIBRARY_BUILT"]
 WHEELS = os.environ["RAMINFO_WHEELS"]
-
-# Puts the tables from directory $1 (the files present of DMI and
-# smbios_entry_point) where the kernel would, then runs the rest.
-MOUNT_AND_RUN = r"""
-set -e
-mount --make-rprivate /
-mount -t tmpfs -o mode=0755 none /sys/firmware
-if [ -e "$1/DMI" ] || [ -e "$1/smbios_entry_point" ]; then
-  mkdir -p /sys/firmware/dmi/tables
-  for f in DMI smbios_entry_point; do
-    if [ -e "$1/$f" ]; then cp "$1/$f" /sys/firmware/dmi/tables/; fi
-  done
-fi
-shift
-exec "$@"
-"""
 
 # Collects what the binding says, in a fresh process, for the parent.
 CHILD = r"""
@@ -65,65 +52,6 @@ out["total_mb"] = r.total_mb()
 sys.stdout.buffer.write(pickle.dumps(out))
 """
 
-Tables = Tuple[Optional[bytes], Optional[bytes]]  # DMI, smbios_entry_point
-
-
-def run_on_tables(tables: Tables, argv: List[str]) -> subprocess.CompletedProcess[bytes]:
-    with tempfile.TemporaryDirectory() as d:
-        for name, data in zip(("DMI", "smbios_entry_point"), tables):
-            if data is not None:
-                with open(os.path.join(d, name), "wb") as f:
-                    f.write(data)
-        return subprocess.run(
-            ["unshare", "-m", "sh", "-c", MOUNT_AND_RUN, "sh", d, *argv],
-            capture_output=True,
-            check=False,
-        )
-
-
-def namespace_refusal() -> str:
-    """Why tables cannot be mounted here, or "" when they can."""
-    probe = run_on_tables((None, None), ["true"])
-    return "" if probe.returncode == 0 else probe.stderr.decode(errors="replace")
-
-
-def sm3_entry_point() -> bytes:
-    """A 64-bit entry point (DMTF DSP0134 5.2.2) announcing SMBIOS 3.2.0."""
-    ep = bytearray(0x18)
-    ep[0:5] = b"_SM3_"
-    ep[6], ep[7], ep[8], ep[10] = 0x18, 3, 2, 1
-    return bytes(ep)
-
-
-def real_dump(name: str) -> Tables:
-    """A saved table as the kernel shows it: the .rsmb's structure table
-    (past its 8-byte header) and the .dmi's entry point."""
-    with open(os.path.join(DUMPS, name + ".rsmb"), "rb") as f:
-        rsmb = f.read()
-    with open(os.path.join(DUMPS, name + ".dmi"), "rb") as f:
-        dmi = f.read()
-    return rsmb[8:], dmi[:0x18]
-
-
-def memory_device(strings: List[bytes]) -> bytes:
-    """A populated 16 GiB DDR4 DIMM (type 17, 0x28 bytes) whose locator,
-    manufacturer, serial and part number are strings 1 to 4."""
-    body = struct.pack(
-        "<BBHHHHHHBBBBBHHBBBBBIHHHH",
-        17, 0x28, 0x1100, 0x1000, 0xFFFE, 64, 64, 16384, 0x09, 0, 1, 0, 0x1A, 0x80,
-        3200, 2, 3, 0, 4, 0, 0, 2933, 1200, 1200, 1200,
-    )  # fmt: skip
-    assert len(body) == 0x28
-    return body + b"".join(s + b"\0" for s in strings) + b"\0"
-
-
-END_OF_TABLE = bytes([127, 4, 0xFF, 0xFF, 0, 0])
-
-# The manufacturer in Latin-1 and the part number cut in the middle of a
-# UTF-8 sequence; the serial is valid UTF-8.
-NOT_UTF8 = [b"DIMM_A1", b"M\xfcller", "S\u00e9rie".encode(), b"DDR4-\xe2\x82"]
-
-
 class Venv(unittest.TestCase):
     def test_the_package_comes_from_the_wheel(self) -> None:
         # Not the source tree: every other test would prove nothing about the wheel.
@@ -134,30 +62,14 @@ class Venv(unittest.TestCase):
         self.assertEqual(raminfo.library_path(), os.path.join(here, raminfo.LIBRARY_NAME))
 
 
-class MountedTables(unittest.TestCase):
-    cli_version: str
-
-    @classmethod
-    def setUpClass(cls) -> None:
-        why = namespace_refusal()
-        if why:
-            raise unittest.SkipTest("no private mount namespace here: " + why)
-        cls.cli_version = subprocess.run(
-            [CLI, "--version"], capture_output=True, text=True, check=True
-        ).stdout.strip()
+class MountedTables(AgainstTheTool):
+    decode_errors = "surrogateescape"
 
     def binding(self, tables: Tables) -> Dict[str, Any]:
         child = run_on_tables(tables, [sys.executable, "-I", "-c", CHILD])
         self.assertEqual(child.returncode, 0, child.stderr.decode(errors="replace"))
         result: Dict[str, Any] = pickle.loads(child.stdout)
         return result
-
-    def cli(self, tables: Tables) -> Tuple[int, Dict[str, Any], str, int]:
-        """The tool's exit status, report, stderr and --count on the same tables."""
-        run = run_on_tables(tables, [CLI])
-        count = run_on_tables(tables, [CLI, "--count"])
-        report = json.loads(run.stdout.decode("utf-8", "surrogateescape"))
-        return run.returncode, report, run.stderr.decode(errors="replace"), int(count.stdout)
 
     def assert_same_report(self, inv: raminfo.Inventory, report: Dict[str, Any]) -> None:
         self.assertIsInstance(inv, raminfo.Inventory)
@@ -198,18 +110,12 @@ class MountedTables(unittest.TestCase):
         return inv
 
     def test_shared_dumps_match_the_tool(self) -> None:
-        names = sorted(f[:-5] for f in os.listdir(DUMPS) if f.endswith(".rsmb"))
-        self.assertGreaterEqual(len(names), 3, f"too few dumps in {DUMPS}")
-        for name in names:
-            with self.subTest(dump=name):
-                self.check_table(real_dump(name))
+        for i, tables in enumerate(self.dumps()):
+            with self.subTest(dump=i):
+                self.check_table(tables)
 
     def test_unreadable_table_raises_the_library_text(self) -> None:
-        cases = [
-            ("no table", (None, None), "GetSystemFirmwareTable size failed"),
-            ("empty table", (b"", sm3_entry_point()), "smbios too short"),
-        ]
-        for name, tables, text in cases:
+        for name, tables, text in UNREADABLE:
             with self.subTest(name):
                 got = self.binding(tables)
                 error, message, inv = got["error"]
