@@ -1,0 +1,232 @@
+"""The installed wheel against the real library and the raminfo tool.
+
+Run by bindings/test with the interpreter of a venv where only the Linux wheel
+is installed, over tables mounted in private mount namespaces (tables.py).
+
+Environment: as tables.py, and RAMINFO_WHEELS, the directory with both wheels.
+"""
+
+from __future__ import annotations
+
+import os
+import pickle
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+from dataclasses import fields
+from typing import Any, Dict, List
+
+import tarnwick_raminfo as raminfo
+from tables import (
+    BUILT_LIBRARY,
+    END_OF_TABLE,
+    NOT_UTF8,
+    UNREADABLE,
+    AgainstTheTool,
+    Tables,
+    memory_device,
+    run_on_tables,
+    sm3_entry_point,
+)
+
+WHEELS = os.environ["RAMINFO_WHEELS"]
+
+# Collects what the binding says, in a fresh process, for the parent.
+CHILD = r"""
+import pickle, sys
+import tarnwick_raminfo as r
+out = {"library": r.library_path(), "version": r.version()}
+try:
+    out["inventory"] = r.inventory()
+except r.RamInfoError as e:
+    out["error"] = (e.error, str(e), e.inventory)
+try:
+    out["slot_count"] = r.slot_count()
+except r.RamInfoError as e:
+    out["slot_count_error"] = e.error
+out["total_mb"] = r.total_mb()
+sys.stdout.buffer.write(pickle.dumps(out))
+"""
+
+class Venv(unittest.TestCase):
+    def test_the_package_comes_from_the_wheel(self) -> None:
+        # Not the source tree: every other test would prove nothing about the wheel.
+        self.assertTrue(raminfo.__file__.startswith(sys.prefix), raminfo.__file__)
+        self.assertNotEqual(sys.prefix, sys.base_prefix, "not run in a venv")
+        here = os.path.dirname(raminfo.__file__)
+        self.assertTrue(os.path.isfile(os.path.join(here, "py.typed")))
+        self.assertEqual(raminfo.library_path(), os.path.join(here, raminfo.LIBRARY_NAME))
+
+
+class MountedTables(AgainstTheTool):
+    decode_errors = "surrogateescape"
+
+    def binding(self, tables: Tables) -> Dict[str, Any]:
+        child = run_on_tables(tables, [sys.executable, "-I", "-c", CHILD])
+        self.assertEqual(child.returncode, 0, child.stderr.decode(errors="replace"))
+        result: Dict[str, Any] = pickle.loads(child.stdout)
+        return result
+
+    def assert_same_report(self, inv: raminfo.Inventory, report: Dict[str, Any]) -> None:
+        self.assertIsInstance(inv, raminfo.Inventory)
+        self.assertEqual(inv.total_mb, report["total_mb"])
+        self.assertEqual(len(inv.modules), len(report["slots"]))
+        names = {f.name for f in fields(raminfo.Module)}
+        for i, (module, obj) in enumerate(zip(inv.modules, report["slots"])):
+            with self.subTest(slot=i):
+                self.assertLessEqual(set(obj), names, "a key of the report has no field")
+                for name in names:
+                    got = getattr(module, name)
+                    if name in obj:
+                        self.assertEqual(got, obj[name], name)
+                        self.assertIs(type(got), type(obj[name]), name)
+                    else:
+                        self.assertIsNone(got, name)
+                self.assertEqual(module.to_dict(), obj)
+
+    def check_table(self, tables: Tables) -> raminfo.Inventory:
+        """The binding and the tool agree on these tables; the inventory."""
+        got = self.binding(tables)
+        status, report, stderr, count = self.cli(tables)
+        inv: raminfo.Inventory
+        self.assertEqual(got["version"], self.cli_version)
+        self.assertEqual(got["total_mb"], report["total_mb"])
+        if status == 1:
+            error, text, inv = got["error"]
+            self.assertTrue(error and error in stderr, f"{error!r} not in the tool's {stderr!r}")
+            self.assertEqual(text, error)
+            self.assertEqual(got["slot_count_error"], error)
+        else:
+            self.assertEqual(status, 0, stderr)
+            self.assertNotIn("error", got)
+            inv = got["inventory"]
+            self.assertEqual(got["slot_count"], count)
+            self.assertEqual(inv.slot_count, count)
+        self.assert_same_report(inv, report)
+        return inv
+
+    def test_shared_dumps_match_the_tool(self) -> None:
+        for i, tables in enumerate(self.dumps()):
+            with self.subTest(dump=i):
+                self.check_table(tables)
+
+    def test_unreadable_table_raises_the_library_text(self) -> None:
+        for name, tables, text in UNREADABLE:
+            with self.subTest(name):
+                got = self.binding(tables)
+                error, message, inv = got["error"]
+                self.assertEqual((error, message), (text, text))
+                self.assertEqual(got["slot_count_error"], text)
+                self.assertEqual(inv.modules, [])
+                self.check_table(tables)
+
+    def test_non_utf8_strings_decode_and_give_back_their_bytes(self) -> None:
+        tables = (memory_device(NOT_UTF8) + END_OF_TABLE, sm3_entry_point())
+        inv = self.check_table(tables)
+        (m,) = inv.modules
+        assert m.manufacturer is not None and m.serial is not None and m.part_number is not None
+        self.assertEqual(m.serial, "S\u00e9rie")
+        self.assertEqual(raminfo.firmware_bytes(m.manufacturer), NOT_UTF8[1])
+        self.assertEqual(raminfo.firmware_bytes(m.part_number), NOT_UTF8[3])
+        self.assertEqual(raminfo.printable(m.manufacturer), "M\ufffdller")
+        self.assertEqual(raminfo.printable(m.part_number), "DDR4-\ufffd")
+
+
+class LibraryLookup(unittest.TestCase):
+    """The package's own copy first, then RAMINFO_LIBRARY, then the loader."""
+
+    def loaded(self, package_dir: str, env: Dict[str, str]) -> str:
+        code = (
+            f"import sys; sys.path.insert(0, {package_dir!r}); import tarnwick_raminfo as r\n"
+            "try: print(r.library_path(), r.version())\n"
+            "except r.LibraryNotFoundError as e: print('not found:', e)"
+        )
+        base = {k: v for k, v in os.environ.items() if k not in ("RAMINFO_LIBRARY", "LD_LIBRARY_PATH")}
+        run = subprocess.run(
+            [sys.executable, "-I", "-c", code], env={**base, **env}, capture_output=True, text=True
+        )
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return run.stdout.strip()
+
+    def test_order(self) -> None:
+        installed = os.path.dirname(os.path.dirname(raminfo.__file__))
+        bundled = os.path.join(installed, "tarnwick_raminfo", raminfo.LIBRARY_NAME)
+        version = raminfo.version()
+        with tempfile.TemporaryDirectory() as bare, tempfile.TemporaryDirectory() as libdir:
+            # The package without a bundled library.
+            shutil.copytree(os.path.join(installed, "tarnwick_raminfo"), os.path.join(bare, "tarnwick_raminfo"))
+            os.remove(os.path.join(bare, "tarnwick_raminfo", raminfo.LIBRARY_NAME))
+            shutil.copy(BUILT_LIBRARY, os.path.join(libdir, raminfo.LIBRARY_NAME))
+            missing = os.path.join(libdir, "missing.so")
+            cases = [
+                ("bundled before the variable", installed, {"RAMINFO_LIBRARY": missing}, f"{bundled} {version}"),
+                ("the variable", bare, {"RAMINFO_LIBRARY": BUILT_LIBRARY}, f"{BUILT_LIBRARY} {version}"),
+                ("the variable before the loader", bare,
+                 {"RAMINFO_LIBRARY": BUILT_LIBRARY, "LD_LIBRARY_PATH": libdir}, f"{BUILT_LIBRARY} {version}"),
+                ("the loader", bare, {"LD_LIBRARY_PATH": libdir}, f"{raminfo.LIBRARY_NAME} {version}"),
+            ]  # fmt: skip
+            for name, package_dir, env, expected in cases:
+                with self.subTest(name):
+                    self.assertEqual(self.loaded(package_dir, env), expected)
+            with self.subTest("a missing variable's path is named"):
+                got = self.loaded(bare, {"RAMINFO_LIBRARY": missing})
+                # Unless the library is installed system-wide, where the loader finds it.
+                if got != f"{raminfo.LIBRARY_NAME} {version}":
+                    self.assertTrue(got.startswith("not found:"), got)
+                    self.assertIn(missing, got)
+                    self.assertIn(raminfo.LIBRARY_NAME + ":", got)
+
+
+class Wheels(unittest.TestCase):
+    """The two wheels' names, tags and contents."""
+
+    def wheel(self, platform: str) -> str:
+        found = [f for f in os.listdir(WHEELS) if f.endswith(".whl") and platform in f]
+        self.assertEqual(len(found), 1, f"{platform} wheels in {WHEELS}: {found}")
+        return os.path.join(WHEELS, found[0])
+
+    def check_wheel(self, platform: str, tags: List[str], library: str, magic: bytes) -> bytes:
+        """Checks a wheel and returns its library's bytes."""
+        path = self.wheel(platform)
+        version = raminfo.version()
+        tag = ".".join(t.split("-")[2] for t in tags)
+        self.assertEqual(os.path.basename(path), f"tarnwick_raminfo-{version}-py3-none-{tag}.whl")
+        info = f"tarnwick_raminfo-{version}.dist-info"
+        with zipfile.ZipFile(path) as z:
+            self.assertEqual(
+                sorted(z.namelist()),
+                sorted(
+                    [f"tarnwick_raminfo/{n}" for n in ("__init__.py", "py.typed", library)]
+                    + [f"{info}/{n}" for n in ("METADATA", "WHEEL", "RECORD", "top_level.txt")]
+                ),
+            )
+            wheel = z.read(f"{info}/WHEEL").decode()
+            self.assertIn("Root-Is-Purelib: false\n", wheel)
+            self.assertEqual([l[5:] for l in wheel.splitlines() if l.startswith("Tag: ")], tags)
+            self.assertIn(f"\nVersion: {version}\n", z.read(f"{info}/METADATA").decode())
+            with open(raminfo.__file__, "rb") as f:
+                self.assertEqual(z.read("tarnwick_raminfo/__init__.py"), f.read())
+            lib = z.read(f"tarnwick_raminfo/{library}")
+            self.assertTrue(lib.startswith(magic))
+            return lib
+
+    def test_linux_wheel(self) -> None:
+        tags = ["py3-none-manylinux_2_17_x86_64", "py3-none-manylinux2014_x86_64"]
+        lib = self.check_wheel("manylinux", tags, "libtarnwick-smbios-ram-info.so.1", b"\x7fELF\x02")
+        self.assertEqual(struct.unpack_from("<H", lib, 18)[0], 62)  # e_machine: x86-64
+        with open(BUILT_LIBRARY, "rb") as f:
+            self.assertEqual(lib, f.read())
+
+    def test_windows_wheel(self) -> None:
+        dll = self.check_wheel("win_amd64", ["py3-none-win_amd64"], "tarnwick-smbios-ram-info.dll", b"MZ")
+        pe = struct.unpack_from("<I", dll, 0x3C)[0]
+        self.assertEqual(dll[pe : pe + 4], b"PE\0\0")
+        self.assertEqual(struct.unpack_from("<H", dll, pe + 4)[0], 0x8664)  # IMAGE_FILE_MACHINE_AMD64
+
+
+if __name__ == "__main__":
+    unittest.main()
