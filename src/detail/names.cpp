@@ -115,7 +115,7 @@ std::vector<const char*> type_detail_names(uint32_t raw) {
                                      "Fast-paged",
                                      "Static Column",
                                      "Pseudo-static",
-                                     "RAMBus",
+                                     "RAMBUS",
                                      "Synchronous",
                                      "CMOS",
                                      "EDO",
