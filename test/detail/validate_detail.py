@@ -1,13 +1,14 @@
 #!/usr/bin/python3
 """Validates raminfo --detail documents against docs/raminfo-detail.schema.json.
 
-    validate_detail.py SCHEMA COMMAND... -- FILE...
+    validate_detail.py SCHEMA COMMAND... -- FILE_OR_DIR...
 
-Runs COMMAND FILE for each FILE (exit status 0 or 1 are both fine: an
+Runs COMMAND FILE for each FILE (and each file of each DIR) (exit status 0 or 1 are both fine: an
 unreadable table still prints a document), checks that its output is strict
 UTF-8 JSON valid against SCHEMA, and that the totals agree with the devices.
 """
 import json
+import os
 import subprocess
 import sys
 
@@ -40,7 +41,14 @@ def main():
     schema = json.load(open(args[0], encoding="utf-8"))
     jsonschema.Draft202012Validator.check_schema(schema)
     validator = jsonschema.Draft202012Validator(schema)
-    command, files = args[1:split], args[split + 1:]
+    # A document that breaks the schema must be refused, or nothing is tested.
+    if validator.is_valid({"schema": "raminfo-detail/2", "readable": True, "totals": {},
+                           "arrays": [], "devices": [{}]}):
+        print("the schema accepts a broken document")
+        return 1
+    command, files = args[1:split], []
+    for f in args[split + 1:]:
+        files += sorted(os.path.join(f, n) for n in os.listdir(f)) if os.path.isdir(f) else [f]
     if not files:
         print("no input files")
         return 1
