@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "detail/detail.h"
 #include "fake_platform.h"
 #include "raminfo.h"
 #include "smbios/smbios.h"
@@ -102,6 +103,50 @@ void check_object(const nlohmann::json& o, const dimm_info& d, int j) {
         "strings differ", at());
 }
 
+// The detail document of the cached table: strict UTF-8 JSON of the fixed
+// shape, one device per type-17 structure the walk yields, totals that add up.
+void check_detail(smbios_view t) {
+  const raminfo_detail::document doc = raminfo_detail::decode_detail(t);
+  const std::string text = raminfo_detail::detail_json(doc);
+  // No masking here: the document must be valid UTF-8 as it stands.
+  const nlohmann::json d = nlohmann::json::parse(text, nullptr, false);
+  CHECK(!d.is_discarded(), "detail document is not strict JSON", text);
+  CHECK(d.is_object() && d.size() == 5 && d["schema"] == raminfo_detail::kSchema &&
+            d["readable"] == true && d["arrays"].is_array() && d["devices"].is_array(),
+        "detail document shape", text.substr(0, 400));
+  size_t type16 = 0, type17 = 0;
+  smbios_walk w = smbios_walk_start(t);
+  smbios_struct st;
+  while (smbios_next(t, &w, &st)) {
+    type16 += st.type == 16;
+    type17 += st.type == 17;
+  }
+  CHECK(d["arrays"].size() == type16 && d["devices"].size() == type17,
+        "detail lists differ from the walk's structures");
+  // Every device and array carries the same keys, null or not.
+  constexpr size_t kDeviceKeys = 50, kArrayKeys = 13;
+  uint64_t installed = 0;
+  size_t slots = 0, populated = 0;
+  for (const auto& dev : d["devices"]) {
+    CHECK(dev.is_object() && dev.size() == kDeviceKeys, "device keys", dev.dump());
+    CHECK(dev["length"].get<unsigned>() >= 4, "device length below 4", dev.dump());
+    if (!dev["system_memory"].get<bool>()) continue;
+    ++slots;
+    if (!dev["populated"].get<bool>()) continue;
+    ++populated;
+    const uint64_t size = dev["size_bytes"].get<uint64_t>();
+    installed = size < ~uint64_t{0} - installed ? installed + size : ~uint64_t{0};
+  }
+  for (const auto& a : d["arrays"])
+    CHECK(a.is_object() && a.size() == kArrayKeys, "array keys", a.dump());
+  const nlohmann::json& totals = d["totals"];
+  CHECK(totals["slots"] == slots && totals["populated"] == populated &&
+            totals["installed_bytes"] == installed,
+        "detail totals", totals.dump());
+  const std::string table = raminfo_detail::detail_table(doc);
+  CHECK(!table.empty() && table.back() == '\n', "detail table", table);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -158,6 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (static_cast<size_t>(j) < slots.size()) check_object(slots[j], d, j);
   }
   CHECK(for_each_dimm(devices, &d) == -2, "one past the last device");
+  check_detail(smbios_cached_view());
   CHECK(populated == count, "slot count differs from the populated devices enumerated");
 
   const bool cut = slots.size() < static_cast<size_t>(devices);

@@ -98,8 +98,10 @@ std::string dmidecode_path() {
   return "";
 }
 
-// dmidecode's text for -t 17, or nullopt with the reason in *error.
-std::optional<std::string> run_dmidecode(const std::string& dmi_path, std::string* error) {
+}  // namespace
+
+std::optional<std::string> run_dmidecode(const std::string& dmi_path, const std::string& types,
+                                         std::string* error) {
   const std::string exe = dmidecode_path();
   if (exe.empty()) {
     *error = "dmidecode not found";
@@ -107,7 +109,7 @@ std::optional<std::string> run_dmidecode(const std::string& dmi_path, std::strin
   }
   // A broken table makes dmidecode complain on stderr; only stdout is decoded.
   const std::string command =
-      shell_quote(exe) + " --from-dump " + shell_quote(dmi_path) + " -t 17 2>/dev/null";
+      shell_quote(exe) + " --from-dump " + shell_quote(dmi_path) + " -t " + types + " 2>/dev/null";
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) {
     *error = "cannot start " + command;
@@ -124,6 +126,8 @@ std::optional<std::string> run_dmidecode(const std::string& dmi_path, std::strin
   }
   return out;
 }
+
+namespace {
 
 // The Memory Devices of dmidecode's text, in order, with their "Key: Value"
 // lines as printed (values keep their trailing spaces).
@@ -409,7 +413,7 @@ std::vector<std::string> compare_with_dmidecode(const std::string& report_json,
     return out;
   }
   std::string error;
-  const auto dmi_text = run_dmidecode(dmi_path, &error);
+  const auto dmi_text = run_dmidecode(dmi_path, "17", &error);
   if (!dmi_text) {
     out.push_back("dmidecode: " + error);
     return out;

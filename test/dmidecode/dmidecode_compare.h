@@ -3,6 +3,7 @@
 #define RAMINFO_TEST_DMIDECODE_COMPARE_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,18 @@ void write_dmidecode_dump(const std::vector<uint8_t>& table, const std::string& 
 // ours by design are listed as named rules in dmidecode_compare.cpp.
 std::vector<std::string> compare_with_dmidecode(const std::string& report_json,
                                                 const std::string& dmi_path);
+
+// `dmidecode --from-dump DMI_PATH -t TYPES` (stderr dropped), or nullopt with
+// the reason in *error.
+std::optional<std::string> run_dmidecode(const std::string& dmi_path, const std::string& types,
+                                         std::string* error);
+
+// Compares a `raminfo --detail` document with dmidecode's decoding of types
+// 16 and 17 of the same table, structure by structure and field by field.
+// One line per disagreement; the intended differences are the named rules in
+// dmidecode_detail_compare.cpp.
+std::vector<std::string> compare_detail_with_dmidecode(const std::string& detail_json,
+                                                       const std::string& dmi_path);
 
 // True when dmidecode is on PATH (or in /usr/sbin or /sbin, where Debian puts
 // it and where a user's PATH often does not reach).

@@ -122,8 +122,13 @@ std::string generate_string(Rng& rng, unsigned flavors) {
 namespace {
 
 // The Memory Device lengths firmware actually writes, one per SMBIOS
-// revision that grew the structure (DSP0134 7.18).
-const std::vector<uint8_t> kRealLengths = {0x15, 0x1B, 0x1C, 0x22, 0x28, 0x54, 0x5C};
+// revision that grew the structure (DSP0134 7.18), up to SMBIOS 3.7.
+const std::vector<uint8_t> kRealLengths = {0x15, 0x1B, 0x1C, 0x22, 0x28, 0x54, 0x5C, 0x64};
+// Module, controller, PMIC and RCD maker words as SPD holds them (continuation
+// count with parity, then the JEP106 ID byte): Samsung, SK Hynix, Micron,
+// Kingston, Crucial, Montage, an unknown one, and none.
+const std::vector<uint16_t> kMakerIds = {0xCE80, 0xAD80, 0x2C80, 0x9801,
+                                         0x9B85, 0x3286, 0x5504, 0x0000};
 const std::vector<uint8_t> kMemoryTypes = {0x01, 0x02, 0x03, 0x0F, 0x12, 0x13, 0x18, 0x1A, 0x1B,
                                            0x1C, 0x1D, 0x1E, 0x1F, 0x20, 0x22, 0x23, 0x07};
 const std::vector<uint16_t> kSpeeds = {0,    333,  800,  1333, 1600, 2133,
@@ -142,7 +147,8 @@ class TableMaker {
     if (hostile_ && rng_.chance(6)) devices = rng_.between(40, 160);
     const uint32_t others = rng_.between(0, opt_.max_other_structures);
     // The memory array usually comes first, as on real machines.
-    if (rng_.chance(70)) pieces.push_back(other_structure(16));
+    if (rng_.chance(70)) pieces.push_back(memory_array(0x1000));
+    if (rng_.chance(15)) pieces.push_back(memory_array(0x1001));
     for (uint32_t i = 0; i < devices; ++i) pieces.push_back(device(i));
     for (uint32_t i = 0; i < others; ++i) {
       const auto at = rng_.between(0, static_cast<uint32_t>(pieces.size()));
@@ -204,10 +210,40 @@ class TableMaker {
     return static_cast<uint8_t>(strings.size());
   }
 
+  // A Physical Memory Array (type 16, DSP0134 7.17) at the given handle: the
+  // 2.1 or 2.7 layout, or another length; codes mostly real, some beyond.
+  Bytes memory_array(uint16_t handle) {
+    static const std::vector<uint8_t> lengths = {0x0F, 0x17};
+    const auto length = static_cast<uint8_t>(
+        rng_.chance(85) ? rng_.pick(lengths) : rng_.between(4, hostile_ ? 0x40 : 0x20));
+    Bytes b(length, 0);
+    b[0] = 16;
+    b[1] = length;
+    put(b, 0x02, handle, 2);
+    static const std::vector<uint8_t> locations = {0x03, 0x03, 0x01, 0x02, 0x06,
+                                                   0x0A, 0xA0, 0xA3, 0xA4};
+    put(b, 0x04, rng_.chance(90) ? rng_.pick(locations) : rng_.between(0, 0xFF), 1);
+    put(b, 0x05, rng_.chance(70) ? 0x03 : rng_.between(0, 8), 1);
+    put(b, 0x06, rng_.between(0, 8), 1);
+    // Maximum capacity in KiB, or 0x80000000 and the Extended Maximum
+    // Capacity in bytes; sometimes an odd figure that no unit shows whole.
+    const bool extended = rng_.chance(25);
+    const uint32_t kib =
+        rng_.chance(70) ? (uint32_t{1} << rng_.between(20, 31)) : rng_.between(1, 0x7FFFFFFF);
+    put(b, 0x07, extended ? 0x80000000u : kib, 4);
+    put(b, 0x0B, rng_.chance(80) ? 0xFFFE : rng_.between(0, 0xFFFF), 2);
+    put(b, 0x0D, rng_.between(1, 64), 2);
+    const uint64_t bytes = rng_.chance(70) ? (uint64_t{1} << rng_.between(35, 50))
+                                           : (uint64_t{rng_.next()} >> rng_.between(0, 40));
+    put(b, 0x0F, extended ? bytes : 0, 8);
+    append_strings(b, {});
+    return b;
+  }
+
   uint8_t device_length() {
     if (hostile_ && rng_.chance(8)) return static_cast<uint8_t>(rng_.between(0x5D, 0xFF));
     if (rng_.chance(60)) return rng_.pick(kRealLengths);
-    return static_cast<uint8_t>(rng_.between(0x15, 0x5C));
+    return static_cast<uint8_t>(rng_.between(0x15, 0x64));
   }
 
   // The size word at 0x0C and the Extended Size at 0x1C (DSP0134 7.18.5).
@@ -257,7 +293,9 @@ class TableMaker {
     put(b, 0x10, string_ref(strings, nonempty(flavored(rng_, slot, flavors))), 1);
     put(b, 0x11, string_ref(strings, rng_.pick(kBanks)), 1);
     put(b, 0x12, rng_.pick(kMemoryTypes), 1);
-    put(b, 0x13, 0x0080, 2);
+    // Synchronous, sometimes with Registered, Unbuffered, LRDIMM or any bits.
+    static const std::vector<uint16_t> details = {0x0080, 0x2080, 0x4080, 0x8080, 0x0004, 0x1000};
+    put(b, 0x13, rng_.chance(85) ? rng_.pick(details) : rng_.between(0, 0xFFFF), 2);
     const uint16_t speed = rng_.chance(5) ? 0xFFFF : rng_.pick(kSpeeds);
     put(b, 0x15, speed, 2);
     auto text = [&](const std::vector<std::string>& names) {
@@ -275,12 +313,31 @@ class TableMaker {
     put(b, 0x22, mv, 2);
     put(b, 0x24, mv, 2);
     put(b, 0x26, mv, 2);
-    put(b, 0x28, rng_.between(0, 7), 1);
-    put(b, 0x29, 0x0004, 2);
-    put(b, 0x2B, 0, 1);
+    put(b, 0x28, rng_.between(0, 8), 1);
+    put(b, 0x29, rng_.chance(80) ? 0x0008 : rng_.between(0, 0x3F), 2);
+    put(b, 0x2B,
+        rng_.chance(50) ? 0 : string_ref(strings, rng_.chance(50) ? "1.0" : "Not Specified"), 1);
+    put(b, 0x2C, rng_.pick(kMakerIds), 2);
+    put(b, 0x2E, rng_.chance(50) ? 0 : rng_.between(1, 0xFFFF), 2);
+    put(b, 0x30, rng_.pick(kMakerIds), 2);
+    put(b, 0x32, rng_.chance(50) ? 0 : rng_.between(1, 0xFFFF), 2);
+    // Non-volatile, volatile, cache and logical sizes in bytes: none, unknown
+    // (all ones), or a real size.
+    for (size_t off = 0x34; off < 0x54; off += 8) {
+      const uint32_t roll = rng_.between(0, 9);
+      const uint64_t v = roll < 5   ? 0
+                         : roll < 7 ? ~uint64_t{0}
+                                    : (uint64_t{rng_.between(1, 1u << 20)} << rng_.between(10, 30));
+      put(b, off, v, 8);
+    }
     // Speed 0xFFFF defers to the 32-bit Extended Speed fields (SMBIOS 3.3).
     put(b, 0x54, speed == 0xFFFF ? rng_.between(8000, 12000) : 0, 4);
     put(b, 0x58, speed == 0xFFFF ? rng_.between(8000, 12000) : 0, 4);
+    // PMIC0 and RCD maker IDs and revisions (SMBIOS 3.7).
+    put(b, 0x5C, rng_.pick(kMakerIds), 2);
+    put(b, 0x5E, rng_.between(0, 0xFF), 2);
+    put(b, 0x60, rng_.pick(kMakerIds), 2);
+    put(b, 0x62, rng_.between(0, 0xFF), 2);
     if (hostile_ && rng_.chance(8)) {
       for (size_t i = 4; i < b.size(); ++i) b[i] = static_cast<uint8_t>(rng_.next());
     }

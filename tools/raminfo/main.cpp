@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "compare.h"
+#include "detail/detail.h"
 #include "dump.h"
 #include "dump_platform.h"
 #include "json_value.h"
@@ -84,6 +85,14 @@ std::string render(view v, bool* readable) {
   std::string text = raminfo_get_json();
   *readable = raminfo_last_error()[0] == '\0';
   return text + "\n";
+}
+
+// The detail document of the table the library reads, or its table view.
+std::string render_detail(view v, bool* readable) {
+  *readable = raminfo_slot_count() >= 0;
+  raminfo_detail::document doc;
+  if (*readable) doc = raminfo_detail::decode_detail(smbios_cached_view());
+  return v == view::table ? raminfo_detail::detail_table(doc) : raminfo_detail::detail_json(doc);
 }
 
 // Reads the saved inventory; false, after saying why, when it is missing,
@@ -166,6 +175,8 @@ int main(int argc, char** argv) {
       for (const std::string& line : c.lines) text += line + "\n";
       changed = !c.lines.empty();
     }
+  } else if (opt.detail) {
+    text = render_detail(opt.out_view, &readable);
   } else {
     text = render(opt.out_view, &readable);
     if (opt.compare && readable) {

@@ -19,7 +19,7 @@ bool parse_total_mb(const std::string& text, int64_t* out) {
 }  // namespace
 
 const char* help_text() {
-  return "Usage: raminfo [--count | --table | --prometheus] [--output FILE]\n"
+  return "Usage: raminfo [--count | --table | --prometheus | --detail [--table]] [--output FILE]\n"
          "               [--from-dump FILE [--dump-format rsmb|dmidecode|table] [--total-mb N]]\n"
          "               [--compare BASELINE]\n"
          "Prints the memory modules found in the SMBIOS table as JSON.\n"
@@ -29,6 +29,9 @@ const char* help_text() {
          "  --table              an aligned table for people, with a summary line\n"
          "  --prometheus         gauges in the Prometheus text format (node_exporter's\n"
          "                       textfile collector)\n"
+         "  --detail             everything the firmware says about memory (arrays and\n"
+         "                       devices, SMBIOS types 16 and 17) as JSON, schema\n"
+         "                       \"raminfo-detail/1\"; with --table, a summary for people\n"
          "\n"
          "Input and output:\n"
          "  --from-dump FILE     decode a saved table instead of this machine's: a Windows raw\n"
@@ -88,6 +91,8 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
       out->out_view = arg == "--count"   ? view::count
                       : arg == "--table" ? view::table
                                          : view::prometheus;
+    } else if (arg == "--detail") {
+      out->detail = true;
     } else if (arg == "--from-dump") {
       if (!has_value) {
         *error = "--from-dump needs a file";
@@ -127,6 +132,12 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
       *error = "unknown option '" + arg + "'";
       return parse_result::usage_error;
     }
+  }
+  if (out->detail &&
+      (out->compare || (out->out_view != view::json && out->out_view != view::table))) {
+    *error = "--detail goes with --table only, not " +
+             (out->compare ? std::string("--compare") : view_option);
+    return parse_result::usage_error;
   }
   if (out->compare && out->out_view != view::json && out->out_view != view::prometheus) {
     *error = "--compare goes with the JSON or --prometheus view only, not " + view_option;

@@ -22,6 +22,9 @@ struct cli_options {
   // --output FILE: replace FILE whole instead of writing to stdout.
   bool to_file = false;
   std::string output_path;
+  // --detail: the detail document (types 16 and 17), or with --table its
+  // summary for people, instead of the library's report.
+  bool detail = false;
   // --compare BASELINE: report what changed since a saved inventory.
   bool compare = false;
   std::string baseline_path;

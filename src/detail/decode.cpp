@@ -1,0 +1,232 @@
+// Decodes Physical Memory Arrays (type 16) and Memory Devices (type 17) field
+// by field, through the core's walk and its bounds-checked reads.
+#include "detail/detail.h"
+#include "detail/detail_internal.h"
+
+namespace raminfo_detail {
+
+namespace {
+
+constexpr uint8_t kMemoryArray = 16;
+constexpr uint8_t kMemoryDevice = 17;
+
+// One structure's fields. A field is present only when the length byte
+// covers all of it and the table holds all of it; anything else is null.
+class fields {
+ public:
+  fields(smbios_view t, const smbios_struct& st) : t_(t), st_(st) {}
+
+  bool covers(size_t off, size_t width) const {
+    return off + width <= st_.length && smbios_bytes(t_, st_.pos + off, width) != nullptr;
+  }
+  opt<uint8_t> byte(size_t off) const { return number<uint8_t>(off, 1); }
+  opt<uint16_t> word(size_t off) const { return number<uint16_t>(off, 2); }
+  opt<uint32_t> dword(size_t off) const { return number<uint32_t>(off, 4); }
+  opt<uint64_t> qword(size_t off) const {
+    if (!covers(off, 8)) return std::nullopt;
+    return static_cast<uint64_t>(smbios_read(t_, st_.pos + off + 4, 4)) << 32 |
+           smbios_read(t_, st_.pos + off, 4);
+  }
+  opt<coded> code(size_t off, size_t width, const char* (*name)(uint32_t)) const {
+    const opt<uint32_t> v = number<uint32_t>(off, width);
+    if (!v) return std::nullopt;
+    return coded{*v, name(*v)};
+  }
+  opt<flags> bits(size_t off, std::vector<const char*> (*names)(uint32_t)) const {
+    const opt<uint16_t> v = word(off);
+    if (!v) return std::nullopt;
+    return flags{*v, names(*v)};
+  }
+  opt<text_field> text(size_t off) const {
+    const opt<uint8_t> n = byte(off);
+    if (!n) return std::nullopt;
+    text_field f;
+    f.number = *n;
+    const smbios_text s = smbios_string(t_, st_.strings, *n);
+    if (s.len > 0) {
+      f.raw = std::string(reinterpret_cast<const char*>(s.data), s.len);
+      f.placeholder = is_placeholder(*f.raw);
+    }
+    return f;
+  }
+
+ private:
+  template <typename T>
+  opt<T> number(size_t off, size_t width) const {
+    if (!covers(off, width)) return std::nullopt;
+    return static_cast<T>(smbios_read(t_, st_.pos + off, width));
+  }
+
+  smbios_view t_;
+  const smbios_struct& st_;
+};
+
+// Physical Memory Array offsets, DSP0134 7.17.
+memory_array decode_array(smbios_view t, const smbios_struct& st) {
+  const fields f(t, st);
+  memory_array a;
+  a.handle = static_cast<uint16_t>(smbios_read(t, st.pos + 2, 2));
+  a.length = st.length;
+  a.location = f.code(0x04, 1, array_location_name);
+  a.use = f.code(0x05, 1, array_use_name);
+  a.error_correction = f.code(0x06, 1, error_correction_name);
+  if (a.error_correction) a.ecc = a.error_correction->code == 5 || a.error_correction->code == 6;
+  a.maximum_capacity_raw = f.dword(0x07);
+  a.error_information_handle = f.word(0x0B);
+  a.declared_devices = f.word(0x0D);
+  a.extended_maximum_capacity_raw = f.qword(0x0F);
+  if (a.maximum_capacity_raw) {
+    // 0x80000000: the capacity is in the Extended Maximum Capacity, in bytes.
+    if (*a.maximum_capacity_raw != 0x80000000u)
+      a.maximum_capacity_bytes = static_cast<uint64_t>(*a.maximum_capacity_raw) << 10;
+    else if (a.extended_maximum_capacity_raw)
+      a.maximum_capacity_bytes = *a.extended_maximum_capacity_raw;
+  }
+  // Video, flash, non-volatile and cache memory arrays are not system memory.
+  a.system_memory = !(a.use && a.use->code >= 4 && a.use->code <= 7);
+  return a;
+}
+
+// An SMBIOS 3.3 speed: 0xFFFF defers to the 32-bit extended field (bit 31
+// reserved); 0 is unknown.
+opt<uint32_t> speed_of(opt<uint16_t> word, opt<uint32_t> extended) {
+  if (!word || *word == 0) return std::nullopt;
+  if (*word != 0xFFFF) return *word;
+  if (!extended || (*extended & 0x7FFFFFFFu) == 0) return std::nullopt;
+  return *extended & 0x7FFFFFFFu;
+}
+
+void decode_size(const fields& f, memory_device* d) {
+  d->size_raw = f.word(0x0C);
+  d->extended_size_raw = f.dword(0x1C);
+  if (!d->size_raw) return;
+  const uint16_t w = *d->size_raw;
+  if (w == 0xFFFF) return;  // unknown
+  if (w == 0x7FFF && d->extended_size_raw) {
+    // Extended Size: MiB in bits 30:0.
+    d->size_bytes = static_cast<uint64_t>(*d->extended_size_raw & 0x7FFFFFFFu) << 20;
+  } else if (w & 0x8000) {
+    d->size_bytes = static_cast<uint64_t>(w & 0x7FFF) << 10;  // KiB
+  } else {
+    d->size_bytes = static_cast<uint64_t>(w) << 20;
+  }
+  d->populated = *d->size_bytes > 0;
+}
+
+// Memory Device offsets, DSP0134 7.18 (up to SMBIOS 3.7, 0x64 bytes).
+memory_device decode_device(smbios_view t, const smbios_struct& st) {
+  const fields f(t, st);
+  memory_device d;
+  d.handle = static_cast<uint16_t>(smbios_read(t, st.pos + 2, 2));
+  d.length = st.length;
+  d.array_handle = f.word(0x04);
+  d.error_information_handle = f.word(0x06);
+  d.total_width_bits = f.word(0x08);
+  d.data_width_bits = f.word(0x0A);
+  decode_size(f, &d);
+  d.form_factor = f.code(0x0E, 1, form_factor_full_name);
+  d.device_set = f.byte(0x0F);
+  d.locator = f.text(0x10);
+  d.bank_locator = f.text(0x11);
+  d.memory_type = f.code(0x12, 1, memory_type_full_name);
+  d.type_detail = f.bits(0x13, type_detail_names);
+  d.speed_raw = f.word(0x15);
+  d.manufacturer = f.text(0x17);
+  d.serial_number = f.text(0x18);
+  d.asset_tag = f.text(0x19);
+  d.part_number = f.text(0x1A);
+  d.attributes_raw = f.byte(0x1B);
+  if (d.attributes_raw && (*d.attributes_raw & 0x0F) != 0) d.rank = *d.attributes_raw & 0x0Fu;
+  d.configured_speed_raw = f.word(0x20);
+  d.minimum_voltage_mv = f.word(0x22);
+  d.maximum_voltage_mv = f.word(0x24);
+  d.configured_voltage_mv = f.word(0x26);
+  d.memory_technology = f.code(0x28, 1, memory_technology_name);
+  d.operating_mode_capability = f.bits(0x29, operating_mode_names);
+  d.firmware_version = f.text(0x2B);
+  d.module_manufacturer_id = f.word(0x2C);
+  d.module_product_id = f.word(0x2E);
+  d.subsystem_controller_manufacturer_id = f.word(0x30);
+  d.subsystem_controller_product_id = f.word(0x32);
+  d.non_volatile_size_bytes = f.qword(0x34);
+  d.volatile_size_bytes = f.qword(0x3C);
+  d.cache_size_bytes = f.qword(0x44);
+  d.logical_size_bytes = f.qword(0x4C);
+  d.extended_speed_raw = f.dword(0x54);
+  d.extended_configured_speed_raw = f.dword(0x58);
+  d.pmic0_manufacturer_id = f.word(0x5C);
+  d.pmic0_revision_number = f.word(0x5E);
+  d.rcd_manufacturer_id = f.word(0x60);
+  d.rcd_revision_number = f.word(0x62);
+
+  d.speed_mts = speed_of(d.speed_raw, d.extended_speed_raw);
+  d.configured_speed_mts = speed_of(d.configured_speed_raw, d.extended_configured_speed_raw);
+
+  // The SPD's maker code outranks a code spelled out in the string.
+  if (d.module_manufacturer_id) d.vendor = vendor_from_module_id(*d.module_manufacturer_id);
+  if (!d.vendor && d.manufacturer && d.manufacturer->raw)
+    d.vendor = vendor_from_string(*d.manufacturer->raw);
+  return d;
+}
+
+// Why a device is not system memory, or null when it is.
+const char* other_memory_reason(const memory_device& d, const memory_array* array) {
+  if (d.memory_type) {
+    const uint32_t c = d.memory_type->code;
+    if (c >= 0x08 && c <= 0x0C) return "read-only or flash memory type";
+    if (c == 0x1F) return "logical non-volatile device";
+  }
+  if (array != nullptr && !array->system_memory) return "array is not system memory";
+  if (d.type_detail && (d.type_detail->raw & (1u << 12))) return "non-volatile type detail";
+  if (d.memory_technology && d.memory_technology->code == 5) return "flash-only NVDIMM";
+  // Persistent memory configured with no volatile part (SMBIOS 3.2 sizes).
+  constexpr uint64_t kUnknown = ~uint64_t{0};
+  if (d.non_volatile_size_bytes && d.volatile_size_bytes && *d.non_volatile_size_bytes != 0 &&
+      *d.non_volatile_size_bytes != kUnknown && *d.volatile_size_bytes == 0)
+    return "non-volatile memory only";
+  return nullptr;
+}
+
+}  // namespace
+
+document decode_detail(smbios_view t) {
+  document doc;
+  doc.readable = true;
+  smbios_walk w = smbios_walk_start(t);
+  smbios_struct st;
+  while (smbios_next(t, &w, &st)) {
+    if (st.type == kMemoryArray) doc.arrays.push_back(decode_array(t, st));
+    if (st.type == kMemoryDevice) doc.devices.push_back(decode_device(t, st));
+  }
+  for (memory_device& d : doc.devices) {
+    const memory_array* array = nullptr;
+    for (memory_array& a : doc.arrays) {
+      if (d.array_handle && a.handle == *d.array_handle) {
+        ++a.devices_found;
+        if (array == nullptr) array = &a;
+      }
+    }
+    if (array != nullptr) d.ecc = array->ecc;
+    d.other_memory_reason = other_memory_reason(d, array);
+    d.system_memory = d.other_memory_reason == nullptr;
+  }
+  totals& s = doc.sum;
+  for (const memory_array& a : doc.arrays) {
+    if (!a.system_memory) continue;
+    ++s.arrays;
+    const bool ecc = a.ecc.value_or(false);
+    s.ecc = s.ecc.value_or(true) && ecc;
+  }
+  for (const memory_device& d : doc.devices) {
+    if (!d.system_memory) continue;
+    ++s.slots;
+    if (!d.populated) continue;
+    ++s.populated;
+    // Saturates rather than wraps on a hostile table.
+    const uint64_t room = ~uint64_t{0} - s.installed_bytes;
+    s.installed_bytes += *d.size_bytes < room ? *d.size_bytes : room;
+  }
+  return doc;
+}
+
+}  // namespace raminfo_detail

@@ -1,0 +1,144 @@
+// The detail document: everything the firmware's SMBIOS table says about
+// memory (Physical Memory Arrays, type 16, and Memory Devices, type 17), for
+// the command-line host only. It reads the table through the core's walk and
+// bounds-checked reads; the shared library never links it.
+#ifndef RAMINFO_DETAIL_DETAIL_H
+#define RAMINFO_DETAIL_DETAIL_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "smbios/smbios.h"
+
+namespace raminfo_detail {
+
+// The document's "schema" value. The number changes only when a consumer of
+// the previous one could misread a document: a key removed or renamed, a
+// type or unit changed, a meaning changed. New keys keep the number.
+inline constexpr const char* kSchema = "raminfo-detail/1";
+
+// A string field of a structure.
+struct text_field {
+  uint8_t number = 0;              // the string number the structure holds
+  std::optional<std::string> raw;  // the firmware's bytes; none for number 0 or a missing string
+  bool placeholder = true;         // no real value: absent, blank or a known filler
+};
+
+// A coded byte or word: the raw code and its DSP0134 name (null when the
+// code has none that this version knows).
+struct coded {
+  uint32_t code = 0;
+  const char* name = nullptr;
+};
+
+// A bit field: the raw word and the names of its set bits, lowest first.
+struct flags {
+  uint32_t raw = 0;
+  std::vector<const char*> names;
+};
+
+// A maker known by its JEDEC JEP106 code.
+struct vendor_id {
+  unsigned bank = 0;           // 1-based JEP106 bank (continuation codes + 1)
+  uint8_t code = 0;            // the ID byte, parity bit included
+  const char* name = nullptr;  // null when the code is not in our table
+  const char* source = "";     // "module_manufacturer_id" or "manufacturer_string"
+};
+
+template <typename T>
+using opt = std::optional<T>;
+
+struct memory_array {
+  uint16_t handle = 0;
+  uint8_t length = 0;
+  opt<coded> location, use, error_correction;
+  opt<bool> ecc;                                // error correction is single- or multi-bit ECC
+  opt<uint32_t> maximum_capacity_raw;           // KiB; 0x80000000: see the extended field
+  opt<uint64_t> extended_maximum_capacity_raw;  // bytes
+  opt<uint64_t> maximum_capacity_bytes;         // null when the firmware does not know it
+  opt<uint16_t> error_information_handle;
+  opt<uint16_t> declared_devices;
+  unsigned devices_found = 0;  // Memory Devices that name this array
+  bool system_memory = true;   // use is not video, flash, non-volatile or cache memory
+};
+
+struct memory_device {
+  uint16_t handle = 0;
+  uint8_t length = 0;
+  opt<uint16_t> array_handle, error_information_handle;
+  opt<uint16_t> total_width_bits, data_width_bits;  // raw; 0xFFFF unknown
+  opt<uint16_t> size_raw;
+  opt<uint32_t> extended_size_raw;
+  opt<uint64_t> size_bytes;  // 0 when no module is installed; null when unknown
+  bool populated = false;
+  opt<coded> form_factor;
+  opt<uint8_t> device_set;  // 0 none, 0xFF unknown
+  opt<text_field> locator, bank_locator;
+  opt<coded> memory_type;
+  opt<flags> type_detail;
+  opt<uint16_t> speed_raw;
+  opt<uint32_t> extended_speed_raw;
+  opt<uint32_t> speed_mts;  // null when unknown
+  opt<text_field> manufacturer, serial_number, asset_tag, part_number;
+  opt<uint8_t> attributes_raw;
+  opt<unsigned> rank;  // null when the firmware says unknown (0)
+  opt<uint16_t> configured_speed_raw;
+  opt<uint32_t> extended_configured_speed_raw;
+  opt<uint32_t> configured_speed_mts;
+  opt<uint16_t> minimum_voltage_mv, maximum_voltage_mv, configured_voltage_mv;  // 0 unknown
+  opt<coded> memory_technology;
+  opt<flags> operating_mode_capability;
+  opt<text_field> firmware_version;
+  opt<uint16_t> module_manufacturer_id, module_product_id;
+  opt<uint16_t> subsystem_controller_manufacturer_id, subsystem_controller_product_id;
+  // Raw: 0 none, all ones unknown.
+  opt<uint64_t> non_volatile_size_bytes, volatile_size_bytes, cache_size_bytes, logical_size_bytes;
+  opt<uint16_t> pmic0_manufacturer_id, pmic0_revision_number;
+  opt<uint16_t> rcd_manufacturer_id, rcd_revision_number;
+  // Derived.
+  opt<vendor_id> vendor;
+  opt<bool> ecc;  // the ECC of the array this device names; null without one
+  bool system_memory = true;
+  const char* other_memory_reason = nullptr;  // why it is not system memory
+};
+
+struct totals {
+  unsigned arrays = 0;     // system memory arrays
+  unsigned slots = 0;      // system memory devices
+  unsigned populated = 0;  // of those, the ones with a known size above 0
+  uint64_t installed_bytes = 0;
+  opt<bool> ecc;  // every system memory array reports ECC; null without arrays
+};
+
+struct document {
+  bool readable = false;
+  std::vector<memory_array> arrays;
+  std::vector<memory_device> devices;
+  totals sum;
+};
+
+// Decodes every type 16 and type 17 structure the walk reaches in t.
+document decode_detail(smbios_view t);
+
+// The document as JSON text (indented, ending in a newline).
+std::string detail_json(const document& doc);
+
+// The document for people: the arrays line, then one row per device.
+std::string detail_table(const document& doc);
+
+// Pieces shared with the tests.
+bool is_placeholder(const std::string& raw);
+opt<vendor_id> vendor_from_module_id(uint16_t id);
+opt<vendor_id> vendor_from_string(const std::string& raw);
+const char* jedec_vendor_name(unsigned bank, uint8_t code);
+// Firmware bytes as a JSON string literal, quotes included: valid UTF-8 is
+// kept, '"' and '\' are escaped, control bytes become \u00XX and every byte
+// that is not part of valid UTF-8 becomes U+FFFD.
+std::string json_string(const std::string& bytes);
+bool is_valid_utf8(const std::string& bytes);
+
+}  // namespace raminfo_detail
+
+#endif

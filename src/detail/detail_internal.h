@@ -1,0 +1,27 @@
+// Name tables shared by the detail decoder's sources.
+#ifndef RAMINFO_DETAIL_DETAIL_INTERNAL_H
+#define RAMINFO_DETAIL_DETAIL_INTERNAL_H
+
+#include <cstdint>
+#include <vector>
+
+#include "detail/detail.h"
+
+namespace raminfo_detail {
+
+// Each returns null for a code DSP0134 gives no name (or reserves).
+const char* array_location_name(uint32_t code);
+const char* array_use_name(uint32_t code);
+const char* error_correction_name(uint32_t code);
+const char* form_factor_full_name(uint32_t code);
+const char* memory_type_full_name(uint32_t code);
+const char* memory_technology_name(uint32_t code);
+
+// Names of the set bits (1 to 15) of Type Detail and of Memory Operating Mode
+// Capability (1 to 5); other bits are reserved and have none.
+std::vector<const char*> type_detail_names(uint32_t raw);
+std::vector<const char*> operating_mode_names(uint32_t raw);
+
+}  // namespace raminfo_detail
+
+#endif

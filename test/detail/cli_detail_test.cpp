@@ -1,0 +1,62 @@
+// raminfo --detail as a user runs it: the same document the decoder makes,
+// its table view, and the options it does not go with.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "cli_runner.h"
+#include "detail_source.h"
+
+namespace {
+
+const std::filesystem::path kDumpDir = RAMINFO_DUMPS_DIR;
+
+struct SummaryCase {
+  const char* dump;
+  const char* line;  // the first line of --detail --table
+};
+
+const SummaryCase kSummaries[] = {
+    {"server-dell-poweredge-24slot-ddr4-smbios32", "1 array, 24 slots, 8 populated, 128 GiB, ECC"},
+    {"workstation-hp-z600-2s-ddr3-plus-flash-rom-device",
+     "2 arrays, 6 slots, 4 populated, 32 GiB, ECC"},
+    {"laptop-lenovo-thinkpad-x280-ddr4-no-partnumber",
+     "1 array, 2 slots, 2 populated, 8 GiB, no ECC"},
+    {"vm-hyperv-gen1-broken-table-after-type11",
+     "0 arrays, 0 slots, 0 populated, 0 B, ECC unknown"},
+};
+
+TEST(CliDetail, PrintsTheDecodersDocumentAndItsSummary) {
+  if (!std::filesystem::is_directory(kDumpDir)) GTEST_SKIP() << "no real tables beside the project";
+  for (const SummaryCase& c : kSummaries) {
+    const std::string path = (kDumpDir / (std::string(c.dump) + ".rsmb")).string();
+    const CliResult json = run_cli({"--detail", "--from-dump", path});
+    EXPECT_EQ(json.exit_code, 0) << c.dump << json.err;
+    const auto table = table_of_file(path);
+    ASSERT_TRUE(table);
+    EXPECT_EQ(json.out, raminfo_detail::detail_json(detail_of_table(*table))) << c.dump;
+    const CliResult text = run_cli({"--from-dump", path, "--table", "--detail"});
+    EXPECT_EQ(text.exit_code, 0) << c.dump;
+    EXPECT_EQ(text.out.substr(0, text.out.find('\n')), c.line) << c.dump;
+  }
+}
+
+TEST(CliDetail, AnUnreadableTableStillGivesADocument) {
+  TempDir dir;
+  const std::string path = dir.write("short.rsmb", {0, 3, 2, 0, 0, 0, 0, 0});
+  const CliResult r = run_cli({"--detail", "--from-dump", path, "--dump-format", "rsmb"});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_NE(r.out.find("\"readable\": false"), std::string::npos) << r.out;
+}
+
+TEST(CliDetail, GoesWithTheTableViewOnly) {
+  for (const auto& other : {"--count", "--prometheus"}) {
+    const CliResult r = run_cli({"--detail", other});
+    EXPECT_EQ(r.exit_code, 2) << other;
+    EXPECT_NE(r.err.find("--detail"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(run_cli({"--detail", "--compare", "baseline.json"}).exit_code, 2);
+}
+
+}  // namespace
