@@ -94,7 +94,7 @@ std::vector<DmiStructure> parse(const std::string& text) {
 }
 
 std::string hex4(uint64_t v) {
-  char b[16];
+  char b[24];  // room for any 64-bit value
   std::snprintf(b, sizeof b, "0x%04" PRIX64, v);
   return b;
 }

@@ -53,6 +53,8 @@ struct Edit {
   void (*apply)(Bytes* t);
   int exit_code;
   std::string out;
+  // What a --detail baseline gives where it sees more; null when the same.
+  const char* detail_out = nullptr;
 };
 
 const Edit kEdits[] = {
@@ -92,26 +94,37 @@ const Edit kEdits[] = {
        *t = out;
      },
      0, ""},
+    // Only the detail document has the rank (attributes, offset 0x1B).
+    {"rank_changed", [](Bytes* t) { (*t)[devices(*t)[5] + 0x1B] = 2; }, 0, "",
+     "P1-DIMMC2: rank 1 → 2\n"},
 };
 
 class CompareTest : public testing::TestWithParam<Edit> {};
 
-TEST_P(CompareTest, PlainBaselineGivesExactlyTheseLines) {
+// The same edits against a baseline saved by plain raminfo and by --detail.
+TEST_P(CompareTest, BaselineGivesExactlyTheseLines) {
   const Bytes original = x9drw_table();
   if (original.empty()) GTEST_SKIP() << "the real tables are not beside the project";
   const TempDir dir;
   const std::string before = dir.write("before.rsmb", raw_block(original, 3, 0));
-  const std::string baseline = dir.path() + "/baseline.json";
-  ASSERT_EQ(run_cli({"--from-dump", before, "--output", baseline}).exit_code, 0);
-
   Bytes edited = original;
   GetParam().apply(&edited);
   ASSERT_NE(edited.size(), 0u);
   const std::string after = dir.write("after.rsmb", raw_block(edited, 3, 0));
-  const CliResult r = run_cli({"--from-dump", after, "--compare", baseline});
-  EXPECT_EQ(r.exit_code, GetParam().exit_code) << r.err;
-  EXPECT_EQ(r.out, GetParam().out);
-  EXPECT_EQ(r.err, "");
+
+  for (const char* kind : {"", "--detail"}) {
+    SCOPED_TRACE(*kind != '\0' ? kind : "plain");
+    const std::string baseline = dir.path() + "/baseline" + kind + ".json";
+    std::vector<std::string> save = {"--from-dump", before, "--output", baseline};
+    if (*kind != '\0') save.push_back(kind);
+    ASSERT_EQ(run_cli(save).exit_code, 0);
+
+    const CliResult r = run_cli({"--from-dump", after, "--compare", baseline});
+    const bool own = *kind != '\0' && GetParam().detail_out != nullptr;
+    EXPECT_EQ(r.exit_code, own ? 3 : GetParam().exit_code) << r.err;
+    EXPECT_EQ(r.out, own ? GetParam().detail_out : GetParam().out);
+    EXPECT_EQ(r.err, "");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(X9drw, CompareTest, testing::ValuesIn(kEdits),
@@ -160,6 +173,8 @@ const BadBaseline kBadBaselines[] = {
     {"report_without_slots", "{\"total_mb\":-1}", "not a raminfo report"},
     {"other_schema", "{\"schema\":\"raminfo-detail/999\",\"arrays\":[]}",
      "schema \"raminfo-detail/999\""},
+    {"detail_without_devices", "{\"schema\":\"raminfo-detail/1\",\"arrays\":[]}",
+     "no \"devices\" list"},
     {"empty", "", "not JSON: "},
 };
 

@@ -1,32 +1,14 @@
 #include "compare.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <map>
-#include <set>
+
+#include "detail/detail.h"
 
 namespace {
 
-std::string lower_trimmed(const std::string& text) {
-  size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-  std::string out;
-  for (size_t i = b; i < e; ++i)
-    out += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
-  return out;
-}
-
-// text is prefix followed by one or more digits, then optionally a second
-// prefix and digits ("array1_partnumber0").
-bool word_and_number(const std::string& text, const std::string& prefix, size_t from = 0) {
-  if (text.compare(from, prefix.size(), prefix) != 0) return false;
-  size_t i = from + prefix.size();
-  const size_t digits = i;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-  return i > digits && i == text.size();
-}
+using raminfo_detail::is_placeholder;
 
 std::string size_text(uint64_t bytes) {
   char buf[32];
@@ -47,7 +29,7 @@ std::string describe(const module_state& m) {
     if (!out.empty()) out += sep;
     out += part;
   };
-  add(is_placeholder(m.manufacturer) ? "" : m.manufacturer, " ");
+  add(!m.vendor.empty() ? m.vendor : is_placeholder(m.manufacturer) ? "" : m.manufacturer, " ");
   add(is_placeholder(m.part_number) ? "" : m.part_number, " ");
   add(size_text(m.size_bytes), ", ");
   if (!is_placeholder(m.serial)) add("serial " + m.serial, ", ");
@@ -134,50 +116,58 @@ bool plain_state(const json_value& doc, memory_state* out, std::string* error) {
   return true;
 }
 
-}  // namespace
-
-bool is_placeholder(const std::string& text) {
-  const std::string t = lower_trimmed(text);
-  if (t.empty()) return true;
-  static const std::set<std::string> kWords = {
-      "not specified",
-      "unknown",
-      "none",
-      "no dimm",
-      "empty",
-      "n/a",
-      "na",
-      "not available",
-      "not installed",
-      "default string",
-      "to be filled by o.e.m.",
-      "abcd",
-      "undefined",
-      "unknown manufacturer",
-      "manufacturer",
-      "serial number",
-      "part number",
-      "partnum",
-      "sernum",
-      "asset tag",
-  };
-  if (kWords.count(t) != 0) return true;
-  // Runs of one repeated digit or of F: "0000", "00000000", "FFFFFFFF".
-  if (t.find_first_not_of(t[0]) == std::string::npos && (t[0] == '0' || t[0] == 'f' || t[0] == ' '))
-    return true;
-  for (const char* word :
-       {"sernum", "partnum", "assettagnum", "assettag", "manufacturer", "serial", "part"})
-    if (word_and_number(t, word)) return true;
-  // "Array1_PartNumber0", "Array1_SerialNumber0", "Array1_Manufacturer0".
-  if (t.compare(0, 5, "array") == 0) {
-    size_t i = 5;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
-    if (i > 5 && i < t.size() && t[i] == '_')
-      for (const char* word : {"partnumber", "serialnumber", "manufacturer", "assettag"})
-        if (word_and_number(t, word, i + 1)) return true;
-  }
-  return false;
+// Firmware text as a detail document gives it, without the trailing spaces
+// the plain report trims.
+std::string detail_text(const json_value& device, const char* key) {
+  const json_value* field = device.find(key);
+  std::string raw = field != nullptr ? field->text_or("raw", "") : "";
+  while (!raw.empty() && raw.back() == ' ') raw.pop_back();
+  return raw;
 }
+
+std::string detail_name(const json_value& device, const char* key) {
+  const json_value* field = device.find(key);
+  return field != nullptr ? field->text_or("name", "") : "";
+}
+
+bool detail_state(const json_value& doc, memory_state* out, std::string* error) {
+  const json_value* devices = doc.find("devices");
+  if (devices == nullptr || devices->type != json_value::kind::array) {
+    *error = "not a raminfo detail document: no \"devices\" list";
+    return false;
+  }
+  out->detail = true;
+  for (const json_value& d : devices->items) {
+    if (d.type != json_value::kind::object || d.find("locator") == nullptr) {
+      *error = "not a raminfo detail document: a device without \"locator\"";
+      return false;
+    }
+    module_state m;
+    m.slot = detail_text(d, "locator");
+    const json_value* populated = d.find("populated");
+    const int64_t bytes = whole(d, "size_bytes");
+    if (populated != nullptr && populated->boolean && bytes > 0)
+      m.size_bytes = static_cast<uint64_t>(bytes);
+    m.type = detail_name(d, "memory_type");
+    m.form_factor = detail_name(d, "form_factor");
+    m.manufacturer = detail_text(d, "manufacturer");
+    m.part_number = detail_text(d, "part_number");
+    m.serial = detail_text(d, "serial_number");
+    m.bank_locator = detail_text(d, "bank_locator");
+    const json_value* vendor = d.find("vendor");
+    if (vendor != nullptr) m.vendor = vendor->text_or("name", "");
+    m.speed_mts = whole(d, "speed_mts");
+    m.configured_speed_mts = whole(d, "configured_speed_mts");
+    m.voltage_mv = whole(d, "configured_voltage_mv");
+    m.rank = whole(d, "rank");
+    const json_value* system = d.find("system_memory");
+    m.system_memory = system == nullptr || system->boolean;
+    out->modules.push_back(m);
+  }
+  return true;
+}
+
+}  // namespace
 
 bool state_from_document(const json_value& doc, memory_state* out, std::string* error) {
   *out = memory_state();
@@ -186,11 +176,16 @@ bool state_from_document(const json_value& doc, memory_state* out, std::string* 
     return false;
   }
   if (doc.find("schema") != nullptr) {
-    *error = "a detail document of schema \"" + doc.text_or("schema", "?") +
-             "\", which this raminfo does not read";
+    const std::string schema = doc.text_or("schema", "?");
+    if (schema != raminfo_detail::kSchema) {
+      *error = "a document of schema \"" + schema + "\", where this raminfo reads \"" +
+               raminfo_detail::kSchema + "\"";
+      return false;
+    }
+    if (!detail_state(doc, out, error)) return false;
+  } else if (!plain_state(doc, out, error)) {
     return false;
   }
-  if (!plain_state(doc, out, error)) return false;
   number_occurrences(&out->modules);
   return true;
 }
@@ -260,8 +255,8 @@ comparison compare_states(const memory_state& before, const memory_state& now) {
   }
 
   uint64_t total_before = 0, total_now = 0;
-  for (const module_state& m : before.modules) total_before += m.size_bytes;
-  for (const module_state& m : now.modules) total_now += m.size_bytes;
+  for (const module_state& m : before.modules) total_before += m.system_memory ? m.size_bytes : 0;
+  for (const module_state& m : now.modules) total_now += m.system_memory ? m.size_bytes : 0;
   if (total_before != total_now)
     c.lines.push_back("total " + size_text(total_before) + " → " + size_text(total_now));
   if (before.modules.size() != now.modules.size())

@@ -22,6 +22,9 @@ struct module_state {
   // Only a detail document has these; "" or -1 otherwise.
   std::string bank_locator;
   int64_t rank = -1;
+  std::string vendor;  // the maker's name from its JEDEC code
+  // False for flash, ROM and the like, which the total leaves out.
+  bool system_memory = true;
 };
 
 struct memory_state {
@@ -42,9 +45,5 @@ struct comparison {
 // What changed from before to now. The order of the table and placeholder
 // strings (on either side) make no difference.
 comparison compare_states(const memory_state& before, const memory_state& now);
-
-// True for strings firmware writes where it has no value: "Not Specified",
-// "Unknown", "NO DIMM", "SerNum0", "0000" and the like.
-bool is_placeholder(const std::string& text);
 
 #endif

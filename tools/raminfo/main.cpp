@@ -115,11 +115,14 @@ bool load_baseline(const cli_options& opt, memory_state* out) {
 
 // The present inventory in the baseline's own terms, read back from the same
 // document raminfo would have saved.
-memory_state present_state() {
+memory_state present_state(const memory_state& baseline) {
+  bool readable = false;
+  const std::string text =
+      baseline.detail ? render_detail(view::json, &readable) : render(view::json, &readable);
   json_value doc;
   std::string error;
   memory_state state;
-  if (parse_json(raminfo_get_json(), &doc, &error)) state_from_document(doc, &state, &error);
+  if (parse_json(text, &doc, &error)) state_from_document(doc, &state, &error);
   return state;
 }
 
@@ -171,7 +174,7 @@ int main(int argc, char** argv) {
   if (opt.compare && opt.out_view == view::json) {
     readable = raminfo_slot_count() >= 0;
     if (readable) {
-      const comparison c = compare_states(baseline, present_state());
+      const comparison c = compare_states(baseline, present_state(baseline));
       for (const std::string& line : c.lines) text += line + "\n";
       changed = !c.lines.empty();
     }
@@ -180,7 +183,7 @@ int main(int argc, char** argv) {
   } else {
     text = render(opt.out_view, &readable);
     if (opt.compare && readable) {
-      const comparison c = compare_states(baseline, present_state());
+      const comparison c = compare_states(baseline, present_state(baseline));
       text += baseline_gauges(c);
       changed = !c.lines.empty();
     }

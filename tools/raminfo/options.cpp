@@ -46,7 +46,8 @@ const char* help_text() {
          "\n"
          "Change detection:\n"
          "  --compare BASELINE   compare the memory found now with BASELINE, a file saved\n"
-         "                       earlier from raminfo's JSON: print one line per difference\n"
+         "                       earlier by raminfo or raminfo --detail (which has more to\n"
+         "                       compare): print one line per difference\n"
          "                       (nothing when nothing changed) and exit 3 when something\n"
          "                       changed; with --prometheus, add the gauges\n"
          "                       raminfo_baseline_modules_{missing,changed,new}\n"
@@ -133,10 +134,12 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
       return parse_result::usage_error;
     }
   }
-  if (out->detail &&
-      (out->compare || (out->out_view != view::json && out->out_view != view::table))) {
-    *error = "--detail goes with --table only, not " +
-             (out->compare ? std::string("--compare") : view_option);
+  if (out->detail && out->compare) {
+    *error = "--compare reads whichever kind of document BASELINE is; leave out --detail";
+    return parse_result::usage_error;
+  }
+  if (out->detail && out->out_view != view::json && out->out_view != view::table) {
+    *error = "--detail goes with --table only, not " + view_option;
     return parse_result::usage_error;
   }
   if (out->compare && out->out_view != view::json && out->out_view != view::prometheus) {
