@@ -13,6 +13,8 @@
 #include "options.h"
 #include "output.h"
 #include "raminfo.h"
+#include "save_dump.h"
+#include "table_source.h"
 #include "views.h"
 
 #if !defined(_WIN32)
@@ -163,6 +165,10 @@ int main(int argc, char** argv) {
       return kExitUsage;
     case parse_result::run: break;
   }
+
+  // This machine's table saved, or udev's devices in its place.
+  if (opt.save_dump) return save_dump(opt.save_path);
+  if (!opt.from_dump && select_table_source(opt.source) != 0) return kExitTableUnreadable;
 
   memory_state baseline;
   if (opt.compare && !load_baseline(opt, &baseline)) return kExitTableUnreadable;

@@ -21,7 +21,8 @@ bool parse_total_mb(const std::string& text, int64_t* out) {
 const char* help_text() {
   return "Usage: raminfo [--count | --table | --prometheus | --detail [--table]] [--output FILE]\n"
          "               [--from-dump FILE [--dump-format rsmb|dmidecode|table] [--total-mb N]]\n"
-         "               [--compare BASELINE]\n"
+         "               [--compare BASELINE] [--source firmware|udev]\n"
+         "       raminfo --save-dump FILE\n"
          "Prints the memory modules found in the SMBIOS table as JSON.\n"
          "\n"
          "Views (one at most; the default is the library's JSON report):\n"
@@ -43,6 +44,15 @@ const char* help_text() {
          "                       unknown, -1)\n"
          "  --output FILE        write to FILE instead of stdout; FILE is replaced whole, by\n"
          "                       renaming a finished temporary file in its directory\n"
+         "\n"
+         "Without root, and for bug reports:\n"
+         "  --source S           firmware: this machine's firmware table only; udev: the\n"
+         "                       devices udev decoded from it at boot (/run/udev/data/+dmi:id),\n"
+         "                       readable by anyone; voltages udev rounds are left out.\n"
+         "                       Default: udev only when the firmware table cannot be read\n"
+         "  --save-dump FILE     write this machine's table to FILE, to attach to a bug report\n"
+         "                       (Linux: the layout of 'dmidecode --dump-bin'; Windows: the raw\n"
+         "                       SMBIOS block); --from-dump reads it back\n"
          "\n"
          "Change detection:\n"
          "  --compare BASELINE   compare the memory found now with BASELINE, a file saved\n"
@@ -129,6 +139,19 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
       }
       out->total_given = true;
       ++i;
+    } else if (arg == "--source") {
+      if (!has_value || !parse_table_source(args[i + 1], &out->source)) {
+        *error = "--source takes firmware or udev";
+        return parse_result::usage_error;
+      }
+      ++i;
+    } else if (arg == "--save-dump") {
+      if (!has_value || args[i + 1].empty()) {
+        *error = "--save-dump needs a file";
+        return parse_result::usage_error;
+      }
+      out->save_dump = true;
+      out->save_path = args[++i];
     } else {
       *error = "unknown option '" + arg + "'";
       return parse_result::usage_error;
@@ -144,6 +167,14 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
   }
   if (out->compare && out->out_view != view::json && out->out_view != view::prometheus) {
     *error = "--compare goes with the JSON or --prometheus view only, not " + view_option;
+    return parse_result::usage_error;
+  }
+  if (out->save_dump && args.size() != 2) {
+    *error = "--save-dump FILE goes alone";
+    return parse_result::usage_error;
+  }
+  if (out->from_dump && out->source != table_source::automatic) {
+    *error = "--source chooses this machine's table, not a saved one";
     return parse_result::usage_error;
   }
   if (!out->from_dump && (format_given || out->total_given)) {

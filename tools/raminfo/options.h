@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dump.h"
+#include "udev_source.h"
 
 enum class view { json, count, table, prometheus };
 
@@ -28,6 +29,12 @@ struct cli_options {
   // --compare BASELINE: report what changed since a saved inventory.
   bool compare = false;
   std::string baseline_path;
+  // --source firmware|udev: this machine's table, or the devices udev
+  // decoded from it; by default udev's only when the table cannot be read.
+  table_source source = table_source::automatic;
+  // --save-dump FILE: write this machine's table to FILE, and nothing else.
+  bool save_dump = false;
+  std::string save_path;
 };
 
 enum class parse_result { run, help, version, usage_error };
