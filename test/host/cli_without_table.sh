@@ -3,7 +3,8 @@
 # it must still print a report (with no slots), exit 1, and tell why on
 # stderr with a hint that fits: as root, that the machine exposes no table;
 # as anyone else, that root is needed. An empty tmpfs over /sys/firmware in a
-# private mount namespace gives such a machine even where a table exists.
+# private mount namespace gives such a machine even where a table exists; one
+# over /run hides udev's database, which the tool would fall back to.
 # Usage: cli_without_table.sh PATH_TO_RAMINFO. Exits 77 (skipped) when a
 # private mount namespace is refused.
 set -u
@@ -11,16 +12,18 @@ cli=$1
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 
-if ! unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs none /sys/firmware' \
+if ! unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs none /sys/firmware &&
+    mount -t tmpfs none /run' \
   >"$work/probe" 2>&1; then
-  echo "skipped: no private mount namespace with a tmpfs over /sys/firmware here:"
+  echo "skipped: no private mount namespace with a tmpfs over /sys/firmware and /run here:"
   cat "$work/probe"
   exit 77
 fi
 
 # Runs the tool without a table: as root, or through setpriv as nobody.
 run_without_table() {
-  unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs none /sys/firmware && exec "$@"' \
+  unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs none /sys/firmware &&
+    mount -t tmpfs none /run && exec "$@"' \
     sh "$@" >"$work/out" 2>"$work/err"
 }
 
