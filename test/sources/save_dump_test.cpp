@@ -157,8 +157,9 @@ TEST_P(DmidecodeLayout, MovesTheTableTo32) {
               Bytes(kTable.begin(), kTable.begin() + static_cast<std::ptrdiff_t>(c.table_kept)));
 
     // --from-dump reads it as this table of this version.
-    Bytes block;
-    ASSERT_TRUE(dump_to_raw_block(out, dump_format::automatic, &block, &error)) << error;
+    Bytes block = out;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(dump_to_raw_block(&block, dump_format::automatic, &warnings, &error)) << error;
     EXPECT_EQ(block[1], c.major);
     EXPECT_EQ(block[2], c.minor);
     EXPECT_EQ(Bytes(block.begin() + 8, block.end()),
