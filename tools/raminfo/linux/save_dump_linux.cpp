@@ -23,9 +23,15 @@ bool read_machine_dump(std::vector<uint8_t>* out, std::string* layout, std::stri
   std::vector<uint8_t> block(need);
   const uint32_t got = need == 0 ? 0 : os_raw_smbios(block.data(), need);
   if (got < 8 || got > need) {
-    *error = "cannot read " + dmi +
-             (access(dmi.c_str(), R_OK) != 0 ? std::string(": ") + std::strerror(errno) : "") +
-             " (it is readable by root only: try sudo)";
+    const bool readable = access(dmi.c_str(), R_OK) == 0;
+    const int why = errno;
+    *error = "cannot read " + dmi;
+    if (!readable && why == EACCES)
+      *error += ": it is readable by root only (try sudo)";
+    else if (!readable && why == ENOENT)
+      *error += ": this machine exposes no SMBIOS table there";
+    else if (!readable)
+      *error += std::string(": ") + std::strerror(why);
     return false;
   }
   std::string entry_point;
