@@ -100,6 +100,10 @@ const EntryCase kEntries[] = {
      {kModuleShown},
      {}},
     {"last_line_without_newline", "V:1\nE:MEMORY_DEVICE_0_LOCATOR=A0", {empty_slot("A0")}, {}},
+    {"empty_value_is_no_property",
+     device(0, "A0", {"TYPE=", "FORM_FACTOR="}),
+     {empty_slot("A0")},
+     {}},
     // udev stores values verbatim: nothing is unquoted or unescaped.
     {"values_verbatim",
      device(0, "\"Bank 0\"", {"MANUFACTURER=a=b\\x20c\\\\", "SIZE=1073741824"}),
@@ -171,10 +175,22 @@ const EntryCase kEntries[] = {
      kModule + "E:MEMORY_DEVICE_0_CONFIGURED_VOLTAGE=1e+01\n",
      {module_with(0)},
      {"voltages"}},
-    {"entry_cut_short_by_udev",
-     "E:MEMORY_ARRAY_NUM_DEVICES=4\n" + device(0, "A0") + device(1, "A1"),
+    // udev keeps 16 KiB of the decoder's output. systemd 252 counts the
+    // devices after the last one; others count each array's before its devices.
+    {"entry_cut_before_the_device_count",
+     "E:MEMORY_ARRAY_LOCATION=System Board Or Motherboard\n" + device(0, "A0") + device(1, "A1"),
      {empty_slot("A0"), empty_slot("A1")},
-     {"devices past the first 2 (the memory array has 4 slots"}},
+     {"devices past the first 2, as udev's entry ends early"}},
+    {"entry_cut_after_a_device_count",
+     "E:MEMORY_ARRAY_LOCATION=System Board Or Motherboard\nE:MEMORY_ARRAY_NUM_DEVICES=4\n" +
+         device(0, "A0") + device(1, "A1"),
+     {empty_slot("A0"), empty_slot("A1")},
+     {"devices past the first 2 of the 4 udev counted"}},
+    {"whole_entry_with_its_count",
+     "E:MEMORY_ARRAY_LOCATION=System Board Or Motherboard\n" + device(0, "A0") +
+         "E:MEMORY_ARRAY_NUM_DEVICES=1\n",
+     {empty_slot("A0")},
+     {}},
 };
 
 class UdevEntry : public testing::TestWithParam<EntryCase> {};

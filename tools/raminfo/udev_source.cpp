@@ -358,6 +358,8 @@ bool udev_entry_to_block(const std::string& entry, udev_rebuild* out) {
   // structures too short to decode are skipped by udev and stay unused here.
   std::map<uint64_t, properties> devices;
   uint64_t array_slots = 0;
+  bool array_counted = false;
+  bool array_located = false;
   size_t pos = 0;
   while (pos < entry.size()) {
     size_t end = entry.find('\n', pos);
@@ -367,8 +369,9 @@ bool udev_entry_to_block(const std::string& entry, udev_rebuild* out) {
     // not properties.
     const std::string line = entry.substr(pos, end - pos);
     pos = end + 1;
+    // An empty value is no property: udev stores none.
     const size_t eq = line.find('=');
-    if (line.compare(0, 2, "E:") != 0 || eq == std::string::npos) continue;
+    if (line.compare(0, 2, "E:") != 0 || eq == std::string::npos || eq + 1 == line.size()) continue;
     const std::string key = line.substr(2, eq - 2);
     const std::string value = line.substr(eq + 1);
     uint64_t index = 0;
@@ -376,8 +379,11 @@ bool udev_entry_to_block(const std::string& entry, udev_rebuild* out) {
     if (device_key(key, &index, &field)) {
       devices[index][field] = value;
     } else if (key == "MEMORY_ARRAY_NUM_DEVICES") {
+      array_counted = true;
       uint64_t n = 0;
       if (parse_decimal(value, UINT32_MAX, &n)) array_slots = n;
+    } else if (key == "MEMORY_ARRAY_LOCATION") {
+      array_located = true;
     }
   }
   if (devices.empty()) return false;
@@ -391,14 +397,18 @@ bool udev_entry_to_block(const std::string& entry, udev_rebuild* out) {
   table.insert(table.end(), end_of_table, end_of_table + sizeof end_of_table);
 
   // udev keeps only the first 16 KiB of what its decoder prints, so a large
-  // machine's entry can end before its last devices. One memory array's
-  // slot count above the devices seen shows it (with several arrays, the
-  // entry keeps only the last one's count).
+  // machine's entry can end before its last devices. The decoder's device
+  // count shows it: systemd 252 prints it after the last device, so a cut
+  // entry has the memory array's location (printed first) without it; others
+  // print it per array, where a count above the devices found shows the cut.
   out->devices = devices.size();
-  if (array_slots > devices.size())
+  const std::string cut = " (udev keeps only the first 16 KiB of its decoder's output)";
+  if (array_located && !array_counted)
     notes.add("devices past the first " + std::to_string(devices.size()) +
-              " (the memory array has " + std::to_string(array_slots) +
-              " slots; udev keeps only the first 16 KiB of its decoder's output)");
+              ", as udev's entry ends early" + cut);
+  else if (array_slots > devices.size())
+    notes.add("devices past the first " + std::to_string(devices.size()) + " of the " +
+              std::to_string(array_slots) + " udev counted" + cut);
 
   // Header: calling method 0, SMBIOS 2.8 (the version of the rebuilt
   // layout), table length.
