@@ -70,7 +70,8 @@ const char* help_text() {
          "     unlike the one forced) go to stderr and the answer is still printed\n"
          "  1  the table cannot be read (the report is still printed when the live table\n"
          "     is unreadable), a saved table or baseline cannot be read or used, or the\n"
-         "     output cannot be written\n"
+         "     output cannot be written; also when --source udev finds no devices in udev's\n"
+         "     entry, and when --save-dump cannot read the table or write FILE\n"
          "  2  bad usage\n"
          "  3  with --compare: the memory differs from the baseline\n";
 }
