@@ -109,6 +109,11 @@ struct smbios_text {
 // the table; empty text when n is 0 or the set has no such string.
 smbios_text smbios_string(smbios_view t, size_t strings, uint8_t n);
 
+// Several strings of one set found in one pass: texts[i] is what
+// smbios_string(t, strings, numbers[i]) gives, for i below count.
+void smbios_strings(smbios_view t, size_t strings, const uint8_t* numbers, smbios_text* texts,
+                    size_t count);
+
 // ---- Memory devices --------------------------------------------------------
 
 constexpr size_t JSON_FIELD_CAP = 64;

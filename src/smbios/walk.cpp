@@ -67,30 +67,36 @@ size_t string_set_close_bytes(smbios_view t, size_t s) {
 // table. kWidth 0 means bytes are looked at one at a time.
 struct portable_scan {
   static constexpr size_t kWidth = 0;
-  static uint32_t nul_mask(const uint8_t*) { return 0; }
+  using mask = uint32_t;
+  static mask nul_mask(const uint8_t*) { return 0; }
 };
 
 #if defined(RAMINFO_WALK_X86)
 struct sse2_scan {
   static constexpr size_t kWidth = 16;
-  static RAMINFO_INLINE uint32_t nul_mask(const uint8_t* p) {
+  using mask = uint32_t;
+  static RAMINFO_INLINE mask nul_mask(const uint8_t* p) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+    return static_cast<mask>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
   }
 };
 
 struct avx2_scan {
   static constexpr size_t kWidth = 32;
+  using mask = uint32_t;
   // Not forced inline: it is inlined where it runs, in the AVX2 walk, and
   // takes no vector argument, so that no vector crosses between code built
   // for two instruction sets.
-  __attribute__((target("avx2,bmi,bmi2"))) static uint32_t nul_mask(const uint8_t* p) {
+  __attribute__((target("avx2,bmi,bmi2"))) static mask nul_mask(const uint8_t* p) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    return static_cast<uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
+    return static_cast<mask>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
   }
 };
 #endif
+
+// Offset of the lowest set bit of a non-zero mask.
+RAMINFO_INLINE size_t lowest_bit(uint32_t m) { return static_cast<unsigned>(__builtin_ctz(m)); }
+RAMINFO_INLINE size_t lowest_bit(uint64_t m) { return static_cast<unsigned>(__builtin_ctzll(m)); }
 
 // A string set at s is scanned by windows of width bytes when its first
 // window lies inside the table, and so does the next header, which starts at
@@ -101,43 +107,39 @@ constexpr size_t windows_end(size_t width, size_t len) {
   return width != 0 && len >= width + 4 ? len - width - 4 : 0;
 }
 
-// Where the structure after the string set at s begins (kNone when the walk
-// ends after it), for a set whose first window, the kWidth bytes at s, held
-// no closing pair; first_nul is that window's mask. Windows go on while they
-// and the next header lie inside the table (q <= fast_end, see windows_end);
-// the last bytes are looked at one at a time.
+// Where the structure after the string set at s begins, or kNone when the
+// walk ends after it, given nul, the mask of the set's first window
+// (s <= fast_end, see windows_end). Further windows follow while they and the
+// next header lie inside the table; the last bytes are looked at one at a
+// time.
 template <class Scan>
-RAMINFO_INLINE size_t after_long_set(smbios_view t, size_t s, uint32_t first_nul, size_t fast_end) {
+RAMINFO_INLINE size_t after_window(smbios_view t, size_t s, typename Scan::mask nul,
+                                   size_t fast_end) {
+  using mask = typename Scan::mask;
   constexpr size_t W = Scan::kWidth;
   constexpr size_t kLast = W > 0 ? W - 1 : 0;
-  size_t q = s + W;
-  // Whether the byte before q is NUL: a pair may straddle two windows.
-  uint32_t carry = first_nul >> kLast;
-  while (q <= fast_end) {
-    const uint32_t nul = Scan::nul_mask(t.base + q);
-    // Bit k: bytes q + k - 1 and q + k are both NUL; the next structure then
-    // starts at q + k + 1, at most q + kWidth.
-    const uint32_t second = nul & (nul << 1 | carry);
-    if (second != 0) return q + static_cast<unsigned>(__builtin_ctz(second)) + 1;
-    carry = nul >> kLast;
+  // Bit k: bytes s + k - 1 and s + k are both NUL; the next structure then
+  // starts at s + k + 1, at most s + kWidth, so its header lies inside.
+  mask second = nul & (nul << 1);
+  size_t q = s;
+  while (second == 0) {
+    // Whether the last byte of this window is NUL: a pair may straddle two.
+    const mask carry = nul >> kLast;
     q += W;
+    if (q > fast_end) return after_close(string_set_close_bytes(t, q - 1), t.len);
+    nul = Scan::nul_mask(t.base + q);
+    second = nul & (nul << 1 | carry);
   }
-  return after_close(string_set_close_bytes(t, q - 1), t.len);
+  return q + lowest_bit(second) + 1;
 }
 
 // Where the structure after the string set at s begins, or kNone when the
-// walk ends after it: a window at a time where s <= fast_end (windows_end),
-// else a byte at a time.
+// walk ends after it: by windows where s <= fast_end (windows_end), else a
+// byte at a time.
 template <class Scan>
 RAMINFO_INLINE size_t after_set(smbios_view t, size_t s, size_t fast_end) {
-  if (Scan::kWidth != 0 && s <= fast_end) {
-    const uint32_t nul = Scan::nul_mask(t.base + s);
-    // Bit k: bytes s + k - 1 and s + k are both NUL.
-    const uint32_t second = nul & (nul << 1);
-    // The next header then ends at most 4 bytes after s + kWidth: inside.
-    if (second != 0) return s + static_cast<unsigned>(__builtin_ctz(second)) + 1;
-    return after_long_set<Scan>(t, s, nul, fast_end);
-  }
+  if (Scan::kWidth != 0 && s <= fast_end)
+    return after_window<Scan>(t, s, Scan::nul_mask(t.base + s), fast_end);
   return after_close(string_set_close_bytes(t, s), t.len);
 }
 
@@ -149,6 +151,7 @@ RAMINFO_INLINE size_t after_set(smbios_view t, size_t s, size_t fast_end) {
 // goes, has the registers to itself.
 template <class Scan>
 size_t step_over(smbios_view t, size_t p, size_t* to_pass) {
+  using mask = typename Scan::mask;
   const uint8_t* const b = t.base;
   const size_t fast_end = windows_end(Scan::kWidth, t.len);
   size_t passing = *to_pass;
@@ -156,25 +159,26 @@ size_t step_over(smbios_view t, size_t p, size_t* to_pass) {
     const size_t length = b[p + 1];
     const size_t s = p + length;
     if (__builtin_expect(s > fast_end, 0)) break;
+    // Every structure here needs its first window: read it before the type.
+    const mask nul = Scan::nul_mask(b + s);
     const uint8_t type = b[p];
     if (__builtin_expect(length <= kStepOverAbove.of[type], 0)) {
       if (type != kMemoryDevice || length < 21 || passing == 0) break;
-      const size_t next = after_set<Scan>(t, s, fast_end);
+      const size_t next = after_window<Scan>(t, s, nul, fast_end);
       if (next == kNone) break;
       --passing;
       p = next;
       continue;
     }
-    const uint32_t nul = Scan::nul_mask(b + s);
-    const uint32_t second = nul & (nul << 1);
+    const mask second = nul & (nul << 1);
     if (second != 0) {
-      // As in after_set: the next header lies inside the table.
-      p = s + static_cast<unsigned>(__builtin_ctz(second)) + 1;
-    } else {
-      const size_t next = after_long_set<Scan>(t, s, nul, fast_end);
-      if (next == kNone) break;
-      p = next;
+      // As in after_window: the next header lies inside the table.
+      p = s + lowest_bit(second) + 1;
+      continue;
     }
+    const size_t next = after_window<Scan>(t, s, nul, fast_end);
+    if (next == kNone) break;
+    p = next;
   }
   *to_pass = passing;
   return p;
@@ -334,18 +338,58 @@ bool smbios_next_device(smbios_view t, smbios_walk* w, size_t* skip, smbios_stru
   return smbios_next_device_with(best_isa(), t, w, skip, out);
 }
 
-smbios_text smbios_string(smbios_view t, size_t strings, uint8_t n) {
-  const smbios_text none{nullptr, 0};
-  if (n == 0 || strings >= t.len) return none;
-  size_t q = strings;
-  for (unsigned k = 1;; ++k) {
-    const uint8_t* text = smbios_bytes(t, q, t.len - q);
-    const void* nul = std::memchr(text, 0, t.len - q);
-    const size_t m =
-        nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - text) : t.len - q;
-    if (k == n) return m > 0 ? smbios_text{text, m} : none;
-    if (m == 0) return none;
-    q += m + 1;
-    if (q >= t.len) return none;
+namespace {
+
+// Offset of the first NUL at or after `from` (which lies inside the table),
+// or t.len when there is none.
+size_t next_nul(smbios_view t, size_t from) {
+#if defined(RAMINFO_WALK_X86)
+  // Most strings are shorter than a window: one step finds their end.
+  for (; from + sse2_scan::kWidth <= t.len; from += sse2_scan::kWidth) {
+    const uint32_t nul = sse2_scan::nul_mask(t.base + from);
+    if (nul != 0) return from + lowest_bit(nul);
   }
+#endif
+  const uint8_t* rest = smbios_bytes(t, from, t.len - from);
+  const void* nul = std::memchr(rest, 0, t.len - from);
+  return nul != nullptr ? from + static_cast<size_t>(static_cast<const uint8_t*>(nul) - rest)
+                        : t.len;
+}
+
+}  // namespace
+
+void smbios_strings(smbios_view t, size_t strings, const uint8_t* numbers, smbios_text* texts,
+                    size_t count) {
+  // One pass while the numbers rise, as firmware usually numbers a device's
+  // strings; a number below the last one found starts again at the set.
+  unsigned k = 1;  // the number of the string at q
+  size_t q = strings;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t n = numbers[i];
+    texts[i] = smbios_text{nullptr, 0};
+    if (n == 0) continue;
+    if (n < k) {
+      k = 1;
+      q = strings;
+    }
+    for (; q < t.len; ++k) {
+      const size_t end = next_nul(t, q);
+      const size_t m = end - q;
+      // An empty string ends the set: it and every later number give empty
+      // text. q stays on it, so that later numbers find the same.
+      if (m == 0) break;
+      q = end + 1;
+      if (k == n) {
+        texts[i] = smbios_text{t.base + end - m, m};
+        ++k;
+        break;
+      }
+    }
+  }
+}
+
+smbios_text smbios_string(smbios_view t, size_t strings, uint8_t n) {
+  smbios_text text;
+  smbios_strings(t, strings, &n, &text, 1);
+  return text;
 }
