@@ -232,6 +232,7 @@ bool walk(smbios_view t, smbios_walk* w, size_t* skip, smbios_struct* out) {
     if (type == kEndOfTable) break;
     if (kAll || (type == kMemoryDevice && length >= 21)) {
       if (to_pass == 0) {
+        if (!kAll) *skip = 0;
         out->pos = p;
         out->type = type;
         out->length = static_cast<uint8_t>(length);
