@@ -72,12 +72,19 @@ struct portable_scan {
 };
 
 #if defined(RAMINFO_WALK_X86)
+// 32 bytes, two registers, a window: fewer windows for the longer string
+// sets (processors, memory devices) than 16 would take, for a few more
+// instructions on the short ones.
 struct sse2_scan {
-  static constexpr size_t kWidth = 16;
+  static constexpr size_t kWidth = 32;
   using mask = uint32_t;
   static RAMINFO_INLINE mask nul_mask(const uint8_t* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    return static_cast<mask>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const auto lo_nul = static_cast<mask>(_mm_movemask_epi8(_mm_cmpeq_epi8(lo, zero)));
+    const auto hi_nul = static_cast<mask>(_mm_movemask_epi8(_mm_cmpeq_epi8(hi, zero)));
+    return hi_nul << 16 | lo_nul;
   }
 };
 
