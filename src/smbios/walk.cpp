@@ -66,7 +66,8 @@ size_t string_set_close_bytes(smbios_view t, size_t s) {
 // kWidth bytes at p is NUL; the caller has checked that they lie inside the
 // table. kWidth 0 means bytes are looked at one at a time.
 struct portable_scan {
-  static constexpr size_t kWidth = 0;
+  // Read only where it is the baseline, on processors without SSE2.
+  [[maybe_unused]] static constexpr size_t kWidth = 0;
   using mask = uint32_t;
   static mask nul_mask(const uint8_t*) { return 0; }
 };
@@ -103,7 +104,6 @@ struct avx2_scan {
 
 // Offset of the lowest set bit of a non-zero mask.
 RAMINFO_INLINE size_t lowest_bit(uint32_t m) { return static_cast<unsigned>(__builtin_ctz(m)); }
-RAMINFO_INLINE size_t lowest_bit(uint64_t m) { return static_cast<unsigned>(__builtin_ctzll(m)); }
 
 // A string set at s is scanned by windows of width bytes when its first
 // window lies inside the table, and so does the next header, which starts at
