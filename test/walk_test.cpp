@@ -245,6 +245,10 @@ TEST(DeviceWalk, StopsWhereTheWalkStops) {
         table({long_set, device, end_of_table(), device, long_set, long_set}),
         table({long_set, device, {9, 3, 0, 0, 0, 0}, device, long_set, long_set}),
         table({device, long_set, long_set, device, long_set}),
+        // Shorter than a window, opening with a length byte of 0 or 3: the
+        // window must not be read before the length byte ends the walk.
+        {1, 0, 0, 0, 0, 0, 0, 0, 0},
+        {17, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
     };
     for (const Bytes& t : tables) EXPECT_EQ(devices_by_device_walk(isa, t), devices_by_walk(t));
   }

@@ -108,20 +108,21 @@ RAMINFO_INLINE size_t lowest_bit(uint32_t m) { return static_cast<unsigned>(__bu
 // A string set at s is scanned by windows of width bytes when its first
 // window lies inside the table, and so does the next header, which starts at
 // most width bytes after s when that window holds the closing pair: when
-// s + width + 4 <= len, that is s <= the result. With no window, or a short
-// table, no s qualifies (s is at least 4).
-constexpr size_t windows_end(size_t width, size_t len) {
-  return width != 0 && len >= width + 4 ? len - width - 4 : 0;
+// s + width + 4 <= len, that is s < the result. With no window, or a short
+// table, the result is 0 and no s qualifies (s may be 0: the window is read
+// before the length byte is judged).
+constexpr size_t windows_limit(size_t width, size_t len) {
+  return width != 0 && len >= width + 4 ? len - width - 3 : 0;
 }
 
 // Where the structure after the string set at s begins, or kNone when the
 // walk ends after it, given nul, the mask of the set's first window
-// (s <= fast_end, see windows_end). Further windows follow while they and the
+// (s < fast_limit, see windows_limit). Further windows follow while they and the
 // next header lie inside the table; the last bytes are looked at one at a
 // time.
 template <class Scan>
 RAMINFO_INLINE size_t after_window(smbios_view t, size_t s, typename Scan::mask nul,
-                                   size_t fast_end) {
+                                   size_t fast_limit) {
   using mask = typename Scan::mask;
   constexpr size_t W = Scan::kWidth;
   constexpr size_t kLast = W > 0 ? W - 1 : 0;
@@ -133,7 +134,7 @@ RAMINFO_INLINE size_t after_window(smbios_view t, size_t s, typename Scan::mask 
     // Whether the last byte of this window is NUL: a pair may straddle two.
     const mask carry = nul >> kLast;
     q += W;
-    if (q > fast_end) return after_close(string_set_close_bytes(t, q - 1), t.len);
+    if (q >= fast_limit) return after_close(string_set_close_bytes(t, q - 1), t.len);
     nul = Scan::nul_mask(t.base + q);
     second = nul & (nul << 1 | carry);
   }
@@ -141,12 +142,12 @@ RAMINFO_INLINE size_t after_window(smbios_view t, size_t s, typename Scan::mask 
 }
 
 // Where the structure after the string set at s begins, or kNone when the
-// walk ends after it: by windows where s <= fast_end (windows_end), else a
+// walk ends after it: by windows where s < fast_limit (windows_limit), else a
 // byte at a time.
 template <class Scan>
-RAMINFO_INLINE size_t after_set(smbios_view t, size_t s, size_t fast_end) {
-  if (Scan::kWidth != 0 && s <= fast_end)
-    return after_window<Scan>(t, s, Scan::nul_mask(t.base + s), fast_end);
+RAMINFO_INLINE size_t after_set(smbios_view t, size_t s, size_t fast_limit) {
+  if (Scan::kWidth != 0 && s < fast_limit)
+    return after_window<Scan>(t, s, Scan::nul_mask(t.base + s), fast_limit);
   return after_close(string_set_close_bytes(t, s), t.len);
 }
 
@@ -160,18 +161,18 @@ template <class Scan>
 size_t step_over(smbios_view t, size_t p, size_t* to_pass) {
   using mask = typename Scan::mask;
   const uint8_t* const b = t.base;
-  const size_t fast_end = windows_end(Scan::kWidth, t.len);
+  const size_t fast_limit = windows_limit(Scan::kWidth, t.len);
   size_t passing = *to_pass;
   for (;;) {
     const size_t length = b[p + 1];
     const size_t s = p + length;
-    if (__builtin_expect(s > fast_end, 0)) break;
+    if (__builtin_expect(s >= fast_limit, 0)) break;
     // Every structure here needs its first window: read it before the type.
     const mask nul = Scan::nul_mask(b + s);
     const uint8_t type = b[p];
     if (__builtin_expect(length <= kStepOverAbove.of[type], 0)) {
       if (type != kMemoryDevice || length < 21 || passing == 0) break;
-      const size_t next = after_window<Scan>(t, s, nul, fast_end);
+      const size_t next = after_window<Scan>(t, s, nul, fast_limit);
       if (next == kNone) break;
       --passing;
       p = next;
@@ -183,7 +184,7 @@ size_t step_over(smbios_view t, size_t p, size_t* to_pass) {
       p = s + lowest_bit(second) + 1;
       continue;
     }
-    const size_t next = after_window<Scan>(t, s, nul, fast_end);
+    const size_t next = after_window<Scan>(t, s, nul, fast_limit);
     if (next == kNone) break;
     p = next;
   }
@@ -227,7 +228,7 @@ bool walk(smbios_view t, smbios_walk* w, size_t* skip, smbios_struct* out) {
   const uint8_t* const b = t.base;
   // What step_over leaves, and smbios_next, is scanned with the baseline
   // instruction set: no wider registers for a few structures per walk.
-  const size_t fast_end = windows_end(baseline_scan::kWidth, t.len);
+  const size_t fast_limit = windows_limit(baseline_scan::kWidth, t.len);
   size_t to_pass = kAll ? 0 : *skip;
   for (;;) {
     if (!kAll) p = step_over_with(Scan{}, t, p, &to_pass);
@@ -235,7 +236,7 @@ bool walk(smbios_view t, smbios_walk* w, size_t* skip, smbios_struct* out) {
     const size_t length = b[p + 1];
     const size_t s = p + length;
     if (length <= 3) break;
-    const size_t next = after_set<baseline_scan>(t, s, fast_end);
+    const size_t next = after_set<baseline_scan>(t, s, fast_limit);
     if (type == kEndOfTable) break;
     if (kAll || (type == kMemoryDevice && length >= 21)) {
       if (to_pass == 0) {
