@@ -1,21 +1,11 @@
 #include "raminfo.h"
 
 #include <climits>
-#include <cstring>
 
 #include "json/json.h"
 #include "platform/platform.h"
 #include "raminfo_build_version.h"
 #include "smbios/smbios.h"
-
-char g_err[ERR_CAP];
-
-void set_error(const char* msg) {
-  const size_t n = std::strlen(msg);
-  const size_t keep = n < ERR_CAP - 1 ? n : ERR_CAP - 1;
-  std::memcpy(g_err, msg, keep);
-  g_err[keep] = '\0';
-}
 
 namespace {
 

@@ -13,8 +13,20 @@ FakePlatform& fake() {
   return state;
 }
 
+namespace {
+
+// Drops the cached table, as the library itself never does, so that the next
+// load asks the platform again.
+void forget_table() {
+  heap_free(g_tbl);
+  g_tbl = nullptr;
+  g_tbl_len = 0;
+}
+
+}  // namespace
+
 void fresh_library(std::vector<uint8_t> block) {
-  smbios_forget_table();
+  forget_table();
   g_err[0] = '\0';
   fake() = FakePlatform{};
   fake().block = std::move(block);

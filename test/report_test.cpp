@@ -1,6 +1,7 @@
 // The JSON report, parsed with a real JSON parser.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -64,6 +65,26 @@ TEST_P(ShortForm, HoldsOnlySlotAndZeroSize) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ShortForm, testing::ValuesIn(kShortForms),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The report's numbers are written without stdio: each must read as %d
+// prints it, at every digit count and at the ends of the range.
+TEST(Report, NumbersReadAsPrintfWritesThem) {
+  for (const uint32_t mb :
+       {0u, 1u, 9u, 10u, 99u, 100u, 999u, 1000u, 65535u, 100000u, 2147483647u}) {
+    Dimm d = ddr4_dimm();
+    d.length = 0x28;
+    d.size = 0x7FFF;  // the size in the Extended Size field
+    d.extended_size = mb;
+    fresh_library(raw_block(table({d.with(ddr4_strings())})));
+    fake().total_bytes = uint64_t{mb} << 20;
+    char want[64];
+    std::snprintf(want, sizeof want, "{\"total_mb\":%d,\"slots\":[", static_cast<int>(mb));
+    const std::string text = raminfo_get_json();
+    EXPECT_EQ(text.rfind(want, 0), 0u) << text;
+    std::snprintf(want, sizeof want, "\"size_mb\":%d", static_cast<int>(mb));
+    EXPECT_NE(text.find(want), std::string::npos) << text;
+  }
+}
 
 TEST(Report, NoDevicesGivesHeaderAndClosing) {
   fresh_library(raw_block(table({structure({16, 4, 0, 0}), end_of_table()})));

@@ -130,9 +130,128 @@ TEST_P(String, IsFoundByNumberWithinTheTable) {
 INSTANTIATE_TEST_SUITE_P(Sets, String, testing::ValuesIn(kStringCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Several numbers looked up in one pass give what each lookup gives alone,
+// whatever order the numbers come in.
+TEST(String, ManyInOnePassMatchTheLookupOfEach) {
+  const Bytes t = structure({1, 4, 0, 0}, {"A1", "Kingston", "", "lost"});
+  const Bytes cut = {1, 4, 0, 0, 'A', 0, 'B', 'C'};  // unterminated last string
+  const std::vector<std::vector<uint8_t>> orders = {
+      {1, 2, 3, 4}, {4, 3, 2, 1}, {2, 2, 0, 1}, {0, 5, 255, 1}, {3, 1, 4, 2}};
+  for (const Bytes* table : {&t, &cut}) {
+    for (const auto& numbers : orders) {
+      smbios_text texts[4];
+      smbios_strings(view(*table), 4, numbers.data(), texts, numbers.size());
+      for (size_t i = 0; i < numbers.size(); ++i) {
+        const smbios_text one = smbios_string(view(*table), 4, numbers[i]);
+        EXPECT_EQ(texts[i].len, one.len) << "number " << int(numbers[i]);
+        EXPECT_EQ(texts[i].data, one.data) << "number " << int(numbers[i]);
+      }
+    }
+  }
+}
+
 TEST(String, SetBeyondTheTableEndIsEmpty) {
   const Bytes t = {1, 0x28, 0, 0};
   EXPECT_EQ(smbios_string(view(t), 0x28, 1).len, 0u);
+}
+
+// The device walk, in every instruction set this machine runs, against the
+// structure walk filtered to memory devices: the same devices at the same
+// offsets, for string sets of every length around the window sizes, and for
+// the same table cut short at every length, so that each step meets the
+// table end at each point of a structure.
+std::vector<size_t> devices_by_walk(const Bytes& t) {
+  std::vector<size_t> out;
+  smbios_walk w = smbios_walk_start(view(t));
+  smbios_struct st;
+  while (smbios_next(view(t), &w, &st)) {
+    if (is_memory_device(st)) out.push_back(st.pos);
+  }
+  return out;
+}
+
+std::vector<size_t> devices_by_device_walk(walk_isa isa, const Bytes& t) {
+  std::vector<size_t> out;
+  smbios_walk w = smbios_walk_start(view(t));
+  smbios_struct st;
+  size_t skip = 0;
+  while (smbios_next_device_with(isa, view(t), &w, &skip, &st)) out.push_back(st.pos);
+  return out;
+}
+
+Bytes mixed_table() {
+  std::vector<Bytes> pieces;
+  for (size_t len = 0; len <= 70; ++len) {
+    // A set of len letters in one or two strings, on a structure stepped over
+    // (cache, type 7) and on a device; a type-17 structure too short to be a
+    // device and a bare structure in between.
+    std::vector<std::string> strings;
+    if (len > 0) strings.push_back(std::string((len + 1) / 2, 'a'));
+    if (len > 1) strings.push_back(std::string(len / 2, 'b'));
+    pieces.push_back(
+        structure({7, 0x13, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, strings));
+    Dimm d = ddr4_dimm();
+    d.length = static_cast<uint8_t>(len % 2 == 0 ? 0x22 : 0x54);
+    pieces.push_back(d.with(strings));
+    pieces.push_back(structure({17, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    pieces.push_back(structure({32, 4, 0, 0}));
+  }
+  return table(pieces);
+}
+
+TEST(DeviceWalk, FindsTheDevicesTheWalkFindsInEveryInstructionSet) {
+  const Bytes whole = mixed_table();
+  for (walk_isa isa : {walk_isa::portable, walk_isa::sse2, walk_isa::avx2}) {
+    if (!walk_isa_available(isa)) continue;
+    for (size_t len = 0; len <= whole.size(); ++len) {
+      const Bytes t(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(len));
+      ASSERT_EQ(devices_by_device_walk(isa, t), devices_by_walk(t))
+          << "instruction set " << static_cast<int>(isa) << ", table cut to " << len << " bytes";
+    }
+  }
+}
+
+TEST(DeviceWalk, PassesDevicesAndCountsWhatItPassed) {
+  const Bytes t = mixed_table();
+  const std::vector<size_t> all = devices_by_walk(t);
+  ASSERT_GT(all.size(), 3u);
+  for (walk_isa isa : {walk_isa::portable, walk_isa::sse2, walk_isa::avx2}) {
+    if (!walk_isa_available(isa)) continue;
+    for (size_t index : {size_t{0}, size_t{1}, all.size() - 1, all.size(), all.size() + 5}) {
+      smbios_walk w = smbios_walk_start(view(t));
+      smbios_struct st;
+      size_t skip = index;
+      const bool found = smbios_next_device_with(isa, view(t), &w, &skip, &st);
+      ASSERT_EQ(found, index < all.size()) << "index " << index;
+      if (found) {
+        EXPECT_EQ(st.pos, all[index]);
+        EXPECT_EQ(skip, 0u);
+      } else {
+        EXPECT_EQ(skip, index - all.size()) << "what was left to pass";
+      }
+    }
+  }
+  EXPECT_EQ(count_memory_devices(view(t)), static_cast<int>(all.size()));
+}
+
+// The device walk's own table of what it steps over: an end-of-table
+// structure or a length byte of 3 ends the walk whatever window it is in.
+TEST(DeviceWalk, StopsWhereTheWalkStops) {
+  const Bytes device = ddr4_dimm().with(ddr4_strings());
+  const Bytes long_set = structure({4, 4, 0, 0}, {std::string(100, 'p')});
+  for (walk_isa isa : {walk_isa::portable, walk_isa::sse2, walk_isa::avx2}) {
+    if (!walk_isa_available(isa)) continue;
+    const Bytes tables[] = {
+        table({long_set, device, end_of_table(), device, long_set, long_set}),
+        table({long_set, device, {9, 3, 0, 0, 0, 0}, device, long_set, long_set}),
+        table({device, long_set, long_set, device, long_set}),
+        // Shorter than a window, opening with a length byte of 0 or 3: the
+        // window must not be read before the length byte ends the walk.
+        {1, 0, 0, 0, 0, 0, 0, 0, 0},
+        {17, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    };
+    for (const Bytes& t : tables) EXPECT_EQ(devices_by_device_walk(isa, t), devices_by_walk(t));
+  }
 }
 
 }  // namespace

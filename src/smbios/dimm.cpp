@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "json/json.h"
 #include "smbios/smbios.h"
 
@@ -22,12 +20,6 @@ constexpr size_t kConfiguredVoltage = 0x26;
 // back as 0: a missing field reads as absent.
 uint32_t field(smbios_view t, const smbios_struct& st, size_t off, size_t width) {
   return smbios_read(t, st.pos + off, width);
-}
-
-void copy_string(smbios_view t, const smbios_struct& st, size_t number_off, char* dst) {
-  const auto n = static_cast<uint8_t>(field(t, st, number_off, 1));
-  const smbios_text text = smbios_string(t, st.strings, n);
-  jesc(text.data, text.len, dst);
 }
 
 }  // namespace
@@ -71,22 +63,39 @@ const char* form_factor_name(uint8_t code) {
 }
 
 void decode_dimm(smbios_view t, const smbios_struct& st, dimm_info* out) {
-  std::memset(out, 0, sizeof *out);
+  // Every field is set below: what the structure does not supply reads as
+  // empty text or 0 (clearing all 288 bytes first would cost more than the
+  // rest of the decoding).
   out->size_mb = dimm_size_mb(t, st);
-  copy_string(t, st, kDeviceLocator, out->slot);
+  out->speed_mts = 0;
+  out->configured_speed_mts = 0;
+  out->voltage_mv = 0;
   out->type = mem_type_name(static_cast<uint8_t>(field(t, st, kMemoryType, 1)));
   out->form_factor = form_factor_name(static_cast<uint8_t>(field(t, st, kFormFactor, 1)));
   const uint8_t len = st.length;
-  if (len <= 22) return;
-  out->speed_mts = static_cast<int32_t>(field(t, st, kSpeed, 2));
-  if (len >= 34) {
-    out->configured_speed_mts = static_cast<int32_t>(field(t, st, kConfiguredSpeed, 2));
-    if (len >= 40) out->voltage_mv = static_cast<int32_t>(field(t, st, kConfiguredVoltage, 2));
+  if (len > 22) {
+    out->speed_mts = static_cast<int32_t>(field(t, st, kSpeed, 2));
+    if (len >= 34) {
+      out->configured_speed_mts = static_cast<int32_t>(field(t, st, kConfiguredSpeed, 2));
+      if (len >= 40) out->voltage_mv = static_cast<int32_t>(field(t, st, kConfiguredVoltage, 2));
+    }
   }
-  // The three strings are read only when the structure reaches the Part
-  // Number byte, although Manufacturer and Serial Number lie lower.
-  if (len <= 26) return;
-  copy_string(t, st, kManufacturer, out->manufacturer);
-  copy_string(t, st, kSerialNumber, out->serial);
-  copy_string(t, st, kPartNumber, out->part_number);
+  // The Device Locator always; the three other strings only when the
+  // structure reaches the Part Number byte, although Manufacturer and Serial
+  // Number lie lower. All are found in one pass over the string set.
+  constexpr size_t kStringFields[] = {kDeviceLocator, kManufacturer, kSerialNumber, kPartNumber};
+  char* const fields[] = {out->slot, out->manufacturer, out->serial, out->part_number};
+  const size_t count = len > 26 ? 4 : 1;
+  uint8_t numbers[4];
+  smbios_text texts[4];
+  for (size_t i = 0; i < count; ++i)
+    numbers[i] = static_cast<uint8_t>(field(t, st, kStringFields[i], 1));
+  smbios_strings(t, st.strings, numbers, texts, count);
+  for (size_t i = 0; i < 4; ++i) {
+    if (i < count) {
+      jesc(texts[i].data, texts[i].len, fields[i]);
+    } else {
+      fields[i][0] = '\0';
+    }
+  }
 }

@@ -1,13 +1,13 @@
 #include "smbios/smbios.h"
 
 int count_memory_devices(smbios_view t) {
-  int n = 0;
+  // Pass every device: the walk ends first, leaving how many it passed.
+  const size_t all = ~size_t{0};
+  size_t skip = all;
   smbios_walk w = smbios_walk_start(t);
   smbios_struct st;
-  while (smbios_next(t, &w, &st)) {
-    if (is_memory_device(st)) ++n;
-  }
-  return n;
+  smbios_next_device(t, &w, &skip, &st);
+  return static_cast<int>(all - skip);
 }
 
 int for_each_dimm(int index, dimm_info* out) {
@@ -15,20 +15,22 @@ int for_each_dimm(int index, dimm_info* out) {
   const smbios_view t = smbios_cached_view();
   if (t.len < 4) return index == -1 ? 0 : -2;
 
-  int i = 0;
-  int populated = 0;
   smbios_walk w = smbios_walk_start(t);
   smbios_struct st;
-  while (smbios_next(t, &w, &st)) {
-    if (!is_memory_device(st)) continue;
-    if (out != nullptr && index == i) {
-      decode_dimm(t, st, out);
-      return 1;
+  if (index == -1) {
+    int populated = 0;
+    size_t skip = 0;
+    while (smbios_next_device(t, &w, &skip, &st)) {
+      if (dimm_size_mb(t, st) != 0) ++populated;
     }
-    // Only the count needs each size; a lookup passes devices unread.
-    if (index == -1 && dimm_size_mb(t, st) != 0) ++populated;
-    ++i;
+    return populated;
   }
-  if (index == -1) return populated;
-  return i <= index ? -2 : 0;
+  // No index below -1 names a device; walking would find none.
+  if (index < -1) return 0;
+  // Walk from the table start past the devices before this one, unread.
+  size_t skip = static_cast<size_t>(index);
+  if (!smbios_next_device(t, &w, &skip, &st)) return -2;
+  if (out == nullptr) return 0;
+  decode_dimm(t, st, out);
+  return 1;
 }

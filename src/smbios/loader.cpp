@@ -7,18 +7,15 @@
 uint8_t* g_tbl = nullptr;
 uint32_t g_tbl_len = 0;
 
-namespace {
+// The status text lives with the loader, the only code that writes it.
+char g_err[ERR_CAP];
 
-// Raw SMBIOS block layout (Windows' RawSMBIOSData): 4 version bytes, then
-// the table length as a little-endian u32, then the table.
-constexpr uint32_t kHeaderSize = 8;
-
-uint32_t read_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+void set_error(const char* msg) {
+  const size_t n = std::strlen(msg);
+  const size_t keep = n < ERR_CAP - 1 ? n : ERR_CAP - 1;
+  std::memcpy(g_err, msg, keep);
+  g_err[keep] = '\0';
 }
-
-}  // namespace
 
 int load_smbios() {
   if (g_tbl != nullptr) return 1;
@@ -39,7 +36,7 @@ int load_smbios() {
     set_error("GetSystemFirmwareTable read failed");
     return 0;
   }
-  if (got <= kHeaderSize) {
+  if (got <= RAW_HEADER_SIZE) {
     heap_free(scratch);
     set_error("smbios too short");
     return 0;
@@ -47,8 +44,8 @@ int load_smbios() {
 
   // A length field that claims more than the block holds is cut to the bytes
   // present, so g_tbl_len always equals what the copy holds.
-  uint32_t len = read_le32(scratch + 4);
-  if (len > got - kHeaderSize) len = got - kHeaderSize;
+  uint32_t len = read_le(scratch + RAW_LENGTH_OFFSET, 4);
+  if (len > got - RAW_HEADER_SIZE) len = got - RAW_HEADER_SIZE;
   g_tbl_len = len;
 
   // At least one byte, so that an empty table is cached rather than taken for
@@ -59,16 +56,10 @@ int load_smbios() {
     set_error("oom");
     return 0;
   }
-  std::memcpy(copy, scratch + kHeaderSize, len);
+  std::memcpy(copy, scratch + RAW_HEADER_SIZE, len);
   heap_free(scratch);
   g_tbl = copy;
   return 1;
-}
-
-void smbios_forget_table() {
-  heap_free(g_tbl);
-  g_tbl = nullptr;
-  g_tbl_len = 0;
 }
 
 smbios_view smbios_cached_view() {

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "smbios/bytes.h"
+
 // ---- Status text -----------------------------------------------------------
 
 constexpr size_t ERR_CAP = 256;
@@ -13,7 +15,7 @@ constexpr size_t ERR_CAP = 256;
 // The last loader failure, NUL-terminated; empty when none is on record.
 extern char g_err[ERR_CAP];
 
-// Replaces the status text with msg.
+// Replaces the status text with msg. Defined with the loader, its only writer.
 void set_error(const char* msg);
 
 // ---- Table cache -----------------------------------------------------------
@@ -27,13 +29,10 @@ extern uint32_t g_tbl_len;
 // until one load succeeds), 0 with the reason in g_err.
 int load_smbios();
 
-// Drops the cached table so that the next load asks the platform again. The
-// library never calls it; it lets tests start from a freshly loaded library.
-void smbios_forget_table();
-
 // ---- Bounds-checked reading ------------------------------------------------
 
-// A table in memory. Every read of firmware data goes through smbios_bytes.
+// A table in memory. Every read of firmware data goes through smbios_bytes,
+// or through a walk step that has checked its window against len the same way.
 struct smbios_view {
   const uint8_t* base;
   size_t len;
@@ -43,12 +42,19 @@ struct smbios_view {
 smbios_view smbios_cached_view();
 
 // Returns the address of count bytes at offset off, or NULL unless all of
-// them lie inside the table.
-const uint8_t* smbios_bytes(smbios_view t, size_t off, size_t count);
+// them lie inside the table. Offsets are compared, never pointers formed, so
+// that a length byte pointing past the end cannot make an out-of-range address.
+inline const uint8_t* smbios_bytes(smbios_view t, size_t off, size_t count) {
+  if (t.base == nullptr || off > t.len || count > t.len - off) return nullptr;
+  return t.base + off;
+}
 
 // Reads a little-endian unsigned field of width 1, 2 or 4 bytes at off; a
 // field that does not lie wholly inside the table reads as 0.
-uint32_t smbios_read(smbios_view t, size_t off, size_t width);
+inline uint32_t smbios_read(smbios_view t, size_t off, size_t width) {
+  const uint8_t* p = smbios_bytes(t, off, width);
+  return p != nullptr ? read_le(p, width) : 0;
+}
 
 // ---- Structure walk --------------------------------------------------------
 
@@ -68,12 +74,30 @@ struct smbios_walk {
 };
 
 // Starts a walk; a table shorter than 4 bytes has nothing to walk.
-smbios_walk smbios_walk_start(smbios_view t);
+inline smbios_walk smbios_walk_start(smbios_view t) { return smbios_walk{0, t.len < 4}; }
 
 // Yields the next structure into out and returns true, or returns false when
 // the walk has ended (length byte of 3 or less, end-of-table structure, or
 // fewer than 4 bytes left after the previous structure).
 bool smbios_next(smbios_view t, smbios_walk* w, smbios_struct* out);
+
+// The same walk, yielding memory devices only (see is_memory_device): passes
+// *skip devices, counting it down, and yields the next one into out. False
+// when the walk ends first, with *skip reduced by the devices passed. This is
+// the loop every call of the library spends its time in.
+bool smbios_next_device(smbios_view t, smbios_walk* w, size_t* skip, smbios_struct* out);
+
+// The instruction sets the device walk comes in. smbios_next_device takes
+// the widest that this build and this CPU support; the others give the same
+// results and can be asked for by name.
+enum class walk_isa { portable, sse2, avx2 };
+
+// Whether this build, on this CPU, can walk with isa.
+bool walk_isa_available(walk_isa isa);
+
+// smbios_next_device with the given instruction set, which must be available.
+bool smbios_next_device_with(walk_isa isa, smbios_view t, smbios_walk* w, size_t* skip,
+                             smbios_struct* out);
 
 // A run of table bytes; len 0 means empty text (data may then be NULL).
 struct smbios_text {
@@ -84,6 +108,11 @@ struct smbios_text {
 // String number n of the string set at offset strings, bounded by the end of
 // the table; empty text when n is 0 or the set has no such string.
 smbios_text smbios_string(smbios_view t, size_t strings, uint8_t n);
+
+// Several strings of one set found in one pass: texts[i] is what
+// smbios_string(t, strings, numbers[i]) gives, for i below count.
+void smbios_strings(smbios_view t, size_t strings, const uint8_t* numbers, smbios_text* texts,
+                    size_t count);
 
 // ---- Memory devices --------------------------------------------------------
 

@@ -1,103 +1,404 @@
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "smbios/smbios.h"
 
-// Offsets are compared, never pointers formed, so that a length byte pointing
-// past the end of the table cannot produce an out-of-range address.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__)
+#define RAMINFO_WALK_X86 1
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
 
-const uint8_t* smbios_bytes(smbios_view t, size_t off, size_t count) {
-  if (t.base == nullptr || off > t.len || count > t.len - off) return nullptr;
-  return t.base + off;
-}
-
-uint32_t smbios_read(smbios_view t, size_t off, size_t width) {
-  const uint8_t* p = smbios_bytes(t, off, width);
-  if (p == nullptr) return 0;
-  uint32_t v = 0;
-  for (size_t i = width; i-- > 0;) v = v << 8 | p[i];
-  return v;
-}
+// The walk's pieces are inlined into one loop per instruction set: the
+// functions that run a walk are flattened, and the smallest pieces are forced
+// inline everywhere.
+#if defined(__GNUC__)
+#define RAMINFO_INLINE inline __attribute__((always_inline))
+#define RAMINFO_FLATTEN __attribute__((flatten))
+#else
+#define RAMINFO_INLINE inline
+#define RAMINFO_FLATTEN
+#endif
 
 namespace {
 
 constexpr uint8_t kEndOfTable = 127;
+constexpr uint8_t kMemoryDevice = 17;
 
-// Offset of the first NUL of the pair that closes the string set at s (the
-// scan never looks before s); end - 1 when the set is not closed, s when
-// fewer than two bytes remain.
-size_t string_set_close(smbios_view t, size_t s) {
+// The device walk steps over a structure without a second look when its
+// length byte is above the limit for its type: 3 for every type (a length of
+// 3 or less ends the walk), 255 for memory devices and the end-of-table
+// structure, which therefore always get the second look. One comparison
+// against this table thus does both tests.
+struct length_limits {
+  uint8_t of[256];
+};
+constexpr length_limits make_step_over_limits() {
+  length_limits l{};
+  for (uint8_t& v : l.of) v = 3;
+  l.of[kEndOfTable] = 255;
+  l.of[kMemoryDevice] = 255;
+  return l;
+}
+constexpr length_limits kStepOverAbove = make_step_over_limits();
+
+constexpr size_t kNone = ~size_t{0};
+
+// Where the structure after a string set that closes at `close` begins, or
+// kNone when fewer than 4 bytes would remain for its header.
+RAMINFO_INLINE size_t after_close(size_t close, size_t len) {
+  return close + 6 > len ? kNone : close + 2;
+}
+
+// The first NUL of the pair that closes the string set at s, one byte at a
+// time (the scan never looks before s); end - 1 when the set is not closed,
+// s when fewer than two bytes remain.
+size_t string_set_close_bytes(smbios_view t, size_t s) {
   if (s + 1 >= t.len) return s;
   const uint8_t* set = smbios_bytes(t, s, t.len - s);
   const size_t n = t.len - s;
-  size_t i = 0;
-#if defined(__SSE2__)
-  // The walk is what every call pays for, so look at 16 bytes at a time: bit
-  // k of pairs is set when bytes k and k + 1 are both NUL. Windows overlap by
-  // one byte so that a pair across two windows is seen.
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= n; i += 15) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(set + i));
-    const auto nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
-    const unsigned pairs = nul & (nul >> 1);
-    if (pairs != 0) return s + i + static_cast<size_t>(__builtin_ctz(pairs));
-  }
-#endif
-  for (; i + 1 < n; ++i) {
+  for (size_t i = 0; i + 1 < n; ++i) {
     if (set[i] == 0 && set[i + 1] == 0) return s + i;
   }
   return t.len - 1;
 }
 
+// Instruction sets for the scan. nul_mask(p) has bit k set when byte k of the
+// kWidth bytes at p is NUL; the caller has checked that they lie inside the
+// table. kWidth 0 means bytes are looked at one at a time.
+struct portable_scan {
+  // Read only where it is the baseline, on processors without SSE2.
+  [[maybe_unused]] static constexpr size_t kWidth = 0;
+  using mask = uint32_t;
+  static mask nul_mask(const uint8_t*) { return 0; }
+};
+
+#if defined(RAMINFO_WALK_X86)
+// 32 bytes, two registers, a window: fewer windows for the longer string
+// sets (processors, memory devices) than 16 would take, for a few more
+// instructions on the short ones.
+struct sse2_scan {
+  static constexpr size_t kWidth = 32;
+  using mask = uint32_t;
+  static RAMINFO_INLINE mask nul_mask(const uint8_t* p) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const auto lo_nul = static_cast<mask>(_mm_movemask_epi8(_mm_cmpeq_epi8(lo, zero)));
+    const auto hi_nul = static_cast<mask>(_mm_movemask_epi8(_mm_cmpeq_epi8(hi, zero)));
+    return hi_nul << 16 | lo_nul;
+  }
+};
+
+struct avx2_scan {
+  static constexpr size_t kWidth = 32;
+  using mask = uint32_t;
+  // Not forced inline: it is inlined where it runs, in the AVX2 walk, and
+  // takes no vector argument, so that no vector crosses between code built
+  // for two instruction sets.
+  __attribute__((target("avx2,bmi,bmi2"))) static mask nul_mask(const uint8_t* p) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    return static_cast<mask>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
+  }
+};
+#endif
+
+// Offset of the lowest set bit of a non-zero mask.
+RAMINFO_INLINE size_t lowest_bit(uint32_t m) { return static_cast<unsigned>(__builtin_ctz(m)); }
+
+// A string set at s is scanned by windows of width bytes when its first
+// window lies inside the table, and so does the next header, which starts at
+// most width bytes after s when that window holds the closing pair: when
+// s + width + 4 <= len, that is s < the result. With no window, or a short
+// table, the result is 0 and no s qualifies (s may be 0: the window is read
+// before the length byte is judged).
+constexpr size_t windows_limit(size_t width, size_t len) {
+  return width != 0 && len >= width + 4 ? len - width - 3 : 0;
+}
+
+// Where the structure after the string set at s begins, or kNone when the
+// walk ends after it, given nul, the mask of the set's first window
+// (s < fast_limit, see windows_limit). Further windows follow while they and the
+// next header lie inside the table; the last bytes are looked at one at a
+// time.
+template <class Scan>
+RAMINFO_INLINE size_t after_window(smbios_view t, size_t s, typename Scan::mask nul,
+                                   size_t fast_limit) {
+  using mask = typename Scan::mask;
+  constexpr size_t W = Scan::kWidth;
+  constexpr size_t kLast = W > 0 ? W - 1 : 0;
+  // Bit k: bytes s + k - 1 and s + k are both NUL; the next structure then
+  // starts at s + k + 1, at most s + kWidth, so its header lies inside.
+  mask second = nul & (nul << 1);
+  size_t q = s;
+  while (second == 0) {
+    // Whether the last byte of this window is NUL: a pair may straddle two.
+    const mask carry = nul >> kLast;
+    q += W;
+    if (q >= fast_limit) return after_close(string_set_close_bytes(t, q - 1), t.len);
+    nul = Scan::nul_mask(t.base + q);
+    second = nul & (nul << 1 | carry);
+  }
+  return q + lowest_bit(second) + 1;
+}
+
+// Where the structure after the string set at s begins, or kNone when the
+// walk ends after it: by windows where s < fast_limit (windows_limit), else a
+// byte at a time.
+template <class Scan>
+RAMINFO_INLINE size_t after_set(smbios_view t, size_t s, size_t fast_limit) {
+  if (Scan::kWidth != 0 && s < fast_limit)
+    return after_window<Scan>(t, s, Scan::nul_mask(t.base + s), fast_limit);
+  return after_close(string_set_close_bytes(t, s), t.len);
+}
+
+// Steps from p over the structures the device walk has no business with, and
+// over memory devices while *to_pass is above 0 (counting it down), as long
+// as the string sets are scanned by windows and another structure follows.
+// Returns where the walk must look closer; p + 4 <= t.len still holds there.
+// Kept apart from the rest of the walk, so that this loop, where the time
+// goes, has the registers to itself.
+template <class Scan>
+size_t step_over(smbios_view t, size_t p, size_t* to_pass) {
+  using mask = typename Scan::mask;
+  const uint8_t* const b = t.base;
+  const size_t fast_limit = windows_limit(Scan::kWidth, t.len);
+  size_t passing = *to_pass;
+  for (;;) {
+    const size_t length = b[p + 1];
+    const size_t s = p + length;
+    if (__builtin_expect(s >= fast_limit, 0)) break;
+    // Every structure here needs its first window: read it before the type.
+    const mask nul = Scan::nul_mask(b + s);
+    const uint8_t type = b[p];
+    if (__builtin_expect(length <= kStepOverAbove.of[type], 0)) {
+      if (type != kMemoryDevice || length < 21 || passing == 0) break;
+      const size_t next = after_window<Scan>(t, s, nul, fast_limit);
+      if (next == kNone) break;
+      --passing;
+      p = next;
+      continue;
+    }
+    const mask second = nul & (nul << 1);
+    if (second != 0) {
+      // As in after_window: the next header lies inside the table.
+      p = s + lowest_bit(second) + 1;
+      continue;
+    }
+    const size_t next = after_window<Scan>(t, s, nul, fast_limit);
+    if (next == kNone) break;
+    p = next;
+  }
+  *to_pass = passing;
+  return p;
+}
+
+RAMINFO_INLINE size_t step_over_with(portable_scan, smbios_view, size_t p, size_t*) { return p; }
+
+#if defined(RAMINFO_WALK_X86)
+__attribute__((noinline)) RAMINFO_FLATTEN size_t step_over_with(sse2_scan, smbios_view t, size_t p,
+                                                                size_t* to_pass) {
+  return step_over<sse2_scan>(t, p, to_pass);
+}
+
+__attribute__((target("avx2,bmi,bmi2"), noinline)) RAMINFO_FLATTEN size_t
+step_over_with(avx2_scan, smbios_view t, size_t p, size_t* to_pass) {
+  return step_over<avx2_scan>(t, p, to_pass);
+}
+
+using baseline_scan = sse2_scan;
+#else
+using baseline_scan = portable_scan;
+#endif
+
+// One walk, two uses: with kAll every structure is yielded (smbios_next);
+// otherwise memory devices only, after passing *skip of them. The rules are
+// those of smbios_next, stated in smbios.h. Every pass of the library runs
+// this loop, so stepping over a structure it has no business with is kept
+// short: the 4-byte header read once, one comparison for its type and
+// length, one window of its string set.
+template <class Scan, bool kAll>
+bool walk(smbios_view t, smbios_walk* w, size_t* skip, smbios_struct* out) {
+  if (w->done) return false;
+  size_t p = w->next;
+  // From here on p + 4 <= t.len holds: checked here, then kept by each step.
+  if (smbios_bytes(t, p, 4) == nullptr) {
+    w->done = true;
+    return false;
+  }
+  const uint8_t* const b = t.base;
+  // What step_over leaves, and smbios_next, is scanned with the baseline
+  // instruction set: no wider registers for a few structures per walk.
+  const size_t fast_limit = windows_limit(baseline_scan::kWidth, t.len);
+  size_t to_pass = kAll ? 0 : *skip;
+  for (;;) {
+    if (!kAll) p = step_over_with(Scan{}, t, p, &to_pass);
+    const uint8_t type = b[p];
+    const size_t length = b[p + 1];
+    const size_t s = p + length;
+    if (length <= 3) break;
+    const size_t next = after_set<baseline_scan>(t, s, fast_limit);
+    if (type == kEndOfTable) break;
+    if (kAll || (type == kMemoryDevice && length >= 21)) {
+      if (to_pass == 0) {
+        if (!kAll) *skip = 0;
+        out->pos = p;
+        out->type = type;
+        out->length = static_cast<uint8_t>(length);
+        out->strings = s;
+        if (next == kNone) {
+          w->done = true;
+        } else {
+          w->next = next;
+        }
+        return true;
+      }
+      --to_pass;
+    }
+    if (next == kNone) break;
+    p = next;
+  }
+  w->done = true;
+  if (!kAll) *skip = to_pass;
+  return false;
+}
+
+#if defined(RAMINFO_WALK_X86)
+// AVX2 (with BMI1 and BMI2, which every AVX2 processor but a few has) is used
+// only where the CPU has it and the operating system saves the YMM registers
+// (OSXSAVE, and XCR0 with the SSE and AVX state bits).
+bool cpu_has_avx2() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid(1, &a, &b, &c, &d) == 0) return false;
+  const unsigned kOsxsave = 1u << 27, kAvx = 1u << 28;
+  if ((c & kOsxsave) == 0 || (c & kAvx) == 0) return false;
+  unsigned xcr0_lo = 0, xcr0_hi = 0;
+  __asm__("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0));
+  if ((xcr0_lo & 6u) != 6u) return false;
+  if (__get_cpuid_max(0, nullptr) < 7) return false;
+  __cpuid_count(7, 0, a, b, c, d);
+  const unsigned kBmi1 = 1u << 3, kAvx2 = 1u << 5, kBmi2 = 1u << 8;
+  return (b & kBmi1) != 0 && (b & kAvx2) != 0 && (b & kBmi2) != 0;
+}
+
+__attribute__((target("avx2,bmi,bmi2"))) RAMINFO_FLATTEN bool next_device_avx2(smbios_view t,
+                                                                               smbios_walk* w,
+                                                                               size_t* skip,
+                                                                               smbios_struct* out) {
+  return walk<avx2_scan, false>(t, w, skip, out);
+}
+
+RAMINFO_FLATTEN bool next_device_sse2(smbios_view t, smbios_walk* w, size_t* skip,
+                                      smbios_struct* out) {
+  return walk<sse2_scan, false>(t, w, skip, out);
+}
+
+#endif
+
+RAMINFO_FLATTEN bool next_device_portable(smbios_view t, smbios_walk* w, size_t* skip,
+                                          smbios_struct* out) {
+  return walk<portable_scan, false>(t, w, skip, out);
+}
+
+// The widest instruction set available, found on the first walk (0 until
+// then): the library runs nothing at load.
+int g_best_isa = 0;
+
+walk_isa best_isa() {
+  if (g_best_isa == 0) {
+    walk_isa best = walk_isa::portable;
+    if (walk_isa_available(walk_isa::sse2)) best = walk_isa::sse2;
+    if (walk_isa_available(walk_isa::avx2)) best = walk_isa::avx2;
+    g_best_isa = static_cast<int>(best) + 1;
+  }
+  return static_cast<walk_isa>(g_best_isa - 1);
+}
+
 }  // namespace
 
-smbios_walk smbios_walk_start(smbios_view t) { return smbios_walk{0, t.len < 4}; }
+RAMINFO_FLATTEN bool smbios_next(smbios_view t, smbios_walk* w, smbios_struct* out) {
+  return walk<baseline_scan, true>(t, w, nullptr, out);
+}
 
-bool smbios_next(smbios_view t, smbios_walk* w, smbios_struct* out) {
-  if (w->done) return false;
-  const size_t p = w->next;
-  // The walk only ever stands where 4 header bytes lie inside the table.
-  const uint8_t* header = smbios_bytes(t, p, 4);
-  if (header == nullptr || header[1] <= 3) {
-    w->done = true;
-    return false;
+bool walk_isa_available(walk_isa isa) {
+  switch (isa) {
+    case walk_isa::portable: return true;
+#if defined(RAMINFO_WALK_X86)
+    case walk_isa::sse2: return true;
+    case walk_isa::avx2: return cpu_has_avx2();
+#else
+    default: return false;
+#endif
   }
-  const uint8_t type = header[0];
-  const uint8_t length = header[1];
-  const size_t s = p + length;
-  const size_t close = string_set_close(t, s);
-  if (type == kEndOfTable) {
-    w->done = true;
-    return false;
+  return false;
+}
+
+bool smbios_next_device_with(walk_isa isa, smbios_view t, smbios_walk* w, size_t* skip,
+                             smbios_struct* out) {
+  switch (isa) {
+#if defined(RAMINFO_WALK_X86)
+    case walk_isa::avx2: return next_device_avx2(t, w, skip, out);
+    case walk_isa::sse2: return next_device_sse2(t, w, skip, out);
+#endif
+    default: return next_device_portable(t, w, skip, out);
   }
-  out->pos = p;
-  out->type = type;
-  out->length = length;
-  out->strings = s;
-  // The next structure needs its 4 header bytes inside the table.
-  if (close + 6 > t.len) {
-    w->done = true;
-  } else {
-    w->next = close + 2;
+}
+
+bool smbios_next_device(smbios_view t, smbios_walk* w, size_t* skip, smbios_struct* out) {
+  return smbios_next_device_with(best_isa(), t, w, skip, out);
+}
+
+namespace {
+
+// Offset of the first NUL at or after `from` (which lies inside the table),
+// or t.len when there is none.
+size_t next_nul(smbios_view t, size_t from) {
+#if defined(RAMINFO_WALK_X86)
+  // Most strings are shorter than a window: one step finds their end.
+  for (; from + sse2_scan::kWidth <= t.len; from += sse2_scan::kWidth) {
+    const uint32_t nul = sse2_scan::nul_mask(t.base + from);
+    if (nul != 0) return from + lowest_bit(nul);
   }
-  return true;
+#endif
+  const uint8_t* rest = smbios_bytes(t, from, t.len - from);
+  const void* nul = std::memchr(rest, 0, t.len - from);
+  return nul != nullptr ? from + static_cast<size_t>(static_cast<const uint8_t*>(nul) - rest)
+                        : t.len;
+}
+
+}  // namespace
+
+void smbios_strings(smbios_view t, size_t strings, const uint8_t* numbers, smbios_text* texts,
+                    size_t count) {
+  // One pass while the numbers rise, as firmware usually numbers a device's
+  // strings; a number below the last one found starts again at the set.
+  unsigned k = 1;  // the number of the string at q
+  size_t q = strings;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t n = numbers[i];
+    texts[i] = smbios_text{nullptr, 0};
+    if (n == 0) continue;
+    if (n < k) {
+      k = 1;
+      q = strings;
+    }
+    for (; q < t.len; ++k) {
+      const size_t end = next_nul(t, q);
+      const size_t m = end - q;
+      // An empty string ends the set: it and every later number give empty
+      // text. q stays on it, so that later numbers find the same.
+      if (m == 0) break;
+      q = end + 1;
+      if (k == n) {
+        texts[i] = smbios_text{t.base + end - m, m};
+        ++k;
+        break;
+      }
+    }
+  }
 }
 
 smbios_text smbios_string(smbios_view t, size_t strings, uint8_t n) {
-  const smbios_text none{nullptr, 0};
-  if (n == 0 || strings >= t.len) return none;
-  size_t q = strings;
-  for (unsigned k = 1;; ++k) {
-    const uint8_t* text = smbios_bytes(t, q, t.len - q);
-    const void* nul = std::memchr(text, 0, t.len - q);
-    const size_t m =
-        nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - text) : t.len - q;
-    if (k == n) return m > 0 ? smbios_text{text, m} : none;
-    if (m == 0) return none;
-    q += m + 1;
-    if (q >= t.len) return none;
-  }
+  smbios_text text;
+  smbios_strings(t, strings, &n, &text, 1);
+  return text;
 }

@@ -7,10 +7,9 @@
 
 #include "platform/linux/sysfs.h"
 #include "platform/os.h"
+#include "smbios/bytes.h"
 
 namespace {
-
-constexpr uint32_t kHeaderSize = 8;
 
 // Reads up to size bytes of path into buf; returns the count, or -1.
 long read_file(const char* path, uint8_t* buf, size_t size) {
@@ -75,9 +74,9 @@ void entry_point_version(const char* dir, uint8_t* out) {
 uint32_t sysfs_raw_smbios(const char* dir, void* buf, uint32_t size) {
   char path[4096];
   if (std::snprintf(path, sizeof path, "%s/DMI", dir) >= static_cast<int>(sizeof path)) return 0;
-  const long length = file_length(path, UINT32_MAX - kHeaderSize);
+  const long length = file_length(path, UINT32_MAX - RAW_HEADER_SIZE);
   if (length < 0) return 0;
-  const uint32_t need = kHeaderSize + static_cast<uint32_t>(length);
+  const uint32_t need = RAW_HEADER_SIZE + static_cast<uint32_t>(length);
   if (buf == nullptr || size < need) return need;
 
   auto* out = static_cast<uint8_t*>(buf);
@@ -85,14 +84,14 @@ uint32_t sysfs_raw_smbios(const char* dir, void* buf, uint32_t size) {
   entry_point_version(dir, out + 1);
   // Read as much as the caller offered: a table that grew since the size
   // query then shows up as a count other than the one announced.
-  const long got = read_file(path, out + kHeaderSize, size - kHeaderSize);
+  const long got = read_file(path, out + RAW_HEADER_SIZE, size - RAW_HEADER_SIZE);
   if (got < 0) return 0;
   const auto len = static_cast<uint32_t>(got);
   out[4] = static_cast<uint8_t>(len);
   out[5] = static_cast<uint8_t>(len >> 8);
   out[6] = static_cast<uint8_t>(len >> 16);
   out[7] = static_cast<uint8_t>(len >> 24);
-  return kHeaderSize + len;
+  return RAW_HEADER_SIZE + len;
 }
 
 uint32_t os_raw_smbios(void* buf, uint32_t size) {
