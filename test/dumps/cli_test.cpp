@@ -308,7 +308,7 @@ const Invocation kInvocations[] = {
      1,
      "",
      false,
-     "/dev/zero: larger than the 16 MiB limit",
+     "/dev/zero: larger than the limit of 16 MiB",
      true},
     // Problems that leave an answer are warnings: exit 0, the answer printed.
     {"rsmb_cut_short",

@@ -348,7 +348,7 @@ TEST(BoundedFile, ReadsUpToItsLimitOnly) {
   EXPECT_TRUE(read_bounded_file(path, 10, &text, &error)) << error;
   EXPECT_EQ(text, "0123456789");
   EXPECT_FALSE(read_bounded_file(path, 9, &text, &error));
-  EXPECT_EQ(error, path + ": larger than 9 bytes");
+  EXPECT_EQ(error, path + ": larger than the limit of 9 bytes");
   std::remove(path.c_str());
   EXPECT_FALSE(read_bounded_file(path, 10, &text, &error));
   EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;

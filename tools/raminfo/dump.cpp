@@ -1,21 +1,15 @@
 #include "dump.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "input.h"
+#include "smbios/bytes.h"
 
 namespace {
 
-// Raw SMBIOS block layout (Windows' RawSMBIOSData): 4 version bytes, then the
-// table length as a little-endian u32, then the table.
-constexpr size_t kBlockHeader = 8;
-
+// Callers check that the field lies inside the file first.
 uint32_t le(const std::vector<uint8_t>& f, size_t off, size_t width) {
-  uint32_t v = 0;
-  for (size_t i = width; i-- > 0;) v = v << 8 | f[off + i];
-  return v;
+  return read_le(f.data() + off, width);
 }
 
 bool starts_with(const std::vector<uint8_t>& f, const char* anchor) {
@@ -36,15 +30,15 @@ void make_block(std::vector<uint8_t>* f, size_t from, size_t len, uint8_t major,
   f->erase(f->begin() + static_cast<std::ptrdiff_t>(from + len), f->end());
   f->erase(f->begin(), f->begin() + static_cast<std::ptrdiff_t>(from));
   const auto n = static_cast<uint32_t>(len);
-  const uint8_t header[kBlockHeader] = {0,
-                                        major,
-                                        minor,
-                                        revision,
-                                        static_cast<uint8_t>(n),
-                                        static_cast<uint8_t>(n >> 8),
-                                        static_cast<uint8_t>(n >> 16),
-                                        static_cast<uint8_t>(n >> 24)};
-  f->insert(f->begin(), header, header + kBlockHeader);
+  const uint8_t header[RAW_HEADER_SIZE] = {0,
+                                           major,
+                                           minor,
+                                           revision,
+                                           static_cast<uint8_t>(n),
+                                           static_cast<uint8_t>(n >> 8),
+                                           static_cast<uint8_t>(n >> 16),
+                                           static_cast<uint8_t>(n >> 24)};
+  f->insert(f->begin(), header, header + RAW_HEADER_SIZE);
 }
 
 std::string cut_warning(uint64_t present, uint64_t claimed) {
@@ -75,75 +69,18 @@ const char* dump_format_label(dump_format format) {
 }
 
 bool read_dump_file(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
-  out->clear();
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    const int open_errno = errno;
-    // Windows refuses to open a directory with "Permission denied"; say what
-    // it really is.
-    struct stat dir;
-    const bool is_dir = stat(path.c_str(), &dir) == 0 && S_ISDIR(dir.st_mode);
-    *error = std::strerror(is_dir ? EISDIR : open_errno);
-    return false;
-  }
-  const std::string too_large =
-      "larger than the " + std::to_string(kDumpLimit >> 20) + " MiB limit";
-  struct stat st;
-  size_t expected = 0;
-  if (fstat(fileno(f), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      std::fclose(f);
-      *error = std::strerror(EISDIR);
-      return false;
-    }
-    // A regular file's size is known: a huge (or sparse) one is refused unread.
-    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > kDumpLimit) {
-      std::fclose(f);
-      *error = too_large;
-      return false;
-    }
-    if (S_ISREG(st.st_mode)) expected = static_cast<size_t>(st.st_size);
-  }
-  // One byte past the expected size shows a file that grew; room for the
-  // block header too, so that the conversion to a raw block never moves the
-  // bytes to a second buffer.
-  // A pipe or device has no size: the limit is reserved (address space only,
-  // touched as it fills) so that growing never copies.
-  out->reserve((expected > 0 ? expected : kDumpLimit) + 1 + kBlockHeader);
-  size_t got = 0;
-  errno = 0;
-  while (got <= kDumpLimit) {
-    if (got == out->size()) {
-      const size_t grown = out->empty() ? (expected > 0 ? expected + 1 : 65536) : out->size() * 2;
-      out->resize(grown < kDumpLimit + 1 ? grown : kDumpLimit + 1);
-    }
-    const size_t n = std::fread(out->data() + got, 1, out->size() - got, f);
-    if (n == 0) break;
-    got += n;
-  }
-  const int read_errno = errno;
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  out->resize(got);
-  if (failed) {
-    *error = std::strerror(read_errno != 0 ? read_errno : EIO);
-    return false;
-  }
-  if (got > kDumpLimit) {
-    *error = too_large;
-    return false;
-  }
-  out->reserve(got + kBlockHeader);
-  return true;
+  // Room for the block header too, so that the conversion to a raw block
+  // never moves the bytes to a second buffer.
+  return read_bounded_file(path, kDumpLimit, out, error, RAW_HEADER_SIZE);
 }
 
 dump_format detect_dump_format(const std::vector<uint8_t>& file) {
   if (starts_with(file, "_SM3_") || starts_with(file, "_SM_") || starts_with(file, "_DMI_"))
     return dump_format::dmidecode;
-  if (file.size() < kBlockHeader) return dump_format::table;
+  if (file.size() < RAW_HEADER_SIZE) return dump_format::table;
   // A length field that counts exactly the bytes after the header is the
   // strongest sign of a raw block, whatever its version bytes say.
-  if (le(file, 4, 4) == file.size() - kBlockHeader) return dump_format::rsmb;
+  if (le(file, RAW_LENGTH_OFFSET, 4) == file.size() - RAW_HEADER_SIZE) return dump_format::rsmb;
   // A bare table opens with a structure whose length byte is 4 or more; a raw
   // block with a calling-method byte of 0 or 1 and an SMBIOS major version
   // (2 or 3, or 0 when left out) in that place.
@@ -168,8 +105,8 @@ bool dump_to_raw_block(std::vector<uint8_t>* file, dump_format format,
   }
   if (format == dump_format::rsmb) {
     // The loader cuts a length that claims more than is present; say so.
-    if (f.size() >= kBlockHeader && le(f, 4, 4) > f.size() - kBlockHeader)
-      warnings->push_back(cut_warning(f.size() - kBlockHeader, le(f, 4, 4)));
+    if (f.size() >= RAW_HEADER_SIZE && le(f, RAW_LENGTH_OFFSET, 4) > f.size() - RAW_HEADER_SIZE)
+      warnings->push_back(cut_warning(f.size() - RAW_HEADER_SIZE, le(f, RAW_LENGTH_OFFSET, 4)));
     return true;
   }
 

@@ -6,14 +6,9 @@
 #include <cstring>
 
 #include "output.h"
+#include "smbios/bytes.h"
 
 namespace {
-
-uint64_t read_le(const std::vector<uint8_t>& b, size_t off, size_t width) {
-  uint64_t v = 0;
-  for (size_t i = width; i-- > 0;) v = v << 8 | b[off + i];
-  return v;
-}
 
 // Writes value at off and keeps the byte sum of the bytes it replaces in the
 // checksum byte: a checksum that was right stays right, and one the firmware
@@ -42,7 +37,7 @@ bool dmidecode_dump(const std::vector<uint8_t>& entry_point, const std::vector<u
   if (starts_with("_SM3_") && entry_point.size() >= 0x18 && entry_point[0x06] >= 0x18 &&
       entry_point[0x06] <= kDumpTableOffset && entry_point[0x06] <= entry_point.size()) {
     ep.assign(entry_point.begin(), entry_point.begin() + entry_point[0x06]);
-    length = read_le(ep, 0x0C, 4);  // the table's maximum size
+    length = read_le(ep.data() + 0x0C, 4);  // the table's maximum size
     replace_le(ep, 0x10, 8, kDumpTableOffset, 0x05);
   } else if (starts_with("_SM_") && entry_point.size() >= 0x1E && entry_point[0x05] >= 0x1E &&
              entry_point[0x05] <= kDumpTableOffset && entry_point[0x05] <= entry_point.size()) {
@@ -50,14 +45,14 @@ bool dmidecode_dump(const std::vector<uint8_t>& entry_point, const std::vector<u
     // the length the firmware gives.
     ep.assign(entry_point.begin(), entry_point.begin() + entry_point[0x05]);
     ep.resize(0x1F, 0);
-    length = read_le(ep, 0x16, 2);
+    length = read_le(ep.data() + 0x16, 2);
     // The address lies in the intermediate area, whose own checksum covers
     // it; the sum over the whole entry point does not change.
     replace_le(ep, 0x18, 4, kDumpTableOffset, 0x15);
     ep.resize(entry_point[0x05]);
   } else if (starts_with("_DMI_") && entry_point.size() >= 0x0F) {
     ep.assign(entry_point.begin(), entry_point.begin() + 0x0F);
-    length = read_le(ep, 0x06, 2);
+    length = read_le(ep.data() + 0x06, 2);
     replace_le(ep, 0x08, 4, kDumpTableOffset, 0x05);
   } else {
     *error = "the entry point is none dmidecode reads (_SM3_, _SM_ or _DMI_ of its full length)";

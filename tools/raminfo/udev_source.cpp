@@ -5,6 +5,8 @@
 #include <cstring>
 #include <map>
 
+#include "smbios/bytes.h"
+
 namespace {
 
 // The properties of one device, as udev's decoder names them after
@@ -413,37 +415,10 @@ bool udev_entry_to_block(const std::string& entry, udev_rebuild* out) {
   // Header: calling method 0, SMBIOS 2.8 (the version of the rebuilt
   // layout), table length.
   out->block = {0, 2, 8, 0, 0, 0, 0, 0};
-  put32(out->block, 4, static_cast<uint32_t>(table.size()));
+  static_assert(RAW_HEADER_SIZE == 8, "the raw block header above");
+  put32(out->block, RAW_LENGTH_OFFSET, static_cast<uint32_t>(table.size()));
   out->block.insert(out->block.end(), table.begin(), table.end());
   return true;
-}
-
-bool read_bounded_file(const std::string& path, size_t limit, std::string* out,
-                       std::string* error) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  out->clear();
-  char chunk[4096];
-  size_t n;
-  bool too_large = false;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-    if (out->size() + n > limit) {
-      too_large = true;
-      break;
-    }
-    out->append(chunk, n);
-  }
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (too_large) {
-    *error = path + ": larger than " + std::to_string(limit) + " bytes";
-    return false;
-  }
-  if (failed) *error = path + ": read error";
-  return !failed;
 }
 
 bool parse_table_source(const std::string& name, table_source* out) {

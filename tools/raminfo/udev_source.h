@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "input.h"
+
 // udev's database entry of the dmi device.
 constexpr const char* kUdevEntryPath = "/run/udev/data/+dmi:id";
 
@@ -31,9 +33,6 @@ struct udev_rebuild {
 // udev does not give reliably are left absent, never guessed. False when the
 // entry holds no memory device property.
 bool udev_entry_to_block(const std::string& entry, udev_rebuild* out);
-
-// Reads a file of at most limit bytes; false with a one-line reason.
-bool read_bounded_file(const std::string& path, size_t limit, std::string* out, std::string* error);
 
 // Which table the command-line tool reads: --source.
 enum class table_source { automatic, firmware, udev };

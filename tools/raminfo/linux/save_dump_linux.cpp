@@ -7,6 +7,7 @@
 
 #include "platform/os.h"
 #include "save_dump.h"
+#include "smbios/bytes.h"
 #include "udev_source.h"
 
 namespace {
@@ -38,7 +39,7 @@ bool read_machine_dump(std::vector<uint8_t>* out, std::string* layout, std::stri
   const std::string ep_path = std::string(kTables) + "/smbios_entry_point";
   if (!read_bounded_file(ep_path, kEntryPointLimit, &entry_point, error)) return false;
   const std::vector<uint8_t> ep(entry_point.begin(), entry_point.end());
-  const std::vector<uint8_t> table(block.begin() + 8, block.begin() + got);
+  const std::vector<uint8_t> table(block.begin() + RAW_HEADER_SIZE, block.begin() + got);
   if (!dmidecode_dump(ep, table, out, error)) {
     *error = ep_path + ": " + *error;
     return false;

@@ -1,0 +1,86 @@
+#include "input.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::string limit_text(size_t limit) {
+  if (limit >= (1u << 20) && limit % (1u << 20) == 0) return std::to_string(limit >> 20) + " MiB";
+  return std::to_string(limit) + " bytes";
+}
+
+}  // namespace
+
+bool read_bounded_file(const std::string& path, size_t limit, std::vector<uint8_t>* out,
+                       std::string* error, size_t spare) {
+  out->clear();
+  const std::string too_large = "larger than the limit of " + limit_text(limit);
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    const int open_errno = errno;
+    // Windows refuses to open a directory with "Permission denied"; say what
+    // it really is.
+    struct stat dir;
+    const bool is_dir = stat(path.c_str(), &dir) == 0 && S_ISDIR(dir.st_mode);
+    *error = std::strerror(is_dir ? EISDIR : open_errno);
+    return false;
+  }
+  struct stat st;
+  size_t expected = 0;
+  if (fstat(fileno(f), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      std::fclose(f);
+      *error = std::strerror(EISDIR);
+      return false;
+    }
+    // A regular file's size is known: a huge (or sparse) one is refused unread.
+    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > limit) {
+      std::fclose(f);
+      *error = too_large;
+      return false;
+    }
+    if (S_ISREG(st.st_mode)) expected = static_cast<size_t>(st.st_size);
+  }
+  // One byte past the expected size shows a file that grew. A pipe or device
+  // has no size: the limit is reserved (address space only, touched as it
+  // fills) so that growing never copies.
+  out->reserve((expected > 0 ? expected : limit) + 1 + spare);
+  size_t got = 0;
+  errno = 0;
+  while (got <= limit) {
+    if (got == out->size()) {
+      const size_t grown = out->empty() ? (expected > 0 ? expected + 1 : 65536) : out->size() * 2;
+      out->resize(grown < limit + 1 ? grown : limit + 1);
+    }
+    const size_t n = std::fread(out->data() + got, 1, out->size() - got, f);
+    if (n == 0) break;
+    got += n;
+  }
+  const int read_errno = errno;
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  out->resize(got);
+  if (failed) {
+    *error = std::strerror(read_errno != 0 ? read_errno : EIO);
+    return false;
+  }
+  if (got > limit) {
+    *error = too_large;
+    return false;
+  }
+  out->reserve(got + spare);
+  return true;
+}
+
+bool read_bounded_file(const std::string& path, size_t limit, std::string* out,
+                       std::string* error) {
+  std::vector<uint8_t> bytes;
+  const bool ok = read_bounded_file(path, limit, &bytes, error);
+  if (!ok) *error = path + ": " + *error;
+  out->assign(bytes.begin(), bytes.end());
+  return ok;
+}
