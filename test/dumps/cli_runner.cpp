@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,9 +72,11 @@ CliResult run_cli(const std::vector<std::string>& args, const std::string& stdou
     return result;
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  struct rusage usage = {};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  result.max_rss_kib = usage.ru_maxrss;
   result.out = read_all(out_path);
   result.err = read_all(err_path);
   return result;

@@ -10,6 +10,7 @@ struct CliResult {
   int exit_code = -1;  // -1 when the host did not exit normally
   std::string out;
   std::string err;
+  long max_rss_kib = 0;  // the host's peak resident memory
 };
 
 // Runs the built raminfo with these arguments. With stdout_path, the host's

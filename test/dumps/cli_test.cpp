@@ -450,6 +450,25 @@ TEST(Output, UnwritableDirectoryNamesTheFileAndKeepsStdoutEmpty) {
   EXPECT_EQ(r.err, "raminfo: cannot write " + target + ": No such file or directory\n");
 }
 
+// Input past the limit ends at once, in little memory: an endless device is
+// read one byte past the limit, a huge sparse file not at all.
+TEST(BoundedInput, RefusedQuicklyInLittleMemory) {
+  const TempDir dir;
+  const std::string sparse = dir.write("sparse.rsmb", {});
+  std::filesystem::resize_file(sparse, uint64_t{5} << 30);
+  for (const std::string& path : {std::string("/dev/zero"), sparse}) {
+    const auto start = std::chrono::steady_clock::now();
+    const CliResult r = run_cli({"--count", "--from-dump", path});
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.exit_code, 1) << path;
+    EXPECT_EQ(r.out, "") << path;
+    EXPECT_EQ(r.err, "raminfo: cannot read " + path + ": larger than the limit of 16 MiB\n");
+    EXPECT_LT(r.max_rss_kib, 64 * 1024) << path;
+    // Seconds, not the limit's milliseconds: a loaded or sanitized build is slower.
+    EXPECT_LT(took.count(), 5.0) << path;
+  }
+}
+
 // The views enumerate devices in one walk; fetching each by index walked from
 // the table start every time, so four times the devices took sixteen times as
 // long (6.5 s for 40,000). The ratio, not a wall-clock limit, keeps the test
