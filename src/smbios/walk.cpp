@@ -125,7 +125,8 @@ RAMINFO_INLINE size_t after_window(smbios_view t, size_t s, typename Scan::mask 
                                    size_t fast_limit) {
   using mask = typename Scan::mask;
   constexpr size_t W = Scan::kWidth;
-  constexpr size_t kLast = W > 0 ? W - 1 : 0;
+  static_assert(W > 0, "a window that does not advance would never end");
+  constexpr size_t kLast = W - 1;
   // Bit k: bytes s + k - 1 and s + k are both NUL; the next structure then
   // starts at s + k + 1, at most s + kWidth, so its header lies inside.
   mask second = nul & (nul << 1);
@@ -146,8 +147,11 @@ RAMINFO_INLINE size_t after_window(smbios_view t, size_t s, typename Scan::mask 
 // byte at a time.
 template <class Scan>
 RAMINFO_INLINE size_t after_set(smbios_view t, size_t s, size_t fast_limit) {
-  if (Scan::kWidth != 0 && s < fast_limit)
-    return after_window<Scan>(t, s, Scan::nul_mask(t.base + s), fast_limit);
+  // Decided at compile time: a scanner without windows never instantiates the
+  // window path, whose step of kWidth bytes would not advance.
+  if constexpr (Scan::kWidth != 0) {
+    if (s < fast_limit) return after_window<Scan>(t, s, Scan::nul_mask(t.base + s), fast_limit);
+  }
   return after_close(string_set_close_bytes(t, s), t.len);
 }
 

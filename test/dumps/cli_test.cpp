@@ -2,6 +2,7 @@
 // layouts of a saved table.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -448,6 +449,55 @@ TEST(Output, UnwritableDirectoryNamesTheFileAndKeepsStdoutEmpty) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "raminfo: cannot write " + target + ": No such file or directory\n");
+}
+
+// A run that cannot read the table leaves FILE as it was: a saved baseline
+// must not turn into an empty report. Gauges still say the table is unreadable.
+TEST(Output, UnreadableTableKeepsTheFileButGaugesSaySo) {
+  const TempDir dir;
+  const std::string table = dir.write("short.rsmb", {0, 3, 2, 0, 0, 0, 0, 0});
+  for (const char* v : {"", "--count", "--table", "--detail"}) {
+    SCOPED_TRACE(v);
+    const std::string out = dir.write("kept", Bytes{'o', 'l', 'd'});
+    std::vector<std::string> args = {"--from-dump", table, "--output", out};
+    if (*v != '\0') args.push_back(v);
+    const CliResult r = run_cli(args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(read_file(out), "old");
+    EXPECT_NE(r.err.find(out + " is left as it was"), std::string::npos) << r.err;
+  }
+  const std::string prom = dir.path() + "/raminfo.prom";
+  EXPECT_EQ(run_cli({"--from-dump", table, "--prometheus", "--output", prom}).exit_code, 1);
+  EXPECT_NE(read_file(prom).find("raminfo_smbios_readable 0\n"), std::string::npos);
+}
+
+TEST(Output, OverTheFileBeingReadIsRefused) {
+  const TempDir dir;
+  const std::string table = dir.write("DMI", one_module_table());
+  const std::string baseline = dir.path() + "/baseline.json";
+  ASSERT_EQ(run_cli({"--from-dump", table, "--output", baseline}).exit_code, 0);
+  const std::string saved = read_file(baseline);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--from-dump", table, "--compare", baseline, "--output", baseline},
+        std::vector<std::string>{"--from-dump", table, "--output", table}}) {
+    const CliResult r = run_cli(args);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("is the file being read"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(read_file(baseline), saved);
+}
+
+// A reader that went away is a failed write (exit 1), not death by SIGPIPE.
+TEST(Output, ClosedPipeIsAWriteError) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  const TempDir dir;
+  const CliResult r = run_cli({"--table", "--from-dump", dir.write("DMI", one_module_table())},
+                              "/proc/self/fd/" + std::to_string(fds[1]));
+  close(fds[1]);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("cannot write to stdout: Broken pipe"), std::string::npos) << r.err;
 }
 
 // Input past the limit ends at once, in little memory: an endless device is

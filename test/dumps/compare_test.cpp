@@ -94,6 +94,22 @@ const Edit kEdits[] = {
        *t = out;
      },
      0, ""},
+    // Two modules change places: each moved, neither was replaced.
+    {"modules_swapped",
+     [](Bytes* t) {
+       const std::vector<size_t> d = devices(*t);
+       replace_text(t, d[0], "P1-DIMMA1", "P1-DIMMA2");
+       replace_text(t, d[1], "P1-DIMMA2", "P1-DIMMA1");
+     },
+     3,
+     "P1-DIMMA1: now in slot P1-DIMMA2 (Micron 18KSF51272PZ-1G4K, 4 GiB, serial 346C4A12)\n"
+     "P1-DIMMA2: now in slot P1-DIMMA1 (Kingston HP647647-071-HYE, 4 GiB, serial D2166C8B)\n"},
+    // Firmware control bytes never reach the terminal: the report drops them,
+    // the detail document keeps them and the line shows '?'.
+    {"serial_with_an_escape_sequence",
+     [](Bytes* t) { replace_text(t, devices(*t)[0], "346C4A12", "34\x1b[2J12"); }, 3,
+     "P1-DIMMA1: replaced: serial 346C4A12 → 34[2J12\n",
+     "P1-DIMMA1: replaced: serial 346C4A12 → 34?[2J12\n"},
     // Only the detail document has the rank (attributes, offset 0x1B).
     {"rank_changed", [](Bytes* t) { (*t)[devices(*t)[5] + 0x1B] = 2; }, 0, "",
      "P1-DIMMC2: rank 1 → 2\n"},
@@ -173,6 +189,10 @@ const BadBaseline kBadBaselines[] = {
     {"report_without_slots", "{\"total_mb\":-1}", "not a raminfo report"},
     {"other_schema", "{\"schema\":\"raminfo-detail/999\",\"arrays\":[]}",
      "schema \"raminfo-detail/999\""},
+    {"member_twice", "{\"total_mb\":-1,\"slots\":[],\"slots\":[]}", "a member given twice"},
+    {"detail_of_an_unreadable_table",
+     "{\"schema\":\"raminfo-detail/1\",\"readable\":false,\"arrays\":[],\"devices\":[]}",
+     "\"readable\": false"},
     {"detail_without_devices", "{\"schema\":\"raminfo-detail/1\",\"arrays\":[]}",
      "no \"devices\" list"},
     {"empty", "", "not JSON: "},

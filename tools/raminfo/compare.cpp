@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 
 #include "detail/detail.h"
+#include "views.h"
 
 namespace {
 
@@ -80,10 +82,19 @@ void number_occurrences(std::vector<module_state>* modules) {
   for (module_state& m : *modules) m.occurrence = seen[m.slot]++;
 }
 
+// A whole number of the document, or -1 when it is absent, not a number, or
+// outside what any field can hold (2^53: exact in a double, and far above
+// any size in bytes).
 int64_t whole(const json_value& obj, const char* key) {
   const json_value* v = obj.find(key);
-  return v != nullptr && v->type == json_value::kind::number ? static_cast<int64_t>(v->number) : -1;
+  if (v == nullptr || v->type != json_value::kind::number) return -1;
+  const double n = v->number;
+  if (!(n >= 0 && n <= 9007199254740992.0)) return -1;
+  return static_cast<int64_t>(n);
 }
+
+// A value the document writes as 0 when the firmware did not give it.
+int64_t known(int64_t v) { return v > 0 ? v : -1; }
 
 bool plain_state(const json_value& doc, memory_state* out, std::string* error) {
   const json_value* slots = doc.find("slots");
@@ -100,17 +111,16 @@ bool plain_state(const json_value& doc, memory_state* out, std::string* error) {
     module_state m;
     m.slot = s.text_or("slot", "");
     const int64_t mb = whole(s, "size_mb");
-    m.size_bytes = mb > 0 ? static_cast<uint64_t>(mb) << 20 : 0;
+    // size_mb is a 32-bit field; anything larger is no size the report wrote.
+    m.size_bytes = mb > 0 && mb <= INT32_MAX ? static_cast<uint64_t>(mb) << 20 : 0;
     m.type = s.text_or("type", "");
     m.manufacturer = s.text_or("manufacturer", "");
     m.part_number = s.text_or("part_number", "");
     m.serial = s.text_or("serial", "");
     m.form_factor = s.text_or("form_factor", "");
-    // The report writes 0 for a value the firmware did not give.
-    m.speed_mts = whole(s, "speed_mts") > 0 ? whole(s, "speed_mts") : -1;
-    m.configured_speed_mts =
-        whole(s, "configured_speed_mts") > 0 ? whole(s, "configured_speed_mts") : -1;
-    m.voltage_mv = whole(s, "voltage_mv") > 0 ? whole(s, "voltage_mv") : -1;
+    m.speed_mts = known(whole(s, "speed_mts"));
+    m.configured_speed_mts = known(whole(s, "configured_speed_mts"));
+    m.voltage_mv = known(whole(s, "voltage_mv"));
     out->modules.push_back(m);
   }
   return true;
@@ -136,6 +146,11 @@ bool detail_state(const json_value& doc, memory_state* out, std::string* error) 
     *error = "not a raminfo detail document: no \"devices\" list";
     return false;
   }
+  const json_value* readable = doc.find("readable");
+  if (readable != nullptr && readable->type == json_value::kind::boolean && !readable->boolean) {
+    *error = "saved when the table could not be read (\"readable\": false)";
+    return false;
+  }
   out->detail = true;
   for (const json_value& d : devices->items) {
     if (d.type != json_value::kind::object || d.find("locator") == nullptr) {
@@ -156,10 +171,12 @@ bool detail_state(const json_value& doc, memory_state* out, std::string* error) 
     m.bank_locator = detail_text(d, "bank_locator");
     const json_value* vendor = d.find("vendor");
     if (vendor != nullptr) m.vendor = vendor->text_or("name", "");
-    m.speed_mts = whole(d, "speed_mts");
-    m.configured_speed_mts = whole(d, "configured_speed_mts");
-    m.voltage_mv = whole(d, "configured_voltage_mv");
-    m.rank = whole(d, "rank");
+    // 0 is "unknown" here too, and what a source that lacks the value (udev's
+    // rounded voltages) gives.
+    m.speed_mts = known(whole(d, "speed_mts"));
+    m.configured_speed_mts = known(whole(d, "configured_speed_mts"));
+    m.voltage_mv = known(whole(d, "configured_voltage_mv"));
+    m.rank = known(whole(d, "rank"));
     const json_value* system = d.find("system_memory");
     m.system_memory = system == nullptr || system->boolean;
     out->modules.push_back(m);
@@ -192,19 +209,58 @@ bool state_from_document(const json_value& doc, memory_state* out, std::string* 
 
 comparison compare_states(const memory_state& before, const memory_state& now) {
   comparison c;
-  std::map<std::string, const module_state*> now_by_key;
+  std::map<std::string, const module_state*> now_by_key, before_by_key;
   for (const module_state& m : now.modules) now_by_key[key_of(m)] = &m;
+  for (const module_state& m : before.modules) before_by_key[key_of(m)] = &m;
+  auto at = [](const std::map<std::string, const module_state*>& by_key, const module_state& m) {
+    const auto it = by_key.find(key_of(m));
+    return it == by_key.end() || it->second->size_bytes == 0 ? nullptr : it->second;
+  };
 
-  std::vector<const module_state*> gone;  // populated before, not in the same slot now
+  // A module that left its slot (gone) or one that is new to its slot
+  // (arrived); a different module in the same slot is both.
+  std::vector<const module_state*> gone, arrived;
   for (const module_state& b : before.modules) {
-    const auto it = now_by_key.find(key_of(b));
-    const module_state* n = it == now_by_key.end() ? nullptr : it->second;
     if (b.size_bytes == 0) continue;
-    if (n == nullptr || n->size_bytes == 0) {
-      gone.push_back(&b);
-      continue;
+    const module_state* n = at(now_by_key, b);
+    if (n == nullptr || !same_identity(b, *n)) gone.push_back(&b);
+  }
+  for (const module_state& n : now.modules) {
+    if (n.size_bytes == 0) continue;
+    const module_state* b = at(before_by_key, n);
+    if (b == nullptr || !same_identity(*b, n)) arrived.push_back(&n);
+  }
+
+  // A module that left one slot and turned up in another (moved, swapped, or
+  // its slot renamed) is one change, not a removal and an arrival.
+  std::map<const module_state*, const module_state*> moved_to;
+  std::set<const module_state*> came;
+  for (const module_state* g : gone) {
+    if (!identifiable(*g)) continue;
+    for (const module_state* n : arrived) {
+      if (came.count(n) == 0 && n->serial == g->serial && n->part_number == g->part_number) {
+        moved_to[g] = n;
+        came.insert(n);
+        break;
+      }
     }
-    if (!same_identity(b, *n)) {
+  }
+
+  std::set<const module_state*> reported;
+  for (const module_state& b : before.modules) {
+    if (b.size_bytes == 0) continue;
+    const module_state* n = at(now_by_key, b);
+    const auto move = moved_to.find(&b);
+    if (move != moved_to.end()) {
+      c.lines.push_back(b.slot + ": now in slot " + move->second->slot + " (" +
+                        describe(*move->second) + ")");
+      ++c.changed;
+    } else if (n != nullptr && same_identity(b, *n)) {
+      const std::vector<std::string> changes = attribute_changes(b, *n);
+      for (const std::string& line : changes) c.lines.push_back(b.slot + ": " + line);
+      if (!changes.empty()) ++c.changed;
+    } else if (n != nullptr && came.count(n) == 0) {
+      // Another module where this one was, and neither moved: a replacement.
       std::string what;
       if (really_differ(b.part_number, n->part_number))
         what += "part " + b.part_number + " → " + n->part_number;
@@ -212,44 +268,14 @@ comparison compare_states(const memory_state& before, const memory_state& now) {
         what += (what.empty() ? "" : ", ") + std::string("serial ") + b.serial + " → " + n->serial;
       c.lines.push_back(b.slot + ": replaced: " + what);
       ++c.changed;
-      continue;
+      reported.insert(n);
+    } else {
+      c.lines.push_back(b.slot + ": missing (was " + describe(b) + ")");
+      ++c.missing;
     }
-    const std::vector<std::string> changes = attribute_changes(b, *n);
-    for (const std::string& line : changes) c.lines.push_back(b.slot + ": " + line);
-    if (!changes.empty()) ++c.changed;
   }
-
-  // Modules populated now in a slot that was empty or absent before.
-  std::vector<const module_state*> arrived;
-  for (const module_state& n : now.modules) {
-    if (n.size_bytes == 0) continue;
-    const auto was = std::find_if(before.modules.begin(), before.modules.end(),
-                                  [&n](const module_state& b) { return key_of(b) == key_of(n); });
-    if (was == before.modules.end() || was->size_bytes == 0) arrived.push_back(&n);
-  }
-
-  // A module that left one slot and turned up in another (a renamed slot,
-  // or a module moved during repair) is one change, not two.
-  std::vector<const module_state*> new_ones;
   for (const module_state* n : arrived) {
-    const auto from = std::find_if(gone.begin(), gone.end(), [n](const module_state* g) {
-      return g != nullptr && identifiable(*g) && g->serial == n->serial &&
-             g->part_number == n->part_number;
-    });
-    if (from == gone.end()) {
-      new_ones.push_back(n);
-      continue;
-    }
-    c.lines.push_back((*from)->slot + ": now in slot " + n->slot + " (" + describe(*n) + ")");
-    ++c.changed;
-    *from = nullptr;
-  }
-  for (const module_state* g : gone) {
-    if (g == nullptr) continue;
-    c.lines.push_back(g->slot + ": missing (was " + describe(*g) + ")");
-    ++c.missing;
-  }
-  for (const module_state* n : new_ones) {
+    if (came.count(n) != 0 || reported.count(n) != 0) continue;
     c.lines.push_back(n->slot + ": new module (" + describe(*n) + ")");
     ++c.added;
   }
@@ -259,8 +285,8 @@ comparison compare_states(const memory_state& before, const memory_state& now) {
   for (const module_state& m : now.modules) total_now += m.system_memory ? m.size_bytes : 0;
   if (total_before != total_now)
     c.lines.push_back("total " + size_text(total_before) + " → " + size_text(total_now));
-  if (before.modules.size() != now.modules.size())
-    c.lines.push_back("slots " + std::to_string(before.modules.size()) + " → " +
-                      std::to_string(now.modules.size()));
+  // Firmware text goes to a terminal or a log: each difference stays one
+  // line, and no control character reaches the reader.
+  for (std::string& line : c.lines) line = printable_text(line);
   return c;
 }

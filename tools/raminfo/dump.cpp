@@ -128,12 +128,14 @@ bool dump_to_raw_block(std::vector<uint8_t>* file, dump_format format,
     checksum_ok = f[6] >= 0x18 && sums_to_zero(f, 0, f[6]);
     exact_length = false;
   } else if (starts_with(f, "_SM_") && f.size() >= 0x1F) {
+    // Some SMBIOS 2.1 firmware writes an entry point length of 0x1E, which
+    // dmidecode accepts too.
     major = f[6];
     minor = f[7];
     revision = f[0x1E];
     length = le(f, 0x16, 2);
     address = le(f, 0x18, 4);
-    checksum_ok = f[5] >= 0x1F && sums_to_zero(f, 0, f[5]) && sums_to_zero(f, 0x10, 0x0F);
+    checksum_ok = f[5] >= 0x1E && sums_to_zero(f, 0, f[5]) && sums_to_zero(f, 0x10, 0x0F);
   } else if (starts_with(f, "_DMI_") && f.size() >= 0x0F) {
     revision = f[0x0E];
     major = static_cast<uint8_t>(revision >> 4);

@@ -5,6 +5,9 @@
 namespace {
 
 constexpr int kMaxDepth = 64;
+// A detail document of 128 devices holds about 10,000 values; each costs a
+// node of a few hundred bytes, so this keeps a hostile baseline small.
+constexpr size_t kMaxValues = 200000;
 
 class parser {
  public:
@@ -42,6 +45,7 @@ class parser {
 
   bool value(json_value* out, int depth) {
     if (depth > kMaxDepth) return fail("nesting too deep");
+    if (++values_ > kMaxValues) return fail("too many values");
     if (pos_ >= s_.size()) return fail("unexpected end");
     const char c = s_[pos_];
     if (c == '{') return object(out, depth);
@@ -199,6 +203,8 @@ class parser {
       if (!string(&key)) return false;
       skip_space();
       if (pos_ >= s_.size() || s_[pos_] != ':') return fail("expected ':'");
+      // Which of two values would count is anyone's guess; refuse both.
+      if (out->members.count(key) != 0) return fail("a member given twice");
       ++pos_;
       skip_space();
       if (!value(&out->members[key], depth + 1)) return false;
@@ -214,6 +220,7 @@ class parser {
 
   const std::string& s_;
   size_t pos_ = 0;
+  size_t values_ = 0;
   std::string why_;
 };
 

@@ -26,8 +26,9 @@ struct json_value {
   double number_or(const std::string& key, double fallback) const;
 };
 
-// Parses one JSON document (nesting at most 64 deep); false with the reason
-// and the byte offset when the text is not JSON.
+// Parses one JSON document (nesting at most 64 deep, at most 200,000 values,
+// no member name twice in an object); false with the reason and the byte
+// offset when the text is not such JSON.
 bool parse_json(const std::string& text, json_value* out, std::string* error);
 
 #endif

@@ -1,5 +1,8 @@
 // raminfo: prints the memory module inventory of this machine, or of a saved
 // SMBIOS table, as the library reports it.
+#include <sys/stat.h>
+
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -9,6 +12,7 @@
 #include "detail/detail.h"
 #include "dump.h"
 #include "dump_platform.h"
+#include "input.h"
 #include "json_value.h"
 #include "options.h"
 #include "output.h"
@@ -18,7 +22,6 @@
 #include "views.h"
 
 #if !defined(_WIN32)
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -27,6 +30,21 @@ namespace {
 constexpr int kExitTableUnreadable = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitChanged = 3;
+
+// A baseline is a report or detail document: a few hundred KiB at most.
+constexpr size_t kBaselineLimit = size_t{4} << 20;
+
+// True when both paths name one existing file.
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+#if defined(_WIN32)
+  // Windows' stat gives no inode; the same path is the best evidence.
+  return a == b;
+#else
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+#endif
+}
 
 // Tells the user why the table could not be read and what would help.
 void report_unreadable(const cli_options& opt) {
@@ -103,7 +121,7 @@ bool load_baseline(const cli_options& opt, memory_state* out) {
   std::vector<uint8_t> bytes;
   std::string error;
   json_value doc;
-  bool ok = read_dump_file(opt.baseline_path, &bytes, &error);
+  bool ok = read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error);
   if (ok && !parse_json(std::string(bytes.begin(), bytes.end()), &doc, &error)) {
     error = "not JSON: " + error;
     ok = false;
@@ -166,9 +184,31 @@ int main(int argc, char** argv) {
     case parse_result::run: break;
   }
 
+#if !defined(_WIN32)
+  // A reader that goes away is a write error to report, not a signal to die of.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+  // Writing over the file being read would destroy it before it is read.
+  for (const std::string* input : {&opt.baseline_path, &opt.dump_path}) {
+    if (opt.to_file && !input->empty() && same_file(opt.output_path, *input)) {
+      std::fprintf(stderr, "raminfo: --output %s is the file being read (see raminfo --help)\n",
+                   opt.output_path.c_str());
+      return kExitUsage;
+    }
+  }
+
   // This machine's table saved, or udev's devices in its place.
   if (opt.save_dump) return save_dump(opt.save_path);
-  if (!opt.from_dump && select_table_source(opt.source) != 0) return kExitTableUnreadable;
+  bool udev_incomplete = false;
+  if (!opt.from_dump && select_table_source(opt.source, &udev_incomplete) != 0)
+    return kExitTableUnreadable;
+  if (opt.compare && udev_incomplete) {
+    std::fprintf(stderr,
+                 "raminfo: cannot compare with %s: udev's entry lacks devices, which would "
+                 "show as missing\n",
+                 opt.baseline_path.c_str());
+    return kExitTableUnreadable;
+  }
 
   memory_state baseline;
   if (opt.compare && !load_baseline(opt, &baseline)) return kExitTableUnreadable;
@@ -194,7 +234,12 @@ int main(int argc, char** argv) {
       changed = !c.lines.empty();
     }
   }
-  if (emit(opt, text) != 0) return 1;
+  // A file someone relies on (a baseline, say) keeps its content when there
+  // is nothing true to replace it with. Gauges are the exception: they say
+  // that the table cannot be read.
+  const bool keep_file = !readable && opt.to_file && opt.out_view != view::prometheus;
+  if (!keep_file && emit(opt, text) != 0) return 1;
+  if (keep_file) std::fprintf(stderr, "raminfo: %s is left as it was\n", opt.output_path.c_str());
   if (!readable) {
     report_unreadable(opt);
     return kExitTableUnreadable;

@@ -48,7 +48,18 @@ void remove_file(const std::string& p) { _unlink(p.c_str()); }
 bool replace(const std::string& from, const std::string& to) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
-  errno = EACCES;
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      // Also what a directory in FILE's place gives.
+      errno = EACCES;
+      break;
+    default: errno = EIO;
+  }
   return false;
 }
 

@@ -7,7 +7,8 @@
 #include "dump_platform.h"
 #include "platform/os.h"
 
-int select_table_source(table_source source, const std::string& entry_path) {
+int select_table_source(table_source source, bool* incomplete, const std::string& entry_path) {
+  if (incomplete != nullptr) *incomplete = false;
   if (source == table_source::firmware) return 0;
 #if defined(_WIN32)
   // Windows gives every user the firmware table.
@@ -32,6 +33,7 @@ int select_table_source(table_source source, const std::string& entry_path) {
   uint64_t bytes = 0;
   const int64_t total_mb = os_total_memory(&bytes) ? static_cast<int64_t>(bytes >> 20) : -1;
   use_saved_table(std::move(rebuilt.block), total_mb);
+  if (incomplete != nullptr) *incomplete = rebuilt.incomplete;
 
   std::string caveats;
   for (const std::string& note : rebuilt.notes) caveats += (caveats.empty() ? "" : ", ") + note;

@@ -12,7 +12,8 @@
 // when this machine's firmware table cannot be read and the entry describes
 // memory devices. Says so, and what is approximate, in one line on stderr.
 // Returns 0, or 1 after telling why the entry cannot be used when udev was
-// asked for.
-int select_table_source(table_source source, const std::string& entry_path = kUdevEntryPath);
+// asked for. incomplete (when given) tells whether udev's entry lacks devices.
+int select_table_source(table_source source, bool* incomplete = nullptr,
+                        const std::string& entry_path = kUdevEntryPath);
 
 #endif

@@ -405,6 +405,7 @@ bool udev_entry_to_block(const std::string& entry, udev_rebuild* out) {
   // print it per array, where a count above the devices found shows the cut.
   out->devices = devices.size();
   const std::string cut = " (udev keeps only the first 16 KiB of its decoder's output)";
+  out->incomplete = (array_located && !array_counted) || array_slots > devices.size();
   if (array_located && !array_counted)
     notes.add("devices past the first " + std::to_string(devices.size()) +
               ", as udev's entry ends early" + cut);

@@ -26,6 +26,8 @@ struct udev_rebuild {
   // What the rebuilt structures hold only approximately or not at all, one
   // short phrase each, without repeats.
   std::vector<std::string> notes;
+  // udev's entry ends before its last device: devices are missing.
+  bool incomplete = false;
 };
 
 // Rebuilds the devices described by the MEMORY_DEVICE_<n>_* properties of a

@@ -135,12 +135,17 @@ std::string display_text(const char* escaped) {
     if (*p == '\\' && p[1] != '\0') ++p;
     raw += *p;
   }
+  return printable_text(raw);
+}
+
+std::string printable_text(const std::string& raw) {
   std::string out;
   for (size_t i = 0; i < raw.size();) {
     const size_t n = utf8_sequence(raw, i);
     const uint32_t cp = n == 0 ? 0 : code_point(raw, i, n);
-    // DEL and the C1 controls (U+0080 to U+009F) would steer a terminal.
-    if (n == 0 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F)) {
+    // C0 controls, DEL and the C1 controls (U+0080 to U+009F) would steer a
+    // terminal or break a line.
+    if (n == 0 || cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F)) {
       out += '?';
       i += n == 0 ? 1 : n;
     } else {

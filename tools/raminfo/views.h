@@ -34,6 +34,10 @@ std::string render_prometheus(const inventory& inv);
 // that it prints sanely.
 std::string display_text(const char* escaped);
 
+// Firmware text made safe to print: invalid UTF-8 bytes, control characters
+// (C0 and C1) and DEL become '?'.
+std::string printable_text(const std::string& raw);
+
 // Columns a display text takes on a terminal: two for a wide (CJK) character,
 // none for a combining mark, one for any other code point.
 size_t display_width(const std::string& text);
