@@ -148,6 +148,28 @@ INSTANTIATE_TEST_SUITE_P(X9drw, CompareTest, testing::ValuesIn(kEdits),
                            return std::string(info.param.name);
                          });
 
+// A serial and part number that two modules share (firmware that writes
+// "XXXXXXXX" for every serial) cannot tell where a module went: no "moved".
+TEST(CompareIdentity, SharedSerialsNeverMakeAMove) {
+  Bytes t = x9drw_table();
+  if (t.empty()) GTEST_SKIP() << "the real tables are not beside the project";
+  // Devices 0 and 2 are both Micron 18KSF51272PZ-1G4K.
+  replace_text(&t, devices(t)[0], "346C4A12", "XXXXXXXX");
+  replace_text(&t, devices(t)[2], "346C4A0C", "XXXXXXXX");
+  const TempDir dir;
+  const std::string baseline = dir.path() + "/baseline.json";
+  ASSERT_EQ(run_cli({"--from-dump", dir.write("b.rsmb", raw_block(t, 3, 0)), "--output", baseline})
+                .exit_code,
+            0);
+  replace_text(&t, devices(t)[0], "P1-DIMMA1", "P1-DIMMX1");
+  const CliResult r =
+      run_cli({"--from-dump", dir.write("a.rsmb", raw_block(t, 3, 0)), "--compare", baseline});
+  EXPECT_EQ(r.exit_code, 3) << r.err;
+  EXPECT_EQ(r.out,
+            "P1-DIMMA1: missing (was Micron 18KSF51272PZ-1G4K, 4 GiB, serial XXXXXXXX)\n"
+            "P1-DIMMX1: new module (Micron 18KSF51272PZ-1G4K, 4 GiB, serial XXXXXXXX)\n");
+}
+
 TEST(CompareGauges, CountWhatChangedForAlerts) {
   Bytes t = x9drw_table();
   if (t.empty()) GTEST_SKIP() << "the real tables are not beside the project";

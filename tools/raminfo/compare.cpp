@@ -233,10 +233,17 @@ comparison compare_states(const memory_state& before, const memory_state& now) {
 
   // A module that left one slot and turned up in another (moved, swapped, or
   // its slot renamed) is one change, not a removal and an arrival.
+  // Only a serial and part number that name one module on each side tell
+  // where it went; firmware that writes "XXXXXXXX" for every serial does not.
+  std::map<std::string, int> uses;
+  auto identity = [](const module_state& m) { return m.serial + '\n' + m.part_number; };
+  for (const memory_state* side : {&before, &now})
+    for (const module_state& m : side->modules)
+      if (m.size_bytes != 0) ++uses[identity(m)];
   std::map<const module_state*, const module_state*> moved_to;
   std::set<const module_state*> came;
   for (const module_state* g : gone) {
-    if (!identifiable(*g)) continue;
+    if (!identifiable(*g) || uses[identity(*g)] != 2) continue;
     for (const module_state* n : arrived) {
       if (came.count(n) == 0 && n->serial == g->serial && n->part_number == g->part_number) {
         moved_to[g] = n;
