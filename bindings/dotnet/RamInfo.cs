@@ -3,13 +3,16 @@
 //
 // One file, nothing beyond the base class library; builds for .NET Framework
 // 4.5+ and Mono (mcs, csc) and for .NET 6+. Add it to a project, ship the
-// library beside the program, and call Tarnwick.RamInfo.GetInventory().
+// library beside the program, and call Tarnwick.RamInfo.GetInventory(). The
+// Windows DLL is x64: the process must be 64-bit (clear "Prefer 32-bit" in a
+// .NET Framework project).
 //
 // Loading. The library is named without an extension, so the same
 // declaration finds tarnwick-smbios-ram-info.dll on Windows and
 // libtarnwick-smbios-ram-info.so on Linux (the name that `cmake --install`
-// links to the .so.1). With only the .so.1 at hand, Mono takes a dllmap in
-// PROGRAM.exe.config:
+// links to the .so.1). On .NET Core 3.0+ and .NET 6+ the .so.1 is tried first
+// (a DllImport resolver, below). With only the .so.1 at hand, Mono takes a
+// dllmap in PROGRAM.exe.config:
 //   <configuration>
 //     <dllmap dll="tarnwick-smbios-ram-info" target="libtarnwick-smbios-ram-info.so.1" os="linux"/>
 //   </configuration>
@@ -114,6 +117,29 @@ namespace Tarnwick
     {
         const string Library = "tarnwick-smbios-ram-info";
 
+#if NETCOREAPP3_0_OR_GREATER
+        // .NET Core and .NET 6+ look on Linux for libtarnwick-smbios-ram-info.so,
+        // which only the -dev package links; the library package's own file,
+        // the .so.1, is tried first. An assembly takes one resolver: where the
+        // program has set its own, that one decides.
+        static RamInfo()
+        {
+            try
+            {
+                NativeLibrary.SetDllImportResolver(typeof(RamInfo).Assembly, (name, assembly, searchPath) =>
+                {
+                    IntPtr handle = IntPtr.Zero;
+                    if (name == Library && RuntimeInformation.IsOSPlatform(OSPlatform.Linux))
+                        NativeLibrary.TryLoad("libtarnwick-smbios-ram-info.so.1", assembly, searchPath, out handle);
+                    return handle;
+                });
+            }
+            catch (InvalidOperationException)
+            {
+            }
+        }
+#endif
+
         [DllImport(Library, EntryPoint = "raminfo_get_json", CallingConvention = CallingConvention.Cdecl)]
         static extern IntPtr NativeGetJson();
 
@@ -169,7 +195,8 @@ namespace Tarnwick
             lock (Gate) return Copy(NativeVersion());
         }
 
-        /// <summary>Why the table could not be read at the last attempt, or "".</summary>
+        /// <summary>Why the table could not be read, or "". Only GetInventory
+        /// clears it: after a failed SlotCount it stays until then.</summary>
         public static string LastError()
         {
             lock (Gate) return Copy(NativeLastError());

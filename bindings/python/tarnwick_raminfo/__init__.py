@@ -107,7 +107,9 @@ class Module:
         return {k: v for k, v in asdict(self).items() if v is not None}
 
 
-@dataclass(frozen=True)
+# Not frozen: it holds a list, so it could not be hashed as a frozen
+# dataclass would claim.
+@dataclass
 class Inventory:
     """The whole report.
 
@@ -149,15 +151,23 @@ class _Library:
         self.path = path
         self.dll = ctypes.CDLL(path)
         for name in ("raminfo_get_json", "raminfo_last_error", "raminfo_version"):
-            fn = getattr(self.dll, name)
+            fn = self._export(name)
             # c_char_p copies the library's text into bytes at once; the
             # library owns the buffer, so nothing is ever freed here.
             fn.restype = ctypes.c_char_p
             fn.argtypes = []
         for name in ("raminfo_slot_count", "raminfo_total_mb"):
-            fn = getattr(self.dll, name)
+            fn = self._export(name)
             fn.restype = ctypes.c_int32
             fn.argtypes = []
+
+    def _export(self, name: str) -> Any:
+        # A library without the export is not this one: the next candidate
+        # gets its turn.
+        try:
+            return getattr(self.dll, name)
+        except AttributeError as e:
+            raise OSError(f"{self.path} has no {name}") from e
 
 
 _lock = threading.Lock()
@@ -171,7 +181,8 @@ def _candidates() -> List[str]:
         found.append(bundled)
     from_env = os.environ.get(ENVIRONMENT_VARIABLE, "")
     if from_env:
-        found.append(from_env)
+        # Windows' loader would not look for a bare name in the current directory.
+        found.append(os.path.abspath(from_env))
     found.append(LIBRARY_NAME)
     return found
 

@@ -8,6 +8,7 @@ Environment: as tables.py, and RAMINFO_WHEELS, the directory with both wheels.
 
 from __future__ import annotations
 
+import glob
 import os
 import pickle
 import shutil
@@ -168,6 +169,10 @@ class LibraryLookup(unittest.TestCase):
                 ("the variable before the loader", bare,
                  {"RAMINFO_LIBRARY": BUILT_LIBRARY, "LD_LIBRARY_PATH": libdir}, f"{BUILT_LIBRARY} {version}"),
                 ("the loader", bare, {"LD_LIBRARY_PATH": libdir}, f"{raminfo.LIBRARY_NAME} {version}"),
+                # A library that loads but lacks the exports is passed over.
+                ("past a library without the exports", bare,
+                 {"RAMINFO_LIBRARY": C_MATH_LIBRARY, "LD_LIBRARY_PATH": libdir},
+                 f"{raminfo.LIBRARY_NAME} {version}"),
             ]  # fmt: skip
             for name, package_dir, env, expected in cases:
                 with self.subTest(name):
@@ -179,6 +184,10 @@ class LibraryLookup(unittest.TestCase):
                     self.assertTrue(got.startswith("not found:"), got)
                     self.assertIn(missing, got)
                     self.assertIn(raminfo.LIBRARY_NAME + ":", got)
+
+
+# A shared library that loads but is not raminfo's.
+C_MATH_LIBRARY = sorted(glob.glob("/lib/*/libm.so.6") + glob.glob("/usr/lib/*/libm.so.6"))[0]
 
 
 class Wheels(unittest.TestCase):
