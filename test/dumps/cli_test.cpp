@@ -487,6 +487,30 @@ TEST(Output, OverTheFileBeingReadIsRefused) {
   EXPECT_EQ(read_file(baseline), saved);
 }
 
+// A link is followed and keeps pointing at the new content, an existing file
+// keeps its mode, and a device is never renamed over.
+TEST(Output, LinksAreFollowedModesKeptDevicesRefused) {
+  const TempDir dir;
+  const std::string table = dir.write("DMI", one_module_table());
+  const std::string real = dir.write("real.prom", Bytes{'o', 'l', 'd'});
+  ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+  const std::string link = dir.path() + "/link.prom";
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  ASSERT_EQ(run_cli({"--count", "--from-dump", table, "--output", link}).exit_code, 0);
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(read_file(real), "1\n");
+  ASSERT_EQ(stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  const CliResult r = run_cli({"--count", "--from-dump", table, "--output", "/dev/null"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "raminfo: cannot write /dev/null: not a regular file, so it is not replaced\n");
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
 // A reader that went away is a failed write (exit 1), not death by SIGPIPE.
 TEST(Output, ClosedPipeIsAWriteError) {
   int fds[2];

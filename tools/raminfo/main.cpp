@@ -173,6 +173,10 @@ int emit(const cli_options& opt, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if !defined(_WIN32)
+  // A reader that goes away is a write error to report, not a signal to die of.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   cli_options opt;
   std::string error;
   switch (parse_options(std::vector<std::string>(argv + 1, argv + argc), &opt, &error)) {
@@ -184,10 +188,6 @@ int main(int argc, char** argv) {
     case parse_result::run: break;
   }
 
-#if !defined(_WIN32)
-  // A reader that goes away is a write error to report, not a signal to die of.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
   // Writing over the file being read would destroy it before it is read.
   for (const std::string* input : {&opt.baseline_path, &opt.dump_path}) {
     if (opt.to_file && !input->empty() && same_file(opt.output_path, *input)) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -21,7 +22,8 @@ std::string reason(int err) { return std::strerror(err != 0 ? err : EIO); }
 
 #if defined(_WIN32)
 
-int make_temp(const std::string& path, std::string* tmp) {
+int make_temp(const std::string& path, std::string* tmp, std::string* target) {
+  *target = path;
   for (int attempt = 0; attempt < 100; ++attempt) {
     *tmp = path + ".tmp" + std::to_string(_getpid()) + "-" + std::to_string(attempt);
     const int fd =
@@ -65,15 +67,37 @@ bool replace(const std::string& from, const std::string& to) {
 
 #else
 
-int make_temp(const std::string& path, std::string* tmp) {
-  *tmp = path + ".XXXXXX";
+// Where the file really is: a symbolic link is followed, so that the link
+// stays and its target is replaced. False with errno for a device, pipe or
+// directory, which renaming would destroy.
+bool target_of(const std::string& path, std::string* target, mode_t* mode) {
+  char* real = realpath(path.c_str(), nullptr);
+  *target = real != nullptr ? real : path;
+  std::free(real);
+  struct stat st;
+  if (stat(target->c_str(), &st) != 0) {
+    // A new file: the usual permissions, for other readers too (a
+    // node_exporter running as its own user).
+    const mode_t mask = umask(0);
+    umask(mask);
+    *mode = 0666 & ~mask;
+    return true;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  *mode = st.st_mode & 07777;  // the file keeps its permissions
+  return true;
+}
+
+int make_temp(const std::string& path, std::string* tmp, std::string* target) {
+  mode_t mode = 0;
+  if (!target_of(path, target, &mode)) return -1;
+  *tmp = *target + ".XXXXXX";
   const int fd = mkstemp(&(*tmp)[0]);
   if (fd < 0) return fd;
-  // mkstemp makes the file private; the result is for other readers too (a
-  // node_exporter running as its own user), as any new file would be.
-  const mode_t mask = umask(0);
-  umask(mask);
-  if (fchmod(fd, 0666 & ~mask) != 0) {
+  if (fchmod(fd, mode) != 0) {
     const int err = errno;
     close(fd);
     unlink(tmp->c_str());
@@ -117,18 +141,21 @@ bool write_stdout(const std::string& text, std::string* error) {
 }
 
 bool write_file_atomically(const std::string& path, const std::string& text, std::string* error) {
-  std::string tmp;
+  std::string tmp, target;
   errno = 0;
-  const int fd = make_temp(path, &tmp);
+  const int fd = make_temp(path, &tmp, &target);
   if (fd < 0) {
-    *error = "cannot write " + path + ": " + reason(errno);
+    // EINVAL: a device or pipe in FILE's place, which a rename would destroy.
+    *error = "cannot write " + path + ": " +
+             (errno == EINVAL ? std::string("not a regular file, so it is not replaced")
+                              : reason(errno));
     return false;
   }
   errno = 0;
   bool ok = write_all(fd, text);
   int err = errno;
   if (!close_fd(fd) && ok) ok = false, err = errno;
-  if (ok && !replace(tmp, path)) ok = false, err = errno;
+  if (ok && !replace(tmp, target)) ok = false, err = errno;
   if (ok) return true;
   remove_file(tmp);
   *error = "cannot write " + path + ": " + reason(err);

@@ -10,8 +10,10 @@ bool write_stdout(const std::string& text, std::string* error);
 
 // Replaces path with text: writes a temporary file in path's directory, then
 // renames it over path, so that a reader sees the old file or the whole new
-// one, never part of one. On failure path is untouched, the temporary file is
-// removed, and error names the file and the reason.
+// one, never part of one. A symbolic link is followed (the link stays, its
+// target is replaced), an existing file keeps its permissions, and a device,
+// pipe or directory is refused. On failure path is untouched, the temporary
+// file is removed, and error names the file and the reason.
 bool write_file_atomically(const std::string& path, const std::string& text, std::string* error);
 
 #endif
