@@ -303,20 +303,6 @@ RAMINFO_FLATTEN bool next_device_portable(smbios_view t, smbios_walk* w, size_t*
   return walk<portable_scan, false>(t, w, skip, out);
 }
 
-// The widest instruction set available, found on the first walk (0 until
-// then): the library runs nothing at load.
-int g_best_isa = 0;
-
-walk_isa best_isa() {
-  if (g_best_isa == 0) {
-    walk_isa best = walk_isa::portable;
-    if (walk_isa_available(walk_isa::sse2)) best = walk_isa::sse2;
-    if (walk_isa_available(walk_isa::avx2)) best = walk_isa::avx2;
-    g_best_isa = static_cast<int>(best) + 1;
-  }
-  return static_cast<walk_isa>(g_best_isa - 1);
-}
-
 }  // namespace
 
 RAMINFO_FLATTEN bool smbios_next(smbios_view t, smbios_walk* w, smbios_struct* out) {
@@ -345,10 +331,6 @@ bool smbios_next_device_with(walk_isa isa, smbios_view t, smbios_walk* w, size_t
 #endif
     default: return next_device_portable(t, w, skip, out);
   }
-}
-
-bool smbios_next_device(smbios_view t, smbios_walk* w, size_t* skip, smbios_struct* out) {
-  return smbios_next_device_with(best_isa(), t, w, skip, out);
 }
 
 namespace {
