@@ -211,6 +211,45 @@ RAMINFO_INLINE size_t after_set(smbios_view t, size_t s, size_t fast_limit) {
   return after_close(string_set_close_bytes(t, s), t.len);
 }
 
+// Passes the run of memory devices that starts at p, its string set at s and
+// the mask of the first part of that set's window nul (s < fast_limit), while
+// passing is above 0, counting it down. Memory devices come in runs: this loop
+// tests a device's header for another device only. Returns false when the
+// walk must look closer at the device at p (its set does not end within the
+// windows), else true with p on the structure after the run, whatever it is.
+template <class Scan>
+RAMINFO_INLINE bool pass_devices(smbios_view t, size_t* at, size_t s, typename Scan::mask nul,
+                                 size_t* to_pass, size_t fast_limit) {
+  using mask = typename Scan::mask;
+  const uint8_t* const b = t.base;
+  size_t p = *at;
+  size_t passing = *to_pass;
+  bool on = true;
+  for (;;) {
+    const mask second = window_pairs<Scan>(b + s, &nul);
+    size_t next;
+    if (__builtin_expect(second != 0, 1)) {
+      next = s + lowest_bit(second) + 1;
+    } else {
+      next = after_windows<Scan>(t, s, nul, fast_limit);
+      if (next == kNone) {
+        on = false;
+        break;
+      }
+    }
+    p = next;
+    if (--passing == 0) break;
+    const size_t length = b[p + 1];
+    s = p + length;
+    if (__builtin_expect(s >= fast_limit, 0)) break;
+    nul = Scan::first(b + s);
+    if (b[p] != kMemoryDevice || length < 21) break;
+  }
+  *at = p;
+  *to_pass = passing;
+  return on;
+}
+
 // Steps from p over the structures the device walk has no business with, and
 // over memory devices while *to_pass is above 0 (counting it down), as long
 // as the string sets are scanned by windows and another structure follows.
@@ -224,7 +263,7 @@ size_t step_over(smbios_view t, size_t p, size_t* to_pass) {
   const size_t fast_limit = windows_limit(Scan::kWidth, t.len);
   size_t passing = *to_pass;
   for (;;) {
-    const uint32_t length = b[p + 1];
+    const size_t length = b[p + 1];
     const size_t s = p + length;
     if (__builtin_expect(s >= fast_limit, 0)) break;
     // Every structure here needs the first part of its window: read it
@@ -234,22 +273,9 @@ size_t step_over(smbios_view t, size_t p, size_t* to_pass) {
     const header_rule& rule = kHeaderRules.of[type];
     if (__builtin_expect(length <= rule.above, 0)) {
       if (length < rule.device_min || passing == 0) break;
-      --passing;
-      const mask second = window_pairs<Scan>(b + s, &nul);
-      if (__builtin_expect(second == 0, 0)) {
-        const size_t next = after_windows<Scan>(t, s, nul, fast_limit);
-        if (next == kNone) {
-          ++passing;  // the walk looks at this device again, outside
-          break;
-        }
-        p = next;
-        continue;
-      }
-      p = s + lowest_bit(second) + 1;
+      if (!pass_devices<Scan>(t, &p, s, nul, &passing, fast_limit)) break;
       continue;
     }
-    // The same steps for any other structure: one copy for each, so that
-    // each keeps its values where the loop wants them.
     const mask second = window_pairs<Scan>(b + s, &nul);
     if (__builtin_expect(second == 0, 0)) {
       const size_t next = after_windows<Scan>(t, s, nul, fast_limit);
