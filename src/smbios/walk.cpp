@@ -243,7 +243,7 @@ RAMINFO_INLINE bool pass_devices(smbios_view t, size_t* at, size_t s, typename S
     s = p + length;
     if (__builtin_expect(s >= fast_limit, 0)) break;
     nul = Scan::first(b + s);
-    if (b[p] != kMemoryDevice || length < 21) break;
+    if (length < kHeaderRules.of[b[p]].device_min) break;
   }
   *at = p;
   *to_pass = passing;
