@@ -151,16 +151,22 @@ constexpr size_t windows_limit(size_t width, size_t len) {
 }
 
 // The pairs that close a string set in its first window (see windows_limit),
-// given nul, the mask of the window's first kFirst bytes: in those bytes
+// at s, given nul, the mask of the window's first kFirst bytes: in those bytes
 // alone when one is there, else in the whole window, whose mask nul then
-// becomes. Bit k: bytes set + k - 1 and set + k are both NUL; the next
-// structure then starts at set + k + 1, at most set + kWidth, so its header
-// lies inside the table.
-template <class Scan>
-RAMINFO_INLINE typename Scan::mask window_pairs(const uint8_t* set, typename Scan::mask* nul) {
+// becomes. Bit k: bytes s + k - 1 and s + k are both NUL; the next structure
+// then starts at s + k + 1, at most s + kWidth, so its header lies inside the
+// table. kApart: see step_over.
+template <class Scan, bool kApart = false>
+RAMINFO_INLINE typename Scan::mask window_pairs(const uint8_t* b, size_t s,
+                                                typename Scan::mask* nul) {
   const typename Scan::mask second = pairs(*nul);
   if (__builtin_expect(second != 0, 1)) return second;
-  *nul |= Scan::rest(set);
+#if defined(__GNUC__)
+  // Emits nothing; the compiler can no longer take the set's address from
+  // the first part's load.
+  if (kApart) __asm__("" : "+r"(s));
+#endif
+  *nul |= Scan::rest(b + s);
   return pairs(*nul);
 }
 
@@ -193,7 +199,7 @@ RAMINFO_INLINE size_t after_windows(smbios_view t, size_t s, typename Scan::mask
 template <class Scan>
 RAMINFO_INLINE size_t after_window(smbios_view t, size_t s, typename Scan::mask nul,
                                    size_t fast_limit) {
-  const typename Scan::mask second = window_pairs<Scan>(t.base + s, &nul);
+  const typename Scan::mask second = window_pairs<Scan>(t.base, s, &nul);
   if (second != 0) return s + lowest_bit(second) + 1;
   return after_windows<Scan>(t, s, nul, fast_limit);
 }
@@ -226,7 +232,7 @@ RAMINFO_INLINE bool pass_devices(smbios_view t, size_t* at, size_t s, typename S
   size_t passing = *to_pass;
   bool on = true;
   for (;;) {
-    const mask second = window_pairs<Scan>(b + s, &nul);
+    const mask second = window_pairs<Scan>(b, s, &nul);
     size_t next;
     if (__builtin_expect(second != 0, 1)) {
       next = s + lowest_bit(second) + 1;
@@ -276,7 +282,7 @@ size_t step_over(smbios_view t, size_t p, size_t* to_pass) {
       if (!pass_devices<Scan>(t, &p, s, nul, &passing, fast_limit)) break;
       continue;
     }
-    const mask second = window_pairs<Scan>(b + s, &nul);
+    const mask second = window_pairs<Scan, true>(b, s, &nul);
     if (__builtin_expect(second == 0, 0)) {
       const size_t next = after_windows<Scan>(t, s, nul, fast_limit);
       if (next == kNone) break;
