@@ -97,7 +97,8 @@ struct sse2_scan {
   }
   static RAMINFO_INLINE mask first(const uint8_t* p) { return nul16(p); }
   static RAMINFO_INLINE mask rest(const uint8_t* p) {
-    return nul16(p + 16) << 16 | nul16(p + 32) << 32 | nul16(p + 48) << 48;
+    return nul16(p + kFirst) << kFirst | nul16(p + 2 * kFirst) << 2 * kFirst |
+           nul16(p + 3 * kFirst) << 3 * kFirst;
   }
 };
 
@@ -116,7 +117,7 @@ struct avx2_scan {
   }
   __attribute__((target("avx2,bmi,bmi2"))) static mask first(const uint8_t* p) { return nul32(p); }
   __attribute__((target("avx2,bmi,bmi2"))) static mask rest(const uint8_t* p) {
-    return nul32(p + 32) << 32;
+    return nul32(p + kFirst) << kFirst;
   }
 };
 #endif
