@@ -213,7 +213,19 @@ RAMINFO_INLINE size_t after_set(smbios_view t, size_t s, size_t fast_limit) {
   // Decided at compile time: a scanner without windows never instantiates the
   // window path, whose step of kWidth bytes would not advance.
   if constexpr (Scan::kWidth != 0) {
+    using mask = typename Scan::mask;
     if (s < fast_limit) return after_window<Scan>(t, s, Scan::first(t.base + s), fast_limit);
+    // Near the end of the table, windows of the first part's width, while
+    // they and the next header lie inside, as in after_windows.
+    mask carry = 0;
+    size_t q = s;
+    for (; q + Scan::kFirst + 4 <= t.len; q += Scan::kFirst) {
+      const mask nul = Scan::first(t.base + q);
+      const mask second = pairs(nul, carry);
+      if (second != 0) return q + lowest_bit(second) + 1;
+      carry = nul >> (Scan::kFirst - 1);
+    }
+    if (q != s) return after_close(string_set_close_bytes(t, q - 1), t.len);
   }
   return after_close(string_set_close_bytes(t, s), t.len);
 }
