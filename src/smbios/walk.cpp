@@ -24,22 +24,29 @@ namespace {
 constexpr uint8_t kEndOfTable = 127;
 constexpr uint8_t kMemoryDevice = 17;
 
-// The device walk steps over a structure without a second look when its
-// length byte is above the limit for its type: 3 for every type (a length of
-// 3 or less ends the walk), 255 for memory devices and the end-of-table
-// structure, which therefore always get the second look. One comparison
-// against this table thus does both tests.
-struct length_limits {
-  uint8_t of[256];
+// How the device walk judges a structure from its header, by type, with two
+// comparisons of its length byte. It steps over it without a second look when
+// the length is above `above`: 3 for every type (a length of 3 or less ends
+// the walk), 255 for memory devices and the end-of-table structure, which
+// therefore always get the second look. There, a memory device to pass has a
+// length of at least device_min: 21 for type 17, and 256, never, for the
+// others. 32-bit entries, so that a length in a register compares with them
+// as it is.
+struct header_rule {
+  uint32_t above;
+  uint32_t device_min;
 };
-constexpr length_limits make_step_over_limits() {
-  length_limits l{};
-  for (uint8_t& v : l.of) v = 3;
-  l.of[kEndOfTable] = 255;
-  l.of[kMemoryDevice] = 255;
-  return l;
+struct header_rules {
+  header_rule of[256];
+};
+constexpr header_rules make_header_rules() {
+  header_rules r{};
+  for (header_rule& v : r.of) v = header_rule{3, 256};
+  r.of[kEndOfTable].above = 255;
+  r.of[kMemoryDevice] = header_rule{255, 21};
+  return r;
 }
-constexpr length_limits kStepOverAbove = make_step_over_limits();
+constexpr header_rules kHeaderRules = make_header_rules();
 
 constexpr size_t kNone = ~size_t{0};
 
@@ -62,48 +69,77 @@ size_t string_set_close_bytes(smbios_view t, size_t s) {
   return t.len - 1;
 }
 
-// Instruction sets for the scan. nul_mask(p) has bit k set when byte k of the
-// kWidth bytes at p is NUL; the caller has checked that they lie inside the
-// table. kWidth 0 means bytes are looked at one at a time.
+// Instruction sets for the scan. A window is kWidth bytes; its mask has bit k
+// set when byte k of the window is NUL. first(p) gives the bits of its first
+// kFirst bytes, rest(p) those of the others, so that a short string set costs
+// only the first part. The caller has checked that the whole window lies
+// inside the table. kWidth 0 means bytes are looked at one at a time.
 struct portable_scan {
   // Read only where it is the baseline, on processors without SSE2.
   [[maybe_unused]] static constexpr size_t kWidth = 0;
-  using mask = uint32_t;
-  static mask nul_mask(const uint8_t*) { return 0; }
+  [[maybe_unused]] static constexpr size_t kFirst = 0;
+  using mask = uint64_t;
+  static mask first(const uint8_t*) { return 0; }
+  static mask rest(const uint8_t*) { return 0; }
 };
 
 #if defined(RAMINFO_WALK_X86)
-// 32 bytes, two registers, a window: fewer windows for the longer string
-// sets (processors, memory devices) than 16 would take, for a few more
-// instructions on the short ones.
+// 64 bytes, four registers, a window, of which the first 16 are compared on
+// their own: most string sets (caches, ports, slots) end in them, and those
+// that do not (processors, memory devices) mostly end within 64.
 struct sse2_scan {
-  static constexpr size_t kWidth = 32;
-  using mask = uint32_t;
-  static RAMINFO_INLINE mask nul_mask(const uint8_t* p) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-    const auto lo_nul = static_cast<mask>(_mm_movemask_epi8(_mm_cmpeq_epi8(lo, zero)));
-    const auto hi_nul = static_cast<mask>(_mm_movemask_epi8(_mm_cmpeq_epi8(hi, zero)));
-    return hi_nul << 16 | lo_nul;
+  static constexpr size_t kWidth = 64;
+  static constexpr size_t kFirst = 16;
+  using mask = uint64_t;
+  static RAMINFO_INLINE mask nul16(const uint8_t* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+  }
+  static RAMINFO_INLINE mask first(const uint8_t* p) { return nul16(p); }
+  static RAMINFO_INLINE mask rest(const uint8_t* p) {
+    return nul16(p + kFirst) << kFirst | nul16(p + 2 * kFirst) << 2 * kFirst |
+           nul16(p + 3 * kFirst) << 3 * kFirst;
   }
 };
 
+// 64 bytes, two registers, a window, the first 32 compared on their own.
 struct avx2_scan {
-  static constexpr size_t kWidth = 32;
-  using mask = uint32_t;
-  // Not forced inline: it is inlined where it runs, in the AVX2 walk, and
-  // takes no vector argument, so that no vector crosses between code built
+  static constexpr size_t kWidth = 64;
+  static constexpr size_t kFirst = 32;
+  using mask = uint64_t;
+  // Not forced inline: they are inlined where they run, in the AVX2 walk,
+  // and take no vector argument, so that no vector crosses between code built
   // for two instruction sets.
-  __attribute__((target("avx2,bmi,bmi2"))) static mask nul_mask(const uint8_t* p) {
+  __attribute__((target("avx2,bmi,bmi2"))) static mask nul32(const uint8_t* p) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    return static_cast<mask>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
+    return static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
+  }
+  __attribute__((target("avx2,bmi,bmi2"))) static mask first(const uint8_t* p) { return nul32(p); }
+  __attribute__((target("avx2,bmi,bmi2"))) static mask rest(const uint8_t* p) {
+    return nul32(p + kFirst) << kFirst;
   }
 };
 #endif
 
 // Offset of the lowest set bit of a non-zero mask.
-RAMINFO_INLINE size_t lowest_bit(uint32_t m) { return static_cast<unsigned>(__builtin_ctz(m)); }
+RAMINFO_INLINE size_t lowest_bit(uint64_t m) {
+#if defined(RAMINFO_WALK_X86) && defined(__x86_64__)
+  // In place, so that nothing is cleared before the scan against a false
+  // dependency on its output, nor widened after it (the builtin's int), two
+  // instructions per structure. This is TZCNT's encoding, which runs as BSF
+  // where BMI1 is missing: the same for a non-zero mask.
+  uint64_t bit;
+  __asm__("rep bsfq %1, %0" : "=r"(bit) : "r"(m) : "cc");
+  return bit;
+#else
+  return static_cast<size_t>(__builtin_ctzll(m));
+#endif
+}
+
+// Bit k of a window's mask nul: bytes k - 1 and k are both NUL, byte -1 being
+// the last of the window before when carry is 1.
+RAMINFO_INLINE uint64_t pairs(uint64_t nul, uint64_t carry = 0) { return nul & (nul << 1 | carry); }
 
 // A string set at s is scanned by windows of width bytes when its first
 // window lies inside the table, and so does the next header, which starts at
@@ -115,31 +151,58 @@ constexpr size_t windows_limit(size_t width, size_t len) {
   return width != 0 && len >= width + 4 ? len - width - 3 : 0;
 }
 
+// The pairs that close a string set in its first window (see windows_limit),
+// at s, given nul, the mask of the window's first kFirst bytes: in those bytes
+// alone when one is there, else in the whole window, whose mask nul then
+// becomes. Bit k: bytes s + k - 1 and s + k are both NUL; the next structure
+// then starts at s + k + 1, at most s + kWidth, so its header lies inside the
+// table. kApart: see step_over.
+template <class Scan, bool kApart = false>
+RAMINFO_INLINE typename Scan::mask window_pairs(const uint8_t* b, size_t s,
+                                                typename Scan::mask* nul) {
+  const typename Scan::mask second = pairs(*nul);
+  if (__builtin_expect(second != 0, 1)) return second;
+#if defined(__GNUC__)
+  // Emits nothing; the compiler can no longer take the set's address from
+  // the first part's load.
+  if (kApart) __asm__("" : "+r"(s));
+#endif
+  *nul |= Scan::rest(b + s);
+  return pairs(*nul);
+}
+
 // Where the structure after the string set at s begins, or kNone when the
-// walk ends after it, given nul, the mask of the set's first window
-// (s < fast_limit, see windows_limit). Further windows follow while they and the
-// next header lie inside the table; the last bytes are looked at one at a
-// time.
+// walk ends after it, when the set's first window, whose mask is nul, holds
+// no closing pair: further windows follow while they and the next header lie
+// inside the table (q < fast_limit, see windows_limit); the last bytes are
+// looked at one at a time.
 template <class Scan>
-RAMINFO_INLINE size_t after_window(smbios_view t, size_t s, typename Scan::mask nul,
-                                   size_t fast_limit) {
+RAMINFO_INLINE size_t after_windows(smbios_view t, size_t s, typename Scan::mask nul,
+                                    size_t fast_limit) {
   using mask = typename Scan::mask;
   constexpr size_t W = Scan::kWidth;
   static_assert(W > 0, "a window that does not advance would never end");
-  constexpr size_t kLast = W - 1;
-  // Bit k: bytes s + k - 1 and s + k are both NUL; the next structure then
-  // starts at s + k + 1, at most s + kWidth, so its header lies inside.
-  mask second = nul & (nul << 1);
+  static_assert(W == 8 * sizeof(mask), "a window is a mask's bits");
   size_t q = s;
-  while (second == 0) {
+  for (;;) {
     // Whether the last byte of this window is NUL: a pair may straddle two.
-    const mask carry = nul >> kLast;
+    const mask carry = nul >> (W - 1);
     q += W;
     if (q >= fast_limit) return after_close(string_set_close_bytes(t, q - 1), t.len);
-    nul = Scan::nul_mask(t.base + q);
-    second = nul & (nul << 1 | carry);
+    nul = Scan::first(t.base + q) | Scan::rest(t.base + q);
+    const mask second = pairs(nul, carry);
+    if (second != 0) return q + lowest_bit(second) + 1;
   }
-  return q + lowest_bit(second) + 1;
+}
+
+// The same from the start of the set's first window (s < fast_limit), given
+// the mask of its first kFirst bytes.
+template <class Scan>
+RAMINFO_INLINE size_t after_window(smbios_view t, size_t s, typename Scan::mask nul,
+                                   size_t fast_limit) {
+  const typename Scan::mask second = window_pairs<Scan>(t.base, s, &nul);
+  if (second != 0) return s + lowest_bit(second) + 1;
+  return after_windows<Scan>(t, s, nul, fast_limit);
 }
 
 // Where the structure after the string set at s begins, or kNone when the
@@ -150,9 +213,60 @@ RAMINFO_INLINE size_t after_set(smbios_view t, size_t s, size_t fast_limit) {
   // Decided at compile time: a scanner without windows never instantiates the
   // window path, whose step of kWidth bytes would not advance.
   if constexpr (Scan::kWidth != 0) {
-    if (s < fast_limit) return after_window<Scan>(t, s, Scan::nul_mask(t.base + s), fast_limit);
+    using mask = typename Scan::mask;
+    if (s < fast_limit) return after_window<Scan>(t, s, Scan::first(t.base + s), fast_limit);
+    // Near the end of the table, windows of the first part's width, while
+    // they and the next header lie inside, as in after_windows.
+    mask carry = 0;
+    size_t q = s;
+    for (; q + Scan::kFirst + 4 <= t.len; q += Scan::kFirst) {
+      const mask nul = Scan::first(t.base + q);
+      const mask second = pairs(nul, carry);
+      if (second != 0) return q + lowest_bit(second) + 1;
+      carry = nul >> (Scan::kFirst - 1);
+    }
+    if (q != s) return after_close(string_set_close_bytes(t, q - 1), t.len);
   }
   return after_close(string_set_close_bytes(t, s), t.len);
+}
+
+// Passes the run of memory devices that starts at p, its string set at s and
+// the mask of the first part of that set's window nul (s < fast_limit), while
+// passing is above 0, counting it down. Memory devices come in runs: this loop
+// tests a device's header for another device only. Returns false when the
+// walk must look closer at the device at p (its set does not end within the
+// windows), else true with p on the structure after the run, whatever it is.
+template <class Scan>
+RAMINFO_INLINE bool pass_devices(smbios_view t, size_t* at, size_t s, typename Scan::mask nul,
+                                 size_t* to_pass, size_t fast_limit) {
+  using mask = typename Scan::mask;
+  const uint8_t* const b = t.base;
+  size_t p = *at;
+  size_t passing = *to_pass;
+  bool on = true;
+  for (;;) {
+    const mask second = window_pairs<Scan>(b, s, &nul);
+    size_t next;
+    if (__builtin_expect(second != 0, 1)) {
+      next = s + lowest_bit(second) + 1;
+    } else {
+      next = after_windows<Scan>(t, s, nul, fast_limit);
+      if (next == kNone) {
+        on = false;
+        break;
+      }
+    }
+    p = next;
+    if (--passing == 0) break;
+    const size_t length = b[p + 1];
+    s = p + length;
+    if (__builtin_expect(s >= fast_limit, 0)) break;
+    nul = Scan::first(b + s);
+    if (length < kHeaderRules.of[b[p]].device_min) break;
+  }
+  *at = p;
+  *to_pass = passing;
+  return on;
 }
 
 // Steps from p over the structures the device walk has no business with, and
@@ -171,26 +285,24 @@ size_t step_over(smbios_view t, size_t p, size_t* to_pass) {
     const size_t length = b[p + 1];
     const size_t s = p + length;
     if (__builtin_expect(s >= fast_limit, 0)) break;
-    // Every structure here needs its first window: read it before the type.
-    const mask nul = Scan::nul_mask(b + s);
+    // Every structure here needs the first part of its window: read it
+    // before the type.
+    mask nul = Scan::first(b + s);
     const uint8_t type = b[p];
-    if (__builtin_expect(length <= kStepOverAbove.of[type], 0)) {
-      if (type != kMemoryDevice || length < 21 || passing == 0) break;
-      const size_t next = after_window<Scan>(t, s, nul, fast_limit);
+    const header_rule& rule = kHeaderRules.of[type];
+    if (__builtin_expect(length <= rule.above, 0)) {
+      if (length < rule.device_min || passing == 0) break;
+      if (!pass_devices<Scan>(t, &p, s, nul, &passing, fast_limit)) break;
+      continue;
+    }
+    const mask second = window_pairs<Scan, true>(b, s, &nul);
+    if (__builtin_expect(second == 0, 0)) {
+      const size_t next = after_windows<Scan>(t, s, nul, fast_limit);
       if (next == kNone) break;
-      --passing;
       p = next;
       continue;
     }
-    const mask second = nul & (nul << 1);
-    if (second != 0) {
-      // As in after_window: the next header lies inside the table.
-      p = s + lowest_bit(second) + 1;
-      continue;
-    }
-    const size_t next = after_window<Scan>(t, s, nul, fast_limit);
-    if (next == kNone) break;
-    p = next;
+    p = s + lowest_bit(second) + 1;
   }
   *to_pass = passing;
   return p;
@@ -303,20 +415,6 @@ RAMINFO_FLATTEN bool next_device_portable(smbios_view t, smbios_walk* w, size_t*
   return walk<portable_scan, false>(t, w, skip, out);
 }
 
-// The widest instruction set available, found on the first walk (0 until
-// then): the library runs nothing at load.
-int g_best_isa = 0;
-
-walk_isa best_isa() {
-  if (g_best_isa == 0) {
-    walk_isa best = walk_isa::portable;
-    if (walk_isa_available(walk_isa::sse2)) best = walk_isa::sse2;
-    if (walk_isa_available(walk_isa::avx2)) best = walk_isa::avx2;
-    g_best_isa = static_cast<int>(best) + 1;
-  }
-  return static_cast<walk_isa>(g_best_isa - 1);
-}
-
 }  // namespace
 
 RAMINFO_FLATTEN bool smbios_next(smbios_view t, smbios_walk* w, smbios_struct* out) {
@@ -347,10 +445,6 @@ bool smbios_next_device_with(walk_isa isa, smbios_view t, smbios_walk* w, size_t
   }
 }
 
-bool smbios_next_device(smbios_view t, smbios_walk* w, size_t* skip, smbios_struct* out) {
-  return smbios_next_device_with(best_isa(), t, w, skip, out);
-}
-
 namespace {
 
 // Offset of the first NUL at or after `from` (which lies inside the table),
@@ -358,8 +452,10 @@ namespace {
 size_t next_nul(smbios_view t, size_t from) {
 #if defined(RAMINFO_WALK_X86)
   // Most strings are shorter than a window: one step finds their end.
-  for (; from + sse2_scan::kWidth <= t.len; from += sse2_scan::kWidth) {
-    const uint32_t nul = sse2_scan::nul_mask(t.base + from);
+  constexpr size_t kStep = 32;
+  for (; from + kStep <= t.len; from += kStep) {
+    const uint64_t nul = sse2_scan::nul16(t.base + from) | sse2_scan::nul16(t.base + from + 16)
+                                                               << 16;
     if (nul != 0) return from + lowest_bit(nul);
   }
 #endif
