@@ -24,9 +24,9 @@
 //   array (declared_devices, devices_found).
 // kUdevSystemArraysOnly: arrays whose use is not System Memory (3) get no
 //   properties.
-// kUdevOutOfSpec: a code outside udev's tables (form factors end before CAMM,
-//   0x11) is printed as "<OUT OF SPEC>"; ours is the code beside its name, or
-//   a null name.
+// kUdevNoName: a code outside udev's tables (form factors end before CAMM,
+//   0x11) is printed as words in angle brackets, read here as kNoName; ours is
+//   the code beside its name, or a null name.
 // kUdevDropsInvalidUtf8: a string that is not valid UTF-8 gets no property
 //   (ours keeps it, with its bytes in bytes_hex).
 // kUdevNoneModes: an operating mode capability with no bit set gets no
@@ -47,6 +47,15 @@
 #include "detail_doc.h"
 
 namespace {
+
+// What a value udev prints in angle brackets (a code it has no name for) is
+// read as, and what ours mean where the name is null (kUdevNoName).
+const std::string kNoName = "(no name)";
+
+// The value of one line of udev's output, with a nameless code read as kNoName.
+std::string udev_value(const std::string& v) {
+  return v.size() >= 2 && v.front() == '<' && v.back() == '>' ? kNoName : v;
+}
 
 using detail_doc::number;
 using nlohmann::json;
@@ -136,12 +145,12 @@ Expect expect_device(const json& d) {
     e.put("PRESENT", "0");
   else if (!d["size_bytes"].is_null())
     e.put("SIZE", std::to_string(number(d, "size_bytes").value()));
-  const auto out_of_spec = [&](const char* key, const json& c, uint64_t last) {
+  const auto name_or_none = [&](const char* key, const json& c, uint64_t last) {
     if (c.is_null()) return;
     const bool known = c["code"] >= 1 && c["code"] <= last && c["name"].is_string();
-    e.put(key, known ? c["name"].get<std::string>() : "<OUT OF SPEC>");  // kUdevOutOfSpec
+    e.put(key, known ? c["name"].get<std::string>() : kNoName);  // kUdevNoName
   };
-  out_of_spec("FORM_FACTOR", d["form_factor"], 0x10);
+  name_or_none("FORM_FACTOR", d["form_factor"], 0x10);
   const auto set = number(d, "device_set");
   if (set == 0xFF)
     e.put("SET", "Unknown");
@@ -174,7 +183,7 @@ Expect expect_device(const json& d) {
   volts("MAXIMUM_VOLTAGE", "maximum_voltage_mv");
   volts("CONFIGURED_VOLTAGE", "configured_voltage_mv");
   if (len < 0x34) return e;
-  out_of_spec("MEMORY_TECHNOLOGY", d["memory_technology"], 0x07);
+  name_or_none("MEMORY_TECHNOLOGY", d["memory_technology"], 0x07);
   const std::string modes = joined(d["operating_mode_capability"]);
   if (modes != "None") e.put("MEMORY_OPERATING_MODE_CAPABILITY", modes);  // kUdevNoneModes
   e.text("FIRMWARE_VERSION", d["firmware_version"]);
@@ -202,8 +211,7 @@ std::vector<std::string> expect_array(const json& a) {
   std::vector<std::string> out;
   if (a["length"].get<unsigned>() < 0x0F || a["use"]["code"] != 3) return out;
   const auto name = [](const json& c) {
-    return c["name"].is_string() ? c["name"].get<std::string>()
-                                 : "<OUT OF SPEC>";  // kUdevOutOfSpec
+    return c["name"].is_string() ? c["name"].get<std::string>() : kNoName;  // kUdevNoName
   };
   out.push_back("MEMORY_ARRAY_LOCATION=" + name(a["location"]));
   if (a["error_correction"]["code"] != 3)  // kUdevNoEcNone
@@ -247,11 +255,15 @@ std::vector<std::string> compare_detail_with_udev(const std::string& detail_json
     if (line.rfind("MEMORY_ARRAY_NUM_DEVICES=", 0) == 0) {
       total = std::strtoull(line.c_str() + 25, nullptr, 10);
     } else if (line.rfind("MEMORY_ARRAY_", 0) == 0) {
-      arrays.push_back(line);
+      const size_t eq = line.find('=');
+      arrays.push_back(eq == std::string::npos
+                           ? line
+                           : line.substr(0, eq + 1) + udev_value(line.substr(eq + 1)));
     } else if (std::sscanf(line.c_str(), "MEMORY_DEVICE_%u_%n", &slot, &at) == 1 && at > 0) {
       const std::string rest = line.substr(static_cast<size_t>(at));
       const size_t eq = rest.find('=');
-      if (eq != std::string::npos) devices[slot][rest.substr(0, eq)] = rest.substr(eq + 1);
+      if (eq != std::string::npos)
+        devices[slot][rest.substr(0, eq)] = udev_value(rest.substr(eq + 1));
     }
   }
 

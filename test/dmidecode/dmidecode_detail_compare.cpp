@@ -11,7 +11,7 @@
 //   dmidecode prints no line.
 // kBeyondDmidecode: dmidecode 3.4 stops at SMBIOS 3.3; the PMIC0 and RCD
 //   fields (SMBIOS 3.7, 0x5C-0x63) have no line, and names added later (HBM3,
-//   CAMM) are "<OUT OF SPEC>" to it.
+//   CAMM) are nameless codes to it (see kNamelessCode).
 // kExtendedSpeedGate: dmidecode reads the Extended Speed (0x54) only when the
 //   length byte also covers the Extended Configured Memory Speed (0x5C); we
 //   read each field the length covers, so at lengths 0x58-0x5B a speed word
@@ -22,8 +22,8 @@
 //   1.0" to it, "CXL Add-on Card" to us. It spells Type Detail bit 6
 //   "RAMBus"; DSP0134 and we write "RAMBUS".
 // kNamelessCode: a code without a DSP0134 name is null for us (the raw code
-//   stays beside it); dmidecode prints "<OUT OF SPEC>" or, for the reserved
-//   memory types 0x15-0x17, "Reserved".
+//   stays beside it); dmidecode prints words in angle brackets or, for the
+//   reserved memory types 0x15-0x17, "Reserved".
 // kNonPrintableAsDot: dmidecode shows bytes below 0x20, 0x7F and above 0x7F
 //   as '.'; we keep the firmware's bytes (bytes_hex when not UTF-8).
 // kStringAbsent: string number 0 is "Not Specified" for dmidecode, and one
@@ -202,9 +202,11 @@ class Check {
     if (ours_[ours].is_null()) return line(key, ours, gate, std::nullopt);
     const json& c = ours_[ours];
     const auto it = dmi_.lines.find(key);
-    const bool out_of_spec =
-        it != dmi_.lines.end() && (it->second == "<OUT OF SPEC>" || it->second == "Reserved");
-    if (out_of_spec && (c["name"].is_null() || kNewerNames.count(c["name"].get<std::string>())))
+    const bool nameless =
+        it != dmi_.lines.end() &&
+        ((it->second.size() >= 2 && it->second.front() == '<' && it->second.back() == '>') ||
+         it->second == "Reserved");
+    if (nameless && (c["name"].is_null() || kNewerNames.count(c["name"].get<std::string>())))
       return;
     static const std::map<std::string, std::string> older = {
         {"Intel Optane persistent memory", "Intel Optane DC persistent memory"},

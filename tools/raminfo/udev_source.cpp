@@ -231,6 +231,12 @@ class device_writer {
   uint8_t string_count_ = 0;
 };
 
+// systemd writes a code it has no name for as words in angle brackets; such
+// a value is no name this tool could map back to a code.
+bool peer_has_no_name(const std::string& value) {
+  return value.size() >= 2 && value.front() == '<' && value.back() == '>';
+}
+
 // A firmware string as udev keeps it: udev's decoder prints "Not Specified"
 // for no string and "<BAD INDEX>" for a missing one; both are no string here.
 // A NUL cannot be part of an SMBIOS string.
@@ -282,7 +288,7 @@ void rebuild_device(const properties& p, uint16_t handle, notes_list* notes,
   const std::string* form_factor = get("FORM_FACTOR");
   if (form_factor && !find_code(kFormFactors, *form_factor, &code)) {
     code = kUnknownCode;
-    if (*form_factor != "<OUT OF SPEC>")
+    if (!peer_has_no_name(*form_factor))
       notes->add("form factor '" + printable(*form_factor) + "' (taken as Unknown)");
   }
   d.byte(0x0E, code);
@@ -297,7 +303,7 @@ void rebuild_device(const properties& p, uint16_t handle, notes_list* notes,
   const std::string* type = get("TYPE");
   if (type && !find_code(kMemoryTypes, *type, &code)) {
     code = kUnknownCode;
-    if (*type != "<OUT OF SPEC>" && *type != "Reserved")
+    if (!peer_has_no_name(*type) && *type != "Reserved")
       notes->add("type '" + printable(*type) + "' (taken as Unknown)");
   }
   d.byte(0x12, code);
