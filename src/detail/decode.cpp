@@ -1,7 +1,7 @@
 // Decodes Physical Memory Arrays (type 16) and Memory Devices (type 17) field
 // by field, through the core's walk and its bounds-checked reads.
 #include "detail/detail.h"
-#include "detail/detail_internal.h"
+#include "detail/names.h"
 
 namespace raminfo_detail {
 

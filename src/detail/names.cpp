@@ -1,10 +1,10 @@
 // Names of the coded fields of types 16 and 17 (DMTF DSP0134 3.7, sections
 // 7.17 and 7.18), JEDEC JEP106 makers, and the filler strings firmware writes
 // where it has no value.
+#include "detail/names.h"
+
 #include <cctype>
 #include <cstring>
-
-#include "detail/detail_internal.h"
 
 namespace raminfo_detail {
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "detail/names.h"
 #include "smbios/bytes.h"
 
 namespace {
@@ -12,51 +13,6 @@ namespace {
 // The properties of one device, as udev's decoder names them after
 // MEMORY_DEVICE_<n>_.
 using properties = std::map<std::string, std::string>;
-
-// Code tables of DMTF DSP0134 sections 7.18.1 to 7.18.3, spelled as udev's
-// decoder prints them (compared without regard to case).
-struct named_code {
-  const char* name;
-  uint8_t code;
-};
-
-constexpr named_code kFormFactors[] = {
-    {"Other", 0x01},  {"Unknown", 0x02}, {"SIMM", 0x03},         {"SIP", 0x04},
-    {"Chip", 0x05},   {"DIP", 0x06},     {"ZIP", 0x07},          {"Proprietary Card", 0x08},
-    {"DIMM", 0x09},   {"TSOP", 0x0A},    {"Row Of Chips", 0x0B}, {"RIMM", 0x0C},
-    {"SODIMM", 0x0D}, {"SRIMM", 0x0E},   {"FB-DIMM", 0x0F},      {"Die", 0x10},
-};
-
-constexpr named_code kMemoryTypes[] = {
-    {"Other", 0x01},  {"Unknown", 0x02}, {"DRAM", 0x03},   {"EDRAM", 0x04},
-    {"VRAM", 0x05},   {"SRAM", 0x06},    {"RAM", 0x07},    {"ROM", 0x08},
-    {"Flash", 0x09},  {"EEPROM", 0x0A},  {"FEPROM", 0x0B}, {"EPROM", 0x0C},
-    {"CDRAM", 0x0D},  {"3DRAM", 0x0E},   {"SDRAM", 0x0F},  {"SGRAM", 0x10},
-    {"RDRAM", 0x11},  {"DDR", 0x12},     {"DDR2", 0x13},   {"DDR2 FB-DIMM", 0x14},
-    {"DDR3", 0x18},   {"FBD2", 0x19},    {"DDR4", 0x1A},   {"LPDDR", 0x1B},
-    {"LPDDR2", 0x1C}, {"LPDDR3", 0x1D},  {"LPDDR4", 0x1E}, {"Logical non-volatile device", 0x1F},
-    {"HBM", 0x20},    {"HBM2", 0x21},    {"DDR5", 0x22},   {"LPDDR5", 0x23},
-    {"HBM3", 0x24},
-};
-
-// Type Detail: the name of each bit from bit 1 on.
-constexpr const char* kTypeDetails[] = {
-    "Other",
-    "Unknown",
-    "Fast-paged",
-    "Static Column",
-    "Pseudo-static",
-    "RAMBus",
-    "Synchronous",
-    "CMOS",
-    "EDO",
-    "Window DRAM",
-    "Cache DRAM",
-    "Non-Volatile",
-    "Registered (Buffered)",
-    "Unbuffered (Unregistered)",
-    "LRDIMM",
-};
 
 constexpr uint8_t kUnknownCode = 0x02;
 constexpr uint16_t kUnknownWord = 0xFFFF;
@@ -76,11 +32,13 @@ bool same_text(const std::string& a, const char* b) {
   return true;
 }
 
-template <size_t N>
-bool find_code(const named_code (&table)[N], const std::string& name, uint8_t* code) {
-  for (const named_code& entry : table) {
-    if (same_text(name, entry.name)) {
-      *code = entry.code;
+// The code whose DSP0134 name (as name_of gives it) is name, compared
+// without regard to case: udev's decoder spells some names otherwise.
+bool find_code(const char* (*name_of)(uint32_t), const std::string& name, uint8_t* code) {
+  for (uint32_t c = 1; c <= 0xFF; ++c) {
+    const char* candidate = name_of(c);
+    if (candidate != nullptr && same_text(name, candidate)) {
+      *code = static_cast<uint8_t>(c);
       return true;
     }
   }
@@ -132,7 +90,7 @@ uint16_t type_detail_bits(const std::string& text) {
   while (pos < text.size()) {
     bool matched = false;
     for (size_t bit = 1; bit <= 15 && !matched; ++bit) {
-      const char* name = kTypeDetails[bit - 1];
+      const char* name = raminfo_detail::type_detail_names(1u << bit)[0];
       const size_t n = std::strlen(name);
       if (text.size() - pos < n || !same_text(text.substr(pos, n), name)) continue;
       if (pos + n != text.size() && text[pos + n] != ' ') continue;
@@ -286,7 +244,7 @@ void rebuild_device(const properties& p, uint16_t handle, notes_list* notes,
 
   uint8_t code = kUnknownCode;
   const std::string* form_factor = get("FORM_FACTOR");
-  if (form_factor && !find_code(kFormFactors, *form_factor, &code)) {
+  if (form_factor && !find_code(raminfo_detail::form_factor_full_name, *form_factor, &code)) {
     code = kUnknownCode;
     if (!peer_has_no_name(*form_factor))
       notes->add("form factor '" + printable(*form_factor) + "' (taken as Unknown)");
@@ -301,7 +259,7 @@ void rebuild_device(const properties& p, uint16_t handle, notes_list* notes,
 
   code = kUnknownCode;
   const std::string* type = get("TYPE");
-  if (type && !find_code(kMemoryTypes, *type, &code)) {
+  if (type && !find_code(raminfo_detail::memory_type_full_name, *type, &code)) {
     code = kUnknownCode;
     if (!peer_has_no_name(*type) && *type != "Reserved")
       notes->add("type '" + printable(*type) + "' (taken as Unknown)");
