@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,7 @@
 
 #include "cli_runner.h"
 #include "table_builder.h"
+#include "udev_source.h"
 
 namespace {
 
@@ -189,6 +192,7 @@ TEST(CompareGauges, CountWhatChangedForAlerts) {
   EXPECT_NE(r.out.find("\nraminfo_baseline_modules_changed 2\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\nraminfo_baseline_modules_new 0\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("raminfo_smbios_readable 1\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nraminfo_baseline_readable 1\n"), std::string::npos) << r.out;
 
   if (std::system("command -v promtool >/dev/null 2>&1") != 0) GTEST_SKIP() << "no promtool";
   const std::string prom = dir.write("raminfo.prom", Bytes(r.out.begin(), r.out.end()));
@@ -236,7 +240,15 @@ TEST_P(BadBaselineTest, ExitsOneAndSaysWhy) {
     if (*v != '\0') args.push_back(v);
     const CliResult r = run_cli(args);
     EXPECT_EQ(r.exit_code, 1) << v;
-    EXPECT_EQ(r.out, "") << v;
+    // The gauges are still written, saying that the baseline could not be
+    // used; the JSON view prints nothing.
+    if (*v == '\0') {
+      EXPECT_EQ(r.out, "");
+    } else {
+      EXPECT_NE(r.out.find("\nraminfo_baseline_readable 0\n"), std::string::npos) << r.out;
+      EXPECT_NE(r.out.find("\nraminfo_smbios_readable 1\n"), std::string::npos) << r.out;
+      EXPECT_EQ(r.out.find("raminfo_baseline_modules_"), std::string::npos) << r.out;
+    }
     EXPECT_EQ(r.err.rfind("raminfo: cannot use the baseline " + path + ": ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find(GetParam().reason), std::string::npos) << r.err;
   }
@@ -246,5 +258,336 @@ INSTANTIATE_TEST_SUITE_P(Compare, BadBaselineTest, testing::ValuesIn(kBadBaselin
                          [](const testing::TestParamInfo<BadBaseline>& info) {
                            return std::string(info.param.name);
                          });
+
+// With --output, a baseline that cannot be used still replaces the gauges,
+// so that the counts of an earlier run do not stay behind for an alert.
+TEST(CompareGauges, MissingBaselineStillWritesTheGauges) {
+  const TempDir dir;
+  Dimm dimm = ddr4_dimm();
+  const std::string t = dir.write("DMI", table({dimm.with(ddr4_strings()), end_of_table()}));
+  const std::string prom = dir.path() + "/raminfo.prom";
+  const std::string stale = "raminfo_baseline_modules_missing 0\n";
+  dir.write("raminfo.prom", Bytes(stale.begin(), stale.end()));
+  const CliResult r = run_cli({"--prometheus", "--from-dump", t, "--compare",
+                               dir.path() + "/absent.json", "--output", prom});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
+  std::ifstream in(prom);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(written.find("\nraminfo_baseline_readable 0\n"), std::string::npos) << written;
+  EXPECT_NE(written.find("\nraminfo_modules_populated 1\n"), std::string::npos) << written;
+  EXPECT_EQ(written.find("raminfo_baseline_modules_"), std::string::npos) << written;
+}
+
+// The structure table and version bytes of a real table, and the dmidecode
+// dump that holds the same table, so that an edited copy can be written in
+// both layouts.
+struct RealTable {
+  std::string name;
+  Bytes rsmb_header, dmi_header, table;
+};
+
+Bytes read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<RealTable> real_tables() {
+  std::vector<RealTable> out;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(RAMINFO_DUMPS_DIR, ec)) {
+    if (e.path().extension() != ".rsmb") continue;
+    const Bytes rsmb = read_file(e.path());
+    Bytes dmi = read_file(std::filesystem::path(e.path()).replace_extension(".dmi"));
+    if (rsmb.size() < 8 || dmi.size() < 32) continue;
+    // The .dmi holds the same table after its 32-byte head.
+    EXPECT_TRUE(std::equal(rsmb.begin() + 8, rsmb.end(), dmi.begin() + 32, dmi.end())) << e.path();
+    out.push_back({e.path().stem().string(), Bytes(rsmb.begin(), rsmb.begin() + 8),
+                   Bytes(dmi.begin(), dmi.begin() + 32), Bytes(rsmb.begin() + 8, rsmb.end())});
+  }
+  std::sort(out.begin(), out.end(),
+            [](const RealTable& a, const RealTable& b) { return a.name < b.name; });
+  return out;
+}
+
+Bytes joined(const Bytes& head, const Bytes& t) {
+  Bytes out = head;
+  out.insert(out.end(), t.begin(), t.end());
+  return out;
+}
+
+std::string run_command(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) out.append(buf.data(), n);
+  if (pclose(pipe) != 0) out.clear();
+  return out;
+}
+
+// systemd's dmi_memory_id, the decoder behind udev's entry; "" without it.
+std::string udev_decoder() {
+  static const std::string path = [] {
+    std::string p =
+        run_command(std::string("'") + RAMINFO_SOURCE_DIR + "/scripts/udev-decoder' 2>/dev/null");
+    while (!p.empty() && p.back() == '\n') p.pop_back();
+    return p;
+  }();
+  return path;
+}
+
+// The raw block raminfo rebuilds from the entry udev would store for this
+// dmidecode dump; empty when the entry holds no memory device.
+Bytes udev_rebuild_of(const std::string& dmi_path) {
+  const std::string properties = run_command("'" + udev_decoder() + "' -F '" + dmi_path + "'");
+  std::string entry = "I:5123456\n";
+  size_t pos = 0;
+  while (pos < properties.size()) {
+    const size_t end = properties.find('\n', pos);
+    entry += "E:" + properties.substr(pos, end - pos) + "\n";
+    pos = end == std::string::npos ? properties.size() : end + 1;
+  }
+  udev_rebuild r;
+  return udev_entry_to_block(entry, &r) ? r.block : Bytes();
+}
+
+// The memory devices in the reverse of their table order, every other
+// structure where it was.
+Bytes devices_reversed(const Bytes& t) {
+  const std::vector<size_t> d = devices(t);
+  Bytes out(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(d.empty() ? t.size() : d[0]));
+  std::vector<std::pair<size_t, size_t>> spans;
+  for (size_t p : d) spans.push_back({p, structure_end(t, p)});
+  // Structures between the devices keep their places among them.
+  for (size_t i = 0; i < spans.size(); ++i) {
+    const auto& take = spans[spans.size() - 1 - i];
+    out.insert(out.end(), t.begin() + static_cast<std::ptrdiff_t>(take.first),
+               t.begin() + static_cast<std::ptrdiff_t>(take.second));
+    const size_t gap_end = i + 1 < spans.size() ? spans[i + 1].first : t.size();
+    out.insert(out.end(), t.begin() + static_cast<std::ptrdiff_t>(spans[i].second),
+               t.begin() + static_cast<std::ptrdiff_t>(gap_end));
+  }
+  return out;
+}
+
+// Saves a baseline of the table (plain and --detail) and compares the same
+// machine read another way with it: nothing may differ.
+void expect_no_difference(const TempDir& dir, const Bytes& baseline_block, const Bytes& other_block,
+                          const std::string& what) {
+  const std::string before = dir.write("before.rsmb", baseline_block);
+  const std::string after = dir.write("after.rsmb", other_block);
+  for (const char* kind : {"", "--detail"}) {
+    SCOPED_TRACE(what + (*kind != '\0' ? " --detail" : " plain"));
+    const std::string baseline = dir.path() + "/baseline.json";
+    std::vector<std::string> save = {"--from-dump", before, "--output", baseline};
+    if (*kind != '\0') save.push_back(kind);
+    ASSERT_EQ(run_cli(save).exit_code, 0);
+    const CliResult r = run_cli({"--from-dump", after, "--compare", baseline});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+// For every real table: a baseline saved as root from the firmware agrees
+// with the same table in another order, and with the devices rebuilt from
+// udev's entry (what raminfo reads without root).
+TEST(CompareRealTables, SameMachineReadAnotherWayChangesNothing) {
+  const std::vector<RealTable> tables = real_tables();
+  ASSERT_FALSE(tables.empty()) << "no real tables in " << RAMINFO_DUMPS_DIR;
+  ASSERT_NE(udev_decoder(), "") << "systemd's dmi_memory_id is absent (scripts/udev-decoder)";
+  for (const RealTable& real : tables) {
+    const TempDir dir;
+    const Bytes block = joined(real.rsmb_header, real.table);
+    expect_no_difference(dir, block, joined(real.rsmb_header, devices_reversed(real.table)),
+                         real.name + " in reverse device order");
+    const Bytes rebuilt = udev_rebuild_of(dir.write("t.dmi", joined(real.dmi_header, real.table)));
+    if (rebuilt.empty()) {
+      // The Hyper-V table breaks before its devices: udev's entry has none,
+      // and there is nothing to compare.
+      EXPECT_TRUE(devices(real.table).empty() || real.name.find("hyperv") != std::string::npos)
+          << real.name << ": udev's decoder found no device";
+      continue;
+    }
+    expect_no_difference(dir, block, rebuilt, real.name + " rebuilt from udev's entry");
+  }
+}
+
+// What udev's entry loses of a table, each on a real table edited to show
+// it: a baseline saved from the firmware still matches the rebuild.
+struct UdevLoss {
+  const char* name;
+  const char* table;  // the real table's name
+  void (*apply)(Bytes* t);
+};
+
+const UdevLoss kUdevLosses[] = {
+    {"leading_spaces_in_part_and_serial", "server-supermicro-x9drw-2s-16dimm-ddr3",
+     [](Bytes* t) {
+       replace_text(t, devices(*t)[0], "346C4A12", "  346C4A");
+       replace_text(t, devices(*t)[0], "18KSF51272PZ-1G4K", " 18KSF51272PZ-1G4");
+     }},
+    {"locator_not_utf8", "server-supermicro-x9drw-2s-16dimm-ddr3",
+     [](Bytes* t) {
+       replace_text(t, devices(*t)[0], "P1-DIMMA1",
+                    "P1-DIMM\xFC"
+                    "1");
+     }},
+    {"locator_with_del", "server-supermicro-x9drw-2s-16dimm-ddr3",
+     [](Bytes* t) {
+       replace_text(t, devices(*t)[1], "P1-DIMMA2",
+                    "P1-DIMM\x7F"
+                    "2");
+     }},
+    {"serial_with_a_control_byte", "server-supermicro-x9drw-2s-16dimm-ddr3",
+     [](Bytes* t) {
+       replace_text(t, devices(*t)[2], "346C4A0C",
+                    "346C\x01"
+                    "A0C");
+     }},
+    // udev's decoder keeps bit 31 in the size it writes.
+    {"extended_size_reserved_bit", "server-asrockrack-x570d4u-ddr4-32g-extended-size",
+     [](Bytes* t) {
+       for (size_t d : devices(*t))
+         if ((*t)[d + 0x0C] == 0xFF && (*t)[d + 0x0D] == 0x7F) (*t)[d + 0x1F] |= 0x80;
+     }},
+};
+
+class UdevLossTest : public testing::TestWithParam<UdevLoss> {};
+
+TEST_P(UdevLossTest, BaselineFromTheFirmwareMatchesTheRebuild) {
+  ASSERT_NE(udev_decoder(), "") << "systemd's dmi_memory_id is absent (scripts/udev-decoder)";
+  for (const RealTable& real : real_tables()) {
+    if (real.name != GetParam().table) continue;
+    Bytes t = real.table;
+    GetParam().apply(&t);
+    ASSERT_NE(t, real.table);
+    const TempDir dir;
+    const Bytes rebuilt = udev_rebuild_of(dir.write("t.dmi", joined(real.dmi_header, t)));
+    ASSERT_FALSE(rebuilt.empty());
+    expect_no_difference(dir, joined(real.rsmb_header, t), rebuilt, GetParam().name);
+    return;
+  }
+  FAIL() << GetParam().table << " is not in " << RAMINFO_DUMPS_DIR;
+}
+
+INSTANTIATE_TEST_SUITE_P(RealTables, UdevLossTest, testing::ValuesIn(kUdevLosses),
+                         [](const testing::TestParamInfo<UdevLoss>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// The ASRock Rack X570D4U names a slot "DIMM 1" in channels A and B; the two
+// structures in the other order are the same machine.
+TEST(CompareRealTables, RepeatedSlotNameInTheOtherOrder) {
+  for (const RealTable& real : real_tables()) {
+    if (real.name != "server-asrockrack-x570d4u-ddr4-32g-extended-size") continue;
+    Bytes t = real.table;
+    std::vector<size_t> dimm1;
+    for (size_t d : devices(t)) {
+      const std::string rest(t.begin() + static_cast<std::ptrdiff_t>(d + t[d + 1]),
+                             t.begin() + static_cast<std::ptrdiff_t>(structure_end(t, d)));
+      if (rest.find(std::string("DIMM 1\0", 7)) != std::string::npos) dimm1.push_back(d);
+    }
+    ASSERT_EQ(dimm1.size(), 2u);
+    const size_t a = dimm1[0], a_end = structure_end(t, a);
+    const size_t b = dimm1[1], b_end = structure_end(t, b);
+    Bytes swapped(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(a));
+    swapped.insert(swapped.end(), t.begin() + static_cast<std::ptrdiff_t>(b),
+                   t.begin() + static_cast<std::ptrdiff_t>(b_end));
+    swapped.insert(swapped.end(), t.begin() + static_cast<std::ptrdiff_t>(a_end),
+                   t.begin() + static_cast<std::ptrdiff_t>(b));
+    swapped.insert(swapped.end(), t.begin() + static_cast<std::ptrdiff_t>(a),
+                   t.begin() + static_cast<std::ptrdiff_t>(a_end));
+    swapped.insert(swapped.end(), t.begin() + static_cast<std::ptrdiff_t>(b_end), t.end());
+    ASSERT_EQ(swapped.size(), t.size());
+    const TempDir dir;
+    expect_no_difference(dir, joined(real.rsmb_header, t), joined(real.rsmb_header, swapped),
+                         "DIMM 1 structures swapped");
+    return;
+  }
+  FAIL() << "the ASRock Rack X570D4U table is not in " << RAMINFO_DUMPS_DIR;
+}
+
+std::string big_slot(int i) {
+  char slot[40];
+  std::snprintf(slot, sizeof slot, "CPU%d_DIMM_%02d", i / 48, i % 48);
+  return slot;
+}
+
+std::string big_serial(int i) {
+  char serial[40];
+  std::snprintf(serial, sizeof serial, "4A%06X", 0x1000 + i);
+  return serial;
+}
+
+// A server with 96 populated modules: the library's report stops at 16 KiB.
+Bytes ninety_six_modules(int emptied = -1) {
+  std::vector<Bytes> pieces;
+  for (int i = 0; i < 96; ++i) {
+    Dimm d = ddr4_dimm();
+    if (i == emptied) d.size = 0;
+    pieces.push_back(d.with({big_slot(i), "Samsung", big_serial(i), "M393A2K43BB1-CTD"}));
+  }
+  pieces.push_back(end_of_table());
+  return raw_block(table(pieces), 3, 2);
+}
+
+TEST(CutReport, PlainReportWarnsAndDetailListsAll) {
+  const TempDir dir;
+  const std::string t = dir.write("big.rsmb", ninety_six_modules());
+  const CliResult plain = run_cli({"--from-dump", t});
+  EXPECT_EQ(plain.exit_code, 0);
+  const size_t listed =
+      static_cast<size_t>(std::count(plain.out.begin(), plain.out.end(), '{') - 1);
+  ASSERT_LT(listed, 96u);
+  EXPECT_GT(listed, 60u);
+  EXPECT_EQ(plain.err, "raminfo: warning: the report lists " + std::to_string(listed) +
+                           " of 96 devices (16 KiB limit); --detail lists all\n");
+  // The warning goes with --output too, where a baseline is saved.
+  const std::string saved = dir.path() + "/report.json";
+  const CliResult to_file = run_cli({"--from-dump", t, "--output", saved});
+  EXPECT_EQ(to_file.exit_code, 0);
+  EXPECT_EQ(to_file.err, plain.err);
+  std::ifstream in(saved);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+            plain.out);
+  const CliResult detail = run_cli({"--from-dump", t, "--detail"});
+  EXPECT_EQ(detail.exit_code, 0);
+  EXPECT_EQ(detail.err, "");
+}
+
+// A cut plain baseline is refused: it cannot tell a module that went missing
+// from one it never listed. A --detail baseline lists every module.
+TEST(CutReport, CutBaselineRefusedDetailBaselineComparesAll) {
+  const TempDir dir;
+  const std::string t = dir.write("big.rsmb", ninety_six_modules());
+  const std::string plain = dir.path() + "/plain.json", detail = dir.path() + "/detail.json";
+  ASSERT_EQ(run_cli({"--from-dump", t, "--output", plain}).exit_code, 0);
+  ASSERT_EQ(run_cli({"--from-dump", t, "--output", detail, "--detail"}).exit_code, 0);
+  for (int emptied : {-1, 10, 90}) {
+    SCOPED_TRACE(emptied);
+    const std::string now = dir.write("now.rsmb", ninety_six_modules(emptied));
+    for (const char* view : {"", "--prometheus"}) {
+      std::vector<std::string> args = {"--from-dump", now, "--compare", plain};
+      if (*view != '\0') args.push_back(view);
+      const CliResult r = run_cli(args);
+      EXPECT_EQ(r.exit_code, 1) << view;
+      EXPECT_EQ(r.err.rfind("raminfo: cannot use the baseline " + plain + ": ", 0), 0u) << r.err;
+      EXPECT_NE(r.err.find("--detail"), std::string::npos) << r.err;
+      if (*view == '\0')
+        EXPECT_EQ(r.out, "");
+      else
+        EXPECT_NE(r.out.find("\nraminfo_baseline_readable 0\n"), std::string::npos);
+    }
+    const CliResult r = run_cli({"--from-dump", now, "--compare", detail});
+    EXPECT_EQ(r.exit_code, emptied < 0 ? 0 : 3) << r.err;
+    EXPECT_EQ(r.out, emptied < 0 ? ""
+                                 : big_slot(emptied) + ": missing (was Samsung M393A2K43BB1-CTD, " +
+                                       "16 GiB, serial " + big_serial(emptied) +
+                                       ")\ntotal 1536 GiB → 1520 GiB\n");
+  }
+}
 
 }  // namespace

@@ -134,6 +134,16 @@ const EntryCase kEntries[] = {
      device(0, "A0", {"SIZE=18446744073709551615"}),
      {sized("A0", 0)},
      {"sizes"}},
+    // udev's decoder keeps the Extended Size's reserved bit 31: 2^31 MiB more
+    // than the 64 GiB module, which the firmware path masks off as this does.
+    {"extended_size_reserved_bit_masked",
+     device(0, "A0", {"SIZE=2251868533161984"}),
+     {sized("A0", 65536)},
+     {}},
+    {"extended_size_beyond_32_bits_unknown",
+     device(0, "A0", {"SIZE=4503599627370496"}),
+     {sized("A0", 0)},
+     {"sizes"}},
     {"type_and_form_factor_names_any_case",
      device(0, "A0", {"SIZE=1073741824", "TYPE=lpddr5", "FORM_FACTOR=sodimm"}),
      {{"A0", 1024, "LPDDR5", 0, 0, "", "", "", 0, "SODIMM"}},
@@ -268,7 +278,9 @@ const SizeCase kSizes[] = {
     {"34359738368", 0x7FFF, 32768},            // 32 GiB: Extended Size
     {"34358689792", 0x7FFF, 32767},            // 32767 MiB: 0x7FFF means "see Extended Size"
     {"2251799812636672", 0x7FFF, 0x7FFFFFFF},  // the largest Extended Size
-    {"2251799813685248", 0xFFFF, 0},           // beyond it: unknown
+    {"2251799813685248", 0x8000, 0},           // 2^31 MiB: reserved bit 31 alone, masked
+    {"2251868533161984", 0x7FFF, 0x10000},     // 64 GiB with bit 31, masked
+    {"4503599627370496", 0xFFFF, 0},           // beyond 32 bits of MiB: unknown
     {"0", 0x8000, 0},                          // udev prints 0 for Extended Size 0
 };
 

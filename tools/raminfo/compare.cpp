@@ -3,24 +3,64 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <set>
 
 #include "detail/detail.h"
-#include "views.h"
 
 namespace {
 
 using raminfo_detail::is_placeholder;
 
-std::string size_text(uint64_t bytes) {
-  char buf[32];
-  const uint64_t mib = bytes >> 20;
-  if (mib >= 1024 && mib % 1024 == 0) return std::to_string(mib >> 10) + " GiB";
-  if (mib >= 1024) {
-    std::snprintf(buf, sizeof buf, "%.1f GiB", static_cast<double>(mib) / 1024.0);
-    return buf;
-  }
-  return std::to_string(mib) + " MiB";
+// The largest of GiB, MiB, KiB and bytes that a value of at least bytes
+// fills once.
+uint64_t unit_for(uint64_t bytes) {
+  for (uint64_t unit : {uint64_t{1} << 30, uint64_t{1} << 20, uint64_t{1} << 10})
+    if (bytes >= unit) return unit;
+  return 1;
+}
+
+std::string in_unit(uint64_t bytes, uint64_t unit) {
+  const char* name = unit == uint64_t{1} << 30   ? " GiB"
+                     : unit == uint64_t{1} << 20 ? " MiB"
+                     : unit == uint64_t{1} << 10 ? " KiB"
+                                                 : " bytes";
+  if (bytes % unit == 0) return std::to_string(bytes / unit) + name;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(bytes) / static_cast<double>(unit));
+  return buf + std::string(name);
+}
+
+std::string size_text(uint64_t bytes) { return in_unit(bytes, unit_for(bytes)); }
+
+// Two sizes in one unit, the larger one's, so that "64 GiB → 512 MiB" reads
+// "64 GiB → 0.5 GiB"; a smaller unit where rounding would make them read
+// the same.
+std::string size_change(uint64_t a, uint64_t b) {
+  const auto tenths = [](uint64_t bytes, uint64_t unit) {
+    return (bytes * 10 + unit / 2) / unit;  // sizes stay far below 2^60
+  };
+  uint64_t unit = unit_for(std::max(a, b));
+  while (unit > 1 && a != b && tenths(a, unit) == tenths(b, unit)) unit >>= 10;
+  return in_unit(a, unit) + " → " + in_unit(b, unit);
+}
+
+// Firmware text without the white space at either end, which udev's decoder
+// strips and which never tells two modules apart. The other losses of udev's
+// entry (a string holding a control byte, DEL or bytes that are not UTF-8,
+// and "Not Specified", become no string) leave a placeholder or an empty
+// slot name on its side, which the comparison does not hold against a module.
+std::string trimmed(const std::string& raw) {
+  const char* space = " \t\n\r";
+  const size_t first = raw.find_first_not_of(space);
+  if (first == std::string::npos) return "";
+  return raw.substr(first, raw.find_last_not_of(space) - first + 1);
+}
+
+module_state compared_terms(const module_state& m) {
+  module_state out = m;
+  for (std::string* text :
+       {&out.slot, &out.bank_locator, &out.manufacturer, &out.part_number, &out.serial})
+    *text = trimmed(*text);
+  return out;
 }
 
 // What a person needs to find the module: maker, part, size and serial.
@@ -38,8 +78,6 @@ std::string describe(const module_state& m) {
   return out;
 }
 
-std::string key_of(const module_state& m) { return m.slot + '\n' + std::to_string(m.occurrence); }
-
 // Two strings differ in a way that means something: neither is a placeholder.
 bool really_differ(const std::string& a, const std::string& b) {
   return !is_placeholder(a) && !is_placeholder(b) && a != b;
@@ -49,9 +87,23 @@ bool same_identity(const module_state& a, const module_state& b) {
   return !really_differ(a.serial, b.serial) && !really_differ(a.part_number, b.part_number);
 }
 
-// A module both sides name by a real serial and part number.
+bool exactly_same_identity(const module_state& a, const module_state& b) {
+  return a.serial == b.serial && a.part_number == b.part_number;
+}
+
+// A module named by a real serial and part number.
 bool identifiable(const module_state& m) {
   return !is_placeholder(m.serial) && !is_placeholder(m.part_number);
+}
+
+// The bank tells apart slots of one name (channels A and B each with a
+// "DIMM 1") where both sides give it.
+bool same_bank(const module_state& a, const module_state& b) {
+  return a.bank_locator.empty() || b.bank_locator.empty() || a.bank_locator == b.bank_locator;
+}
+
+bool same_slot(const module_state& a, const module_state& b) {
+  return a.slot == b.slot && same_bank(a, b);
 }
 
 // The attribute changes of a module that is still the same one.
@@ -65,7 +117,7 @@ std::vector<std::string> attribute_changes(const module_state& a, const module_s
     if (really_differ(x, y)) out.push_back(std::string(what) + " " + x + " → " + y);
   };
   if (a.size_bytes != b.size_bytes)
-    out.push_back("size " + size_text(a.size_bytes) + " → " + size_text(b.size_bytes));
+    out.push_back("size " + size_change(a.size_bytes, b.size_bytes));
   text("type", a.type, b.type);
   number("speed", a.speed_mts, b.speed_mts, " MT/s");
   number("configured speed", a.configured_speed_mts, b.configured_speed_mts, " MT/s");
@@ -75,11 +127,6 @@ std::vector<std::string> attribute_changes(const module_state& a, const module_s
   text("bank", a.bank_locator, b.bank_locator);
   number("rank", a.rank, b.rank, "");
   return out;
-}
-
-void number_occurrences(std::vector<module_state>* modules) {
-  std::map<std::string, int> seen;
-  for (module_state& m : *modules) m.occurrence = seen[m.slot]++;
 }
 
 // A whole number of the document, or -1 when it is absent, not a number, or
@@ -184,6 +231,21 @@ bool detail_state(const json_value& doc, memory_state* out, std::string* error) 
   return true;
 }
 
+// Library text comes escaped for JSON ('"' and '\' after a backslash).
+std::string unescaped(const char* escaped) {
+  std::string out;
+  for (const char* p = escaped; *p != '\0'; ++p) {
+    if (*p == '\\' && p[1] != '\0') ++p;
+    out += *p;
+  }
+  return out;
+}
+
+// The library stops its report's list when the next device's object (at
+// most 512 bytes) might not fit in 16 KiB, so a cut report is never shorter
+// than this.
+constexpr size_t kCutReportBytes = 16384 - 512;
+
 }  // namespace
 
 bool state_from_document(const json_value& doc, memory_state* out, std::string* error) {
@@ -199,99 +261,179 @@ bool state_from_document(const json_value& doc, memory_state* out, std::string* 
                raminfo_detail::kSchema + "\"";
       return false;
     }
-    if (!detail_state(doc, out, error)) return false;
-  } else if (!plain_state(doc, out, error)) {
+    return detail_state(doc, out, error);
+  }
+  return plain_state(doc, out, error);
+}
+
+bool state_from_text(const std::string& text, memory_state* out, std::string* error) {
+  json_value doc;
+  if (!parse_json(text, &doc, error)) {
+    *error = "not JSON: " + *error;
     return false;
   }
-  number_occurrences(&out->modules);
+  if (!state_from_document(doc, out, error)) return false;
+  size_t end = text.size();
+  while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r' || text[end - 1] == ' ' ||
+                     text[end - 1] == '\t'))
+    --end;
+  out->text_bytes = end;
   return true;
 }
 
+memory_state state_from_inventory(const inventory& inv) {
+  memory_state out;
+  for (const dimm_info& d : inv.devices) {
+    module_state m;
+    m.slot = unescaped(d.slot);
+    if (d.size_mb > 0) {
+      m.size_bytes = static_cast<uint64_t>(d.size_mb) << 20;
+      m.type = d.type;
+      m.manufacturer = unescaped(d.manufacturer);
+      m.part_number = unescaped(d.part_number);
+      m.serial = unescaped(d.serial);
+      m.form_factor = d.form_factor;
+      m.speed_mts = known(d.speed_mts);
+      m.configured_speed_mts = known(d.configured_speed_mts);
+      m.voltage_mv = known(d.voltage_mv);
+    }
+    out.modules.push_back(m);
+  }
+  return out;
+}
+
+bool plain_baseline_may_be_cut(const memory_state& baseline, size_t present_devices) {
+  return !baseline.detail && baseline.modules.size() < present_devices &&
+         baseline.text_bytes >= kCutReportBytes;
+}
+
 comparison compare_states(const memory_state& before, const memory_state& now) {
-  comparison c;
-  std::map<std::string, const module_state*> now_by_key, before_by_key;
-  for (const module_state& m : now.modules) now_by_key[key_of(m)] = &m;
-  for (const module_state& m : before.modules) before_by_key[key_of(m)] = &m;
-  auto at = [](const std::map<std::string, const module_state*>& by_key, const module_state& m) {
-    const auto it = by_key.find(key_of(m));
-    return it == by_key.end() || it->second->size_bytes == 0 ? nullptr : it->second;
+  // A populated module of one side: compared in trimmed terms, shown as the
+  // document gives it, and what became of it.
+  enum class fate { unmatched, kept, moved, replaced };
+  struct entry {
+    module_state m;
+    const module_state* shown;
+    size_t other = 0;  // the matching entry of the other side, unless unmatched
+    fate how = fate::unmatched;
   };
+  const auto entries = [](const memory_state& side) {
+    std::vector<entry> out;
+    for (const module_state& m : side.modules)
+      if (m.size_bytes != 0) out.push_back({compared_terms(m), &m});
+    return out;
+  };
+  std::vector<entry> was = entries(before), is = entries(now);
 
-  // A module that left its slot (gone) or one that is new to its slot
-  // (arrived); a different module in the same slot is both.
-  std::vector<const module_state*> gone, arrived;
-  for (const module_state& b : before.modules) {
-    if (b.size_bytes == 0) continue;
-    const module_state* n = at(now_by_key, b);
-    if (n == nullptr || !same_identity(b, *n)) gone.push_back(&b);
-  }
-  for (const module_state& n : now.modules) {
-    if (n.size_bytes == 0) continue;
-    const module_state* b = at(before_by_key, n);
-    if (b == nullptr || !same_identity(*b, n)) arrived.push_back(&n);
-  }
-
-  // A module that left one slot and turned up in another (moved, swapped, or
-  // its slot renamed) is one change, not a removal and an arrival.
-  // Only a serial and part number that name one module on each side tell
-  // where it went; firmware that writes "XXXXXXXX" for every serial does not.
-  std::map<std::string, int> uses;
-  auto identity = [](const module_state& m) { return m.serial + '\n' + m.part_number; };
-  for (const memory_state* side : {&before, &now})
-    for (const module_state& m : side->modules)
-      if (m.size_bytes != 0) ++uses[identity(m)];
-  std::map<const module_state*, const module_state*> moved_to;
-  std::set<const module_state*> came;
-  for (const module_state* g : gone) {
-    if (!identifiable(*g) || uses[identity(*g)] != 2) continue;
-    for (const module_state* n : arrived) {
-      if (came.count(n) == 0 && n->serial == g->serial && n->part_number == g->part_number) {
-        moved_to[g] = n;
-        came.insert(n);
+  // Modules are matched as two multisets, not by their place in the table:
+  // pass by pass, from the strictest test to the loosest, each module of the
+  // baseline takes the first module of now that passes and is still free.
+  const auto pass = [&](fate how, auto fits) {
+    for (size_t i = 0; i < was.size(); ++i) {
+      if (was[i].how != fate::unmatched) continue;
+      for (size_t j = 0; j < is.size(); ++j) {
+        if (is[j].how != fate::unmatched || !fits(was[i].m, is[j].m)) continue;
+        was[i].other = j, is[j].other = i;
+        was[i].how = is[j].how = how;
         break;
       }
     }
-  }
+  };
+  // The same slot (and bank, where both give one) with the same module: first
+  // exactly and unchanged, then with placeholders allowed, then changed.
+  pass(fate::kept, [](const module_state& a, const module_state& b) {
+    return same_slot(a, b) && exactly_same_identity(a, b) && attribute_changes(a, b).empty();
+  });
+  pass(fate::kept, [](const module_state& a, const module_state& b) {
+    return same_slot(a, b) && same_identity(a, b) && attribute_changes(a, b).empty();
+  });
+  pass(fate::kept, [](const module_state& a, const module_state& b) {
+    return same_slot(a, b) && same_identity(a, b);
+  });
+  // A slot name one side lacks (udev gives none for a name it cannot keep).
+  const auto unnamed = [](const module_state& a, const module_state& b) {
+    return (a.slot.empty() || b.slot.empty()) && same_bank(a, b);
+  };
+  pass(fate::kept, [&](const module_state& a, const module_state& b) {
+    return unnamed(a, b) && exactly_same_identity(a, b);
+  });
+  pass(fate::kept, [&](const module_state& a, const module_state& b) {
+    return unnamed(a, b) && same_identity(a, b);
+  });
 
-  std::set<const module_state*> reported;
-  for (const module_state& b : before.modules) {
-    if (b.size_bytes == 0) continue;
-    const module_state* n = at(now_by_key, b);
-    const auto move = moved_to.find(&b);
-    if (move != moved_to.end()) {
-      c.lines.push_back(b.slot + ": now in slot " + move->second->slot + " (" +
-                        describe(*move->second) + ")");
-      ++c.changed;
-    } else if (n != nullptr && same_identity(b, *n)) {
-      const std::vector<std::string> changes = attribute_changes(b, *n);
-      for (const std::string& line : changes) c.lines.push_back(b.slot + ": " + line);
+  // A module that left one slot and turned up in another (moved, swapped, or
+  // its slot renamed) is one change, not a removal and an arrival. Only a
+  // serial and part number that name one module on each side tell where it
+  // went; firmware that writes "XXXXXXXX" for every serial does not.
+  std::map<std::string, int> uses_before, uses_now;
+  const auto identity = [](const module_state& m) { return m.serial + '\n' + m.part_number; };
+  for (const entry& e : was) ++uses_before[identity(e.m)];
+  for (const entry& e : is) ++uses_now[identity(e.m)];
+  pass(fate::moved, [&](const module_state& a, const module_state& b) {
+    return identifiable(a) && uses_before[identity(a)] == 1 && uses_now[identity(a)] == 1 &&
+           exactly_same_identity(a, b);
+  });
+  // Another module where this one was, and neither moved: a replacement.
+  pass(fate::replaced,
+       [](const module_state& a, const module_state& b) { return same_slot(a, b); });
+
+  // Where a side repeats a slot name, the bank tells which slot a line means.
+  const auto labels = [](const memory_state& side) {
+    std::map<std::string, int> count;
+    for (const module_state& m : side.modules) ++count[trimmed(m.slot)];
+    return count;
+  };
+  const std::map<std::string, int> names_before = labels(before), names_now = labels(now);
+  const auto label = [](const entry& e, const std::map<std::string, int>& names) {
+    std::string out = e.shown->slot.empty() ? "(unnamed slot)" : e.shown->slot;
+    if (names.at(e.m.slot) > 1 && !e.m.bank_locator.empty()) out += " (" + e.m.bank_locator + ")";
+    return out;
+  };
+
+  comparison c;
+  for (const entry& b : was) {
+    const std::string slot = label(b, names_before);
+    const entry* n = b.how == fate::unmatched ? nullptr : &is[b.other];
+    if (b.how == fate::kept) {
+      const std::vector<std::string> changes = attribute_changes(b.m, n->m);
+      for (const std::string& line : changes) c.lines.push_back(slot + ": " + line);
       if (!changes.empty()) ++c.changed;
-    } else if (n != nullptr && came.count(n) == 0) {
-      // Another module where this one was, and neither moved: a replacement.
-      std::string what;
-      if (really_differ(b.part_number, n->part_number))
-        what += "part " + b.part_number + " → " + n->part_number;
-      if (really_differ(b.serial, n->serial))
-        what += (what.empty() ? "" : ", ") + std::string("serial ") + b.serial + " → " + n->serial;
-      c.lines.push_back(b.slot + ": replaced: " + what);
+    } else if (b.how == fate::moved) {
+      c.lines.push_back(slot + ": now in slot " + label(*n, names_now) + " (" +
+                        describe(*n->shown) + ")");
       ++c.changed;
-      reported.insert(n);
+    } else if (b.how == fate::replaced) {
+      std::string what;
+      if (really_differ(b.m.part_number, n->m.part_number))
+        what += "part " + b.m.part_number + " → " + n->m.part_number;
+      if (really_differ(b.m.serial, n->m.serial))
+        what +=
+            (what.empty() ? "" : ", ") + std::string("serial ") + b.m.serial + " → " + n->m.serial;
+      c.lines.push_back(slot + ": replaced: " + what);
+      ++c.changed;
     } else {
-      c.lines.push_back(b.slot + ": missing (was " + describe(b) + ")");
+      c.lines.push_back(slot + ": missing (was " + describe(*b.shown) + ")");
       ++c.missing;
     }
   }
-  for (const module_state* n : arrived) {
-    if (came.count(n) != 0 || reported.count(n) != 0) continue;
-    c.lines.push_back(n->slot + ": new module (" + describe(*n) + ")");
+  for (const entry& n : is) {
+    if (n.how != fate::unmatched) continue;
+    c.lines.push_back(label(n, names_now) + ": new module (" + describe(*n.shown) + ")");
     ++c.added;
   }
 
-  uint64_t total_before = 0, total_now = 0;
-  for (const module_state& m : before.modules) total_before += m.system_memory ? m.size_bytes : 0;
-  for (const module_state& m : now.modules) total_now += m.system_memory ? m.size_bytes : 0;
-  if (total_before != total_now)
-    c.lines.push_back("total " + size_text(total_before) + " → " + size_text(total_now));
+  // Memory that is not system memory (flash, ROM) stays out of the total.
+  // udev's entry does not say which devices those are, so a module that
+  // either side knows for one stays out of both sides' totals.
+  const auto total = [](const std::vector<entry>& side, const std::vector<entry>& other) {
+    uint64_t sum = 0;
+    for (const entry& e : side)
+      if (e.m.system_memory && (e.how == fate::unmatched || other[e.other].m.system_memory))
+        sum += e.m.size_bytes;
+    return sum;
+  };
+  const uint64_t total_before = total(was, is), total_now = total(is, was);
+  if (total_before != total_now) c.lines.push_back("total " + size_change(total_before, total_now));
   // Firmware text goes to a terminal or a log: each difference stays one
   // line, and no control character reaches the reader.
   for (std::string& line : c.lines) line = printable_text(line);

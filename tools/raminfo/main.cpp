@@ -120,44 +120,74 @@ std::string render_detail(view v, bool* readable) {
 bool load_baseline(const cli_options& opt, memory_state* out) {
   std::vector<uint8_t> bytes;
   std::string error;
-  json_value doc;
-  bool ok = read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error);
-  if (ok && !parse_json(std::string(bytes.begin(), bytes.end()), &doc, &error)) {
-    error = "not JSON: " + error;
-    ok = false;
-  }
-  ok = ok && state_from_document(doc, out, &error);
+  const bool ok = read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error) &&
+                  state_from_text(std::string(bytes.begin(), bytes.end()), out, &error);
   if (!ok)
     std::fprintf(stderr, "raminfo: cannot use the baseline %s: %s\n", opt.baseline_path.c_str(),
                  error.c_str());
   return ok;
 }
 
-// The present inventory in the baseline's own terms, read back from the same
-// document raminfo would have saved.
-memory_state present_state(const memory_state& baseline) {
+// The present inventory in the baseline's own terms: the detail document
+// raminfo would have saved, or every device the plain report would list
+// without its length limit.
+memory_state present_state(const memory_state& baseline, const inventory& inv) {
+  if (!baseline.detail) return state_from_inventory(inv);
   bool readable = false;
-  const std::string text =
-      baseline.detail ? render_detail(view::json, &readable) : render(view::json, &readable);
-  json_value doc;
-  std::string error;
   memory_state state;
-  if (parse_json(text, &doc, &error)) state_from_document(doc, &state, &error);
+  std::string error;
+  state_from_text(render_detail(view::json, &readable), &state, &error);
   return state;
 }
 
-std::string baseline_gauges(const comparison& c) {
-  std::string out;
-  auto gauge = [&out](const char* name, const char* help, int value) {
-    out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + name +
-           " " + std::to_string(value) + "\n";
-  };
-  gauge("raminfo_baseline_modules_missing",
-        "Modules in the baseline inventory that are no longer found.", c.missing);
-  gauge("raminfo_baseline_modules_changed",
-        "Modules found in the baseline inventory that were replaced, moved or changed.", c.changed);
-  gauge("raminfo_baseline_modules_new", "Modules found that the baseline inventory lacks.",
-        c.added);
+// True, after saying so, when a plain baseline may list only the first
+// devices, as the library's report does when its 16 KiB limit cuts it: a
+// module it never listed would show as new, and one that went missing from
+// the part it lacks would go unnoticed.
+bool baseline_cut(const cli_options& opt, const memory_state& baseline, const inventory& inv) {
+  if (!plain_baseline_may_be_cut(baseline, inv.devices.size())) return false;
+  std::fprintf(stderr,
+               "raminfo: cannot use the baseline %s: it lists %zu of the %zu devices, as a plain "
+               "report cut by its 16 KiB limit does; save the baseline with raminfo --detail "
+               "--output FILE, which lists all\n",
+               opt.baseline_path.c_str(), baseline.modules.size(), inv.devices.size());
+  return true;
+}
+
+// The plain report lists devices until its 16 KiB limit; says so on stderr
+// when that left some out.
+void warn_if_cut(const std::string& report, const inventory& inv) {
+  memory_state listed;
+  std::string error;
+  if (!state_from_text(report, &listed, &error) || listed.modules.size() >= inv.devices.size())
+    return;
+  std::fprintf(stderr,
+               "raminfo: warning: the report lists %zu of %zu devices (16 KiB limit); --detail "
+               "lists all\n",
+               listed.modules.size(), inv.devices.size());
+}
+
+std::string gauge(const char* name, const char* help, int value) {
+  return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + name + " " +
+         std::to_string(value) + "\n";
+}
+
+// The baseline's gauges: whether it could be compared with, and if so (and
+// the table could be read) what changed. Without the counts an alert on them
+// stays silent, so raminfo_baseline_readable 0 is the one to alert on.
+std::string baseline_gauges(bool usable, const comparison* c) {
+  std::string out = gauge("raminfo_baseline_readable",
+                          "Whether the baseline inventory could be read and compared with (1) or "
+                          "not (0).",
+                          usable ? 1 : 0);
+  if (c == nullptr) return out;
+  out += gauge("raminfo_baseline_modules_missing",
+               "Modules in the baseline inventory that are no longer found.", c->missing);
+  out += gauge("raminfo_baseline_modules_changed",
+               "Modules found in the baseline inventory that were replaced, moved or changed.",
+               c->changed);
+  out += gauge("raminfo_baseline_modules_new", "Modules found that the baseline inventory lacks.",
+               c->added);
   return out;
 }
 
@@ -202,17 +232,27 @@ int main(int argc, char** argv) {
   bool udev_incomplete = false;
   if (!opt.from_dump && select_table_source(opt.source, &udev_incomplete) != 0)
     return kExitTableUnreadable;
+  // With --prometheus a baseline that cannot be used still gives the gauges,
+  // so that stale ones from an earlier run do not stay behind.
+  const bool gauges = opt.out_view == view::prometheus;
+  bool baseline_usable = false;
+  memory_state baseline;
   if (opt.compare && udev_incomplete) {
     std::fprintf(stderr,
                  "raminfo: cannot compare with %s: udev's entry lacks devices, which would "
                  "show as missing\n",
                  opt.baseline_path.c_str());
-    return kExitTableUnreadable;
+  } else if (opt.compare) {
+    baseline_usable = load_baseline(opt, &baseline);
   }
-
-  memory_state baseline;
-  if (opt.compare && !load_baseline(opt, &baseline)) return kExitTableUnreadable;
+  if (opt.compare && !baseline_usable && !gauges) return kExitTableUnreadable;
   if (opt.from_dump && !load_dump(opt)) return kExitTableUnreadable;
+
+  inventory inv;
+  if (opt.compare && baseline_usable && read_inventory(&inv) && baseline_cut(opt, baseline, inv)) {
+    baseline_usable = false;
+    if (!gauges) return kExitTableUnreadable;
+  }
 
   bool readable = false;
   std::string text;
@@ -220,7 +260,7 @@ int main(int argc, char** argv) {
   if (opt.compare && opt.out_view == view::json) {
     readable = raminfo_slot_count() >= 0;
     if (readable) {
-      const comparison c = compare_states(baseline, present_state(baseline));
+      const comparison c = compare_states(baseline, present_state(baseline, inv));
       for (const std::string& line : c.lines) text += line + "\n";
       changed = !c.lines.empty();
     }
@@ -228,11 +268,15 @@ int main(int argc, char** argv) {
     text = render_detail(opt.out_view, &readable);
   } else {
     text = render(opt.out_view, &readable);
-    if (opt.compare && readable) {
-      const comparison c = compare_states(baseline, present_state(baseline));
-      text += baseline_gauges(c);
-      changed = !c.lines.empty();
+    if (opt.compare) {
+      comparison c;
+      if (readable && baseline_usable) {
+        c = compare_states(baseline, present_state(baseline, inv));
+        changed = !c.lines.empty();
+      }
+      text += baseline_gauges(baseline_usable, readable && baseline_usable ? &c : nullptr);
     }
+    if (readable && opt.out_view == view::json && read_inventory(&inv)) warn_if_cut(text, inv);
   }
   // A file someone relies on (a baseline, say) keeps its content when there
   // is nothing true to replace it with. Gauges are the exception: they say
@@ -244,5 +288,6 @@ int main(int argc, char** argv) {
     report_unreadable(opt);
     return kExitTableUnreadable;
   }
+  if (opt.compare && !baseline_usable) return kExitTableUnreadable;
   return changed ? kExitChanged : 0;
 }

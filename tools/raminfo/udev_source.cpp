@@ -234,7 +234,15 @@ void rebuild_device(const properties& p, uint16_t handle, notes_list* notes,
   if (present && *present == "0") {
     size_word = 0;
   } else if (size) {
-    if (!parse_decimal(*size, UINT64_MAX, &n) || !encode_size(n, &size_word, &extended)) {
+    const bool number = parse_decimal(*size, UINT64_MAX, &n);
+    // udev's decoder takes all 32 bits of the Extended Size (DSP0134 7.18.5)
+    // as MiB, reserved bit 31 included, so a module of 32 GiB with that bit
+    // set arrives as 2^51 bytes more. The firmware path masks the bit; so
+    // does this, and the module keeps its size.
+    const uint64_t mib = n >> 20;
+    if (number && n % (uint64_t{1} << 20) == 0 && mib > 0x7FFFFFFF && mib <= 0xFFFFFFFF)
+      n = (mib & 0x7FFFFFFF) << 20;
+    if (!number || !encode_size(n, &size_word, &extended)) {
       size_word = kUnknownWord;
       notes->add("sizes that are no byte count (taken as unknown)");
     }
