@@ -447,6 +447,14 @@ const UdevLoss kUdevLosses[] = {
                     "346C\x01"
                     "A0C");
      }},
+    // The memory array becomes video memory (Use 04h, DSP0134 7.17.2): udev's
+    // entry keeps its devices and loses the array, so they turn into system
+    // memory.
+    {"array_of_video_memory", "server-asrockrack-x570d4u-ddr4-32g-extended-size",
+     [](Bytes* t) {
+       for (size_t p = 0; p + 4 <= t->size() && (*t)[p] != 127; p = structure_end(*t, p))
+         if ((*t)[p] == 16) (*t)[p + 0x05] = 0x04;
+     }},
     // udev's decoder keeps bit 31 in the size it writes.
     {"extended_size_reserved_bit", "server-asrockrack-x570d4u-ddr4-32g-extended-size",
      [](Bytes* t) {

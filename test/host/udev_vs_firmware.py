@@ -9,7 +9,8 @@ the table lies at /sys/firmware/dmi/tables, readable by root only, and the
 entry at /run/udev/data/+dmi:id. Root's report and the unprivileged user's
 must agree exactly on slot, size, type, speeds, manufacturer, part number,
 serial and form factor; every other difference must be one the README
-lists (a voltage udev gives in whole volts is reported as 0).
+lists (a voltage udev gives in whole volts is reported as 0). A baseline
+root saves (plain and --detail) must compare without root as unchanged.
 
 Usage: udev_vs_firmware.py RAMINFO UDEV_DECODER_SCRIPT DUMPS_DIR
 Exits 77 (skipped) when a private mount namespace is refused."""
@@ -91,6 +92,12 @@ def check_dump(path, decoder):
     commands += [("user" + v, user(*a)) for v, a in views]
     commands += [("user_firmware", user("--source", "firmware")),
                  ("root_udev", [CLI, "--source", "udev"])]
+    # Baselines saved as root, compared without root: the same machine.
+    for kind, extra in (("plain", []), ("detail", ["--detail"])):
+        baseline = f"{SHARED_DIR}/{kind}.json"
+        commands += [(f"root_save_{kind}", [CLI, "--output", baseline] + extra),
+                     (f"user_compare_{kind}", user("--compare", baseline)),
+                     (f"user_compare_{kind}_prometheus", user("--prometheus", "--compare", baseline))]
     runs, _ = run_machine(CLI_BUILT, commands, dmi=table, entry_point=entry_point,
                           udev_entry=udev_entry(properties))
 
@@ -128,6 +135,16 @@ def check_dump(path, decoder):
              user_json.err)
     if runs["root_udev"].out != user_json.out:
         fail(dump, "--source udev as root differs from the fallback", repr(runs["root_udev"]))
+    for kind in ("plain", "detail"):
+        compared = runs[f"user_compare_{kind}"]
+        if runs[f"root_save_{kind}"].rc != 0 or compared.rc != 0 or compared.out != "":
+            fail(dump, f"a {kind} baseline saved as root must match udev's entry without root",
+                 repr(compared))
+        gauges = runs[f"user_compare_{kind}_prometheus"]
+        if gauges.rc != 0 or "\nraminfo_baseline_readable 1\n" not in gauges.out or any(
+                f"\nraminfo_baseline_modules_{n} 0\n" not in gauges.out
+                for n in ("missing", "changed", "new")):
+            fail(dump, f"the gauges against a {kind} baseline saved as root", repr(gauges))
 
     if runs["user_count"].out != runs["root_count"].out:
         fail(dump, "--count differs", runs["user_count"].out + runs["root_count"].out)
@@ -198,6 +215,8 @@ def check_missing_sources(dump_path):
 
 if __name__ == "__main__":
     CLI_BUILT, decoder_script, dumps_dir = sys.argv[1:4]
+    # Where root saves a baseline that the unprivileged user can read.
+    SHARED_DIR = os.path.dirname(CLI)
     refused = namespace_refused()
     if refused:
         print(f"skipped: no private mount namespace here: {refused}")
