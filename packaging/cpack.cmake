@@ -7,12 +7,33 @@
 # packaging/make-archive instead.
 set(RAMINFO_MAINTAINER "The tarnwick-smbios-ram-info authors <raminfo@tarnwick.example.org>")
 
-# README and LICENSE beside the files of the archives.
+# What the archives' users read beside the files: a README written for the
+# unpacked tree (the repository's README.md is for developers), the licence,
+# the changelog and the --detail document's JSON Schema. The README is made
+# from one source for both archives: blocks between <!-- linux --> and
+# <!-- /linux --> (or windows) are kept for that platform only.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/README.release.md RAMINFO_RELEASE_README)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_LIST_DIR}/README.release.md)
 if(WIN32)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .
-    COMPONENT docs)
+  set(RAMINFO_README_DROP linux)
+  set(RAMINFO_README_KEEP windows)
 else()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  set(RAMINFO_README_DROP windows)
+  set(RAMINFO_README_KEEP linux)
+endif()
+string(REGEX REPLACE "<!-- ${RAMINFO_README_DROP} -->[^<]*(<[^!][^<]*)*<!-- /${RAMINFO_README_DROP} -->\n"
+  "" RAMINFO_RELEASE_README "${RAMINFO_RELEASE_README}")
+string(REGEX REPLACE "<!-- /?${RAMINFO_README_KEEP} -->\n" "" RAMINFO_RELEASE_README
+  "${RAMINFO_RELEASE_README}")
+string(REPLACE "@VERSION@" "${PROJECT_VERSION}" RAMINFO_RELEASE_README "${RAMINFO_RELEASE_README}")
+file(WRITE ${PROJECT_BINARY_DIR}/release/README.md "${RAMINFO_RELEASE_README}")
+set(RAMINFO_RELEASE_DOCS ${PROJECT_BINARY_DIR}/release/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/docs/raminfo-detail.schema.json)
+if(WIN32)
+  install(FILES ${RAMINFO_RELEASE_DOCS} DESTINATION . COMPONENT docs)
+else()
+  install(FILES ${RAMINFO_RELEASE_DOCS}
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tarnwick-smbios-ram-info COMPONENT docs)
 endif()
 if(WIN32)
@@ -50,12 +71,25 @@ set(RAMINFO_DEB_PACKAGES library development program)
 set(RAMINFO_DEB_library libtarnwick-smbios-ram-info1)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${RAMINFO_DEB_library})
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-# The dynamic linker's cache is refreshed by dpkg's ldconfig trigger.
+# The dynamic linker's cache is refreshed by dpkg's ldconfig trigger alone.
+# CPack adds postinst and postrm scripts that call ldconfig to any package
+# whose shared objects it inspects (for dpkg-shlibdeps or for a shlibs file),
+# so it inspects none here: the control files are ours (shlibs, and a
+# symbols file that lists the five exports with the version that brought
+# each), and the library's Depends comes from dpkg-shlibdeps run by
+# packaging/debian/cpack-project.cmake.
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS OFF)
 file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers)
+file(WRITE ${PROJECT_BINARY_DIR}/debian/shlibs
+  "libtarnwick-smbios-ram-info ${PROJECT_VERSION_MAJOR} ${RAMINFO_DEB_library} (>= ${PROJECT_VERSION})\n")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/symbols ${PROJECT_BINARY_DIR}/debian/symbols COPYONLY)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/shlibs
+  ${PROJECT_BINARY_DIR}/debian/symbols ${PROJECT_BINARY_DIR}/debian/triggers)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/debian/library-file CONTENT "$<TARGET_FILE:raminfo>")
+set(CPACK_RAMINFO_LIBRARY_FILE_LIST ${PROJECT_BINARY_DIR}/debian/library-file)
+set(CPACK_RAMINFO_SCRATCH ${PROJECT_BINARY_DIR}/debian/shlibdeps)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/debian/cpack-project.cmake)
 set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "memory module inventory from the SMBIOS table (library)
 The library reads the firmware's SMBIOS table, decodes every memory device
 (SMBIOS type 17) and returns one JSON text: the total physical memory and,
@@ -83,6 +117,12 @@ raminfo prints the memory modules of this machine, or of a saved SMBIOS
 table, as JSON, as a table for people, or as Prometheus gauges for
 node_exporter: per slot the size, type, speeds, maker, part and serial
 number, voltage and form factor.")
+
+# Lintian's findings on raminfo that are not faults, each with its reason
+# (packaging/debian/raminfo.lintian-overrides).
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/raminfo.lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${RAMINFO_DEB_program}
+  COMPONENT debian-program EXCLUDE_FROM_ALL)
 
 # Each Debian package carries its copyright file (the licence in Debian's
 # machine-readable format) and a changelog. Only the Debian packages take

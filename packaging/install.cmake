@@ -18,6 +18,29 @@ install(TARGETS raminfo EXPORT TarnwickRamInfoTargets
 install(FILES ${PROJECT_SOURCE_DIR}/include/raminfo.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   COMPONENT dev)
 install(TARGETS raminfo_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
+if(NOT WIN32)
+  # A stripped install (cmake --install --strip, and CPack, which the
+  # packages and archives use) also drops the .comment section, the
+  # compilers' version strings, which nothing at run time reads: as
+  # dh_strip does for Debian's own packages.
+  foreach(target raminfo raminfo_cli)
+    if(target STREQUAL "raminfo")
+      set(component lib)
+      set(file "${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:raminfo>")
+    else()
+      set(component cli)
+      set(file "${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:raminfo_cli>")
+    endif()
+    install(CODE "
+      if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${file}\" RESULT_VARIABLE rc)
+        if(NOT rc EQUAL 0)
+          message(FATAL_ERROR \"strip --remove-section=.comment ${file} failed\")
+        endif()
+      endif()" COMPONENT ${component})
+  endforeach()
+endif()
 
 set(RAMINFO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TarnwickRamInfo)
 install(EXPORT TarnwickRamInfoTargets NAMESPACE TarnwickRamInfo:: DESTINATION ${RAMINFO_CMAKE_DIR}

@@ -7,6 +7,10 @@
 # imports: only KERNEL32.dll and the C runtime (msvcrt.dll or the
 #          api-ms-win-crt-* set), with the two kernel32 calls the platform
 #          layer makes.
+# aslr:    the module (a DLL or a program) is relocatable with high-entropy
+#          (64-bit) address randomisation and marked NX compatible
+#          (DllCharacteristics DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT),
+#          and keeps its relocations, without which Windows cannot move it.
 cmake_minimum_required(VERSION 3.20)
 
 foreach(var OBJDUMP DLL CHECK)
@@ -149,6 +153,28 @@ elseif(CHECK STREQUAL "imports")
       fail("KERNEL32.dll!${call} is not imported")
     endif()
   endforeach()
+
+elseif(CHECK STREQUAL "aslr")
+  # The flags are the bits of DllCharacteristics (PE format: 0x0020
+  # HIGH_ENTROPY_VA, 0x0040 DYNAMIC_BASE, 0x0100 NX_COMPAT).
+  if(NOT pe MATCHES "DllCharacteristics[ \t]+([0-9a-fA-F]+)")
+    fail("objdump shows no DllCharacteristics")
+  else()
+    set(characteristics_hex "${CMAKE_MATCH_1}")
+    math(EXPR characteristics "0x${characteristics_hex}")
+    foreach(flag HIGH_ENTROPY_VA:32 DYNAMIC_BASE:64 NX_COMPAT:256)
+      string(REPLACE ":" ";" flag "${flag}")
+      list(GET flag 0 name)
+      list(GET flag 1 bit)
+      math(EXPR has "${characteristics} & ${bit}")
+      if(has EQUAL 0)
+        fail("DllCharacteristics 0x${characteristics_hex} lacks ${name}")
+      endif()
+    endforeach()
+  endif()
+  if(NOT pe MATCHES "Entry 5 [0-9a-fA-F]+ [0]*[1-9a-fA-F][0-9a-fA-F]* Base Relocation Directory")
+    fail("no base relocations: the loader cannot move the module")
+  endif()
 
 else()
   message(FATAL_ERROR "check_dll.cmake: unknown CHECK '${CHECK}'")

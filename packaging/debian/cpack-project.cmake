@@ -1,0 +1,21 @@
+# Read by cpack before it makes packages (CPACK_PROJECT_CONFIG_FILE, set in
+# packaging/cpack.cmake). The library package's Depends is what
+# dpkg-shlibdeps finds the built library needs (the C library, at the
+# version of the newest symbol it uses). CPack would run dpkg-shlibdeps
+# itself, but then it also adds ldconfig maintainer scripts, which the
+# package does without (its ldconfig trigger does that work).
+if(NOT CPACK_GENERATOR STREQUAL "DEB")
+  return()
+endif()
+file(READ "${CPACK_RAMINFO_LIBRARY_FILE_LIST}" raminfo_library)
+# dpkg-shlibdeps wants to run in a source tree: an empty debian/control is
+# enough for it.
+file(MAKE_DIRECTORY "${CPACK_RAMINFO_SCRATCH}/debian")
+file(WRITE "${CPACK_RAMINFO_SCRATCH}/debian/control" "")
+execute_process(COMMAND dpkg-shlibdeps -O "-e${raminfo_library}"
+  WORKING_DIRECTORY "${CPACK_RAMINFO_SCRATCH}"
+  OUTPUT_VARIABLE raminfo_substvars RESULT_VARIABLE raminfo_rc ERROR_VARIABLE raminfo_err)
+if(NOT raminfo_rc EQUAL 0 OR NOT raminfo_substvars MATCHES "shlibs:Depends=([^\n]+)")
+  message(FATAL_ERROR "dpkg-shlibdeps ${raminfo_library} failed (${raminfo_rc}): ${raminfo_err}")
+endif()
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${CMAKE_MATCH_1}")
