@@ -36,18 +36,20 @@ file(GLOB _rt_tables ${_rt_glob_flags} "${_rt_inside}/*.rsmb" "${_rt_inside}/*.d
 if(NOT _rt_tables)
   message(FATAL_ERROR "no real tables in ${_rt_inside}")
 endif()
+set(_rt_more "")
 if(IS_DIRECTORY "${_rt_outside}")
   file(GLOB _rt_more ${_rt_glob_flags} "${_rt_outside}/*.rsmb" "${_rt_outside}/*.dmi")
-  list(APPEND _rt_tables ${_rt_more})
 elseif("$ENV{CI}" STREQUAL "true")
   message(FATAL_ERROR "CI needs the real tables kept outside the repository in ${_rt_outside}")
 endif()
 
 # Copies, not links: Wine and the mount-namespace tests read them as files.
+# The repository's come last, so that a file of the same name there wins.
 file(REMOVE_RECURSE "${_rt_out}")
 file(MAKE_DIRECTORY "${_rt_out}")
-file(COPY ${_rt_tables} DESTINATION "${_rt_out}"
+file(COPY ${_rt_more} ${_rt_tables} DESTINATION "${_rt_out}"
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+file(GLOB _rt_tables "${_rt_out}/*.rsmb" "${_rt_out}/*.dmi")
 
 set(_rt_absent "")
 foreach(_rt_name IN LISTS _rt_outside_names)
@@ -58,8 +60,9 @@ endforeach()
 file(WRITE "${_rt_out}/absent.txt" "${_rt_absent}")
 list(LENGTH _rt_tables _rt_count)
 if(_rt_absent)
-  string(REPLACE "\n" " " _rt_list "${_rt_absent}")
-  message(WARNING "real tables absent (${_rt_outside} is not there): ${_rt_list}"
+  string(STRIP "${_rt_absent}" _rt_list)
+  string(REPLACE "\n" ", " _rt_list "${_rt_list}")
+  message(WARNING "real tables absent (${_rt_outside} is not there): ${_rt_list}; "
                   "tests run on the ${_rt_count} table files of ${_rt_inside} only")
 else()
   message(STATUS "real tables: ${_rt_count} files in ${_rt_out}")
