@@ -244,8 +244,9 @@ void check_library(const HostCase& c, Outcome* out) {
   if (!bound) return;
 
   const char* version = x.version();
-  if (version == nullptr || std::strcmp(version, "1.0.0") != 0)
-    out->fail("raminfo_version() is " + quoted(version) + ", expected \"1.0.0\"");
+  if (version == nullptr || std::strcmp(version, RAMINFO_EXPECTED_VERSION) != 0)
+    out->fail("raminfo_version() is " + quoted(version) + ", expected " +
+              quoted(RAMINFO_EXPECTED_VERSION));
   if (x.version() != version) out->fail("raminfo_version() returned another pointer");
 
   const char* error = x.last_error();
