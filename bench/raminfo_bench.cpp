@@ -58,8 +58,10 @@ int main(int argc, char** argv) {
     cases.push_back({"generated/" + std::to_string(n), raw_block(server_table(n))});
   }
   const std::vector<Dump> dumps = real_dumps(RAMINFO_DUMPS_DIR);
-  if (dumps.empty())
-    std::fprintf(stderr, "no dumps in %s: real tables skipped\n", RAMINFO_DUMPS_DIR);
+  if (dumps.empty()) {
+    std::fprintf(stderr, "no real tables in %s (cmake/real-tables.cmake)\n", RAMINFO_DUMPS_DIR);
+    return 1;
+  }
   for (const Dump& d : dumps) cases.push_back({"dump/" + d.name, d.block});
 
   for (const Case& c : cases) {

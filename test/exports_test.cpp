@@ -16,7 +16,7 @@ TEST(Exports, LastErrorIsEmptyBeforeAnyCall) {
 
 TEST(Exports, VersionIsTheSameConstantEveryCall) {
   const char* first = raminfo_version();
-  EXPECT_STREQ(first, "1.0.0");
+  EXPECT_STREQ(first, RAMINFO_EXPECTED_VERSION);
   EXPECT_EQ(raminfo_version(), first);
 }
 

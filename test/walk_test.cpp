@@ -1,8 +1,10 @@
 // The structure walk and string lookup, on tables built byte by byte.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "smbios/smbios.h"
 #include "table_builder.h"
@@ -233,6 +235,112 @@ TEST(DeviceWalk, PassesDevicesAndCountsWhatItPassed) {
   }
   EXPECT_EQ(count_memory_devices(view(t)), static_cast<int>(all.size()));
 }
+
+// The closing pair at the edges of the scan's steps, wherever the table ends.
+// The set's windows are 64 bytes, of which the first 16 (SSE2) or 32 (AVX2)
+// are looked at alone, and near the table end 16 or 32 bytes at a time; a
+// pair may straddle any of those edges, and a NUL between strings at an edge
+// must not pass for half of one. Each walk is checked against the same rules
+// applied a byte at a time, here, for every cut of the table.
+struct PairCase {
+  const char* name;
+  size_t pair_at;                 // offset in the set of the pair's first NUL
+  std::vector<size_t> lone_nuls;  // offsets of the NULs between strings
+};
+
+const PairCase kPairCases[] = {
+    {"empty_set", 0, {}},
+    {"pair_ends_the_first_16", 14, {}},
+    {"pair_across_16", 15, {}},
+    {"pair_opens_the_second_16", 16, {}},
+    {"pair_ends_the_first_32", 30, {}},
+    {"pair_across_32", 31, {}},
+    {"pair_opens_the_second_32", 32, {}},
+    {"pair_across_48", 47, {}},
+    {"pair_ends_the_window", 62, {}},
+    {"pair_across_64", 63, {}},
+    {"pair_opens_the_second_window", 64, {}},
+    {"pair_across_96", 95, {}},
+    {"pair_across_128", 127, {}},
+    {"pair_in_the_third_window", 140, {}},
+    {"lone_nuls_end_the_16s_pair_across_64", 63, {15, 31, 47}},
+    {"lone_nuls_open_the_16s_pair_across_32", 31, {16}},
+    {"lone_nul_ends_the_window", 70, {63}},
+    {"lone_nul_opens_the_second_window", 70, {64}},
+    {"lone_nuls_around_the_window_edge", 100, {62, 65}},
+    {"lone_nuls_end_two_windows_pair_across_128", 127, {63, 125}},
+};
+
+// The set's bytes as strings: letters, split at the lone NULs.
+std::vector<std::string> set_strings(const PairCase& c) {
+  std::vector<std::string> strings;
+  size_t from = 0;
+  for (size_t nul : c.lone_nuls) {
+    strings.push_back(std::string(nul - from, 'x'));
+    from = nul + 1;
+  }
+  if (c.pair_at > 0) strings.push_back(std::string(c.pair_at - from, 'y'));
+  return strings;
+}
+
+// smbios_next's rules, a byte at a time: (offset, type) of each structure.
+std::vector<std::pair<size_t, int>> walk_bytewise(const Bytes& t) {
+  std::vector<std::pair<size_t, int>> out;
+  for (size_t p = 0; p + 4 <= t.size();) {
+    const int type = t[p];
+    const size_t length = t[p + 1];
+    if (length <= 3 || type == 127) break;
+    out.emplace_back(p, type);
+    size_t close = p + length;
+    while (close + 1 < t.size() && !(t[close] == 0 && t[close + 1] == 0)) ++close;
+    if (close + 1 >= t.size()) break;
+    p = close + 2;
+  }
+  return out;
+}
+
+class ClosingPair : public testing::TestWithParam<PairCase> {};
+
+TEST_P(ClosingPair, EveryWalkFindsItAsBytesDo) {
+  const std::vector<std::string> strings = set_strings(GetParam());
+  const Bytes device = ddr4_dimm().with(ddr4_strings());
+  // The set on a structure stepped over and on a device in a run of them,
+  // each with the length of its formatted area.
+  const std::pair<Bytes, size_t> leads[] = {
+      {structure({7, 0x13, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, strings), 0x13},
+      {ddr4_dimm().with(strings), ddr4_dimm().length}};
+  for (const auto& [lead, formatted] : leads) {
+    // The set is laid out as the case says.
+    ASSERT_EQ(lead.size(), formatted + GetParam().pair_at + 2);
+    for (size_t nul : GetParam().lone_nuls) ASSERT_EQ(lead[formatted + nul], 0) << nul;
+    const Bytes whole = table(
+        {device, lead, device, device, structure({4, 4, 0, 0}, {std::string(100, 'p')}), device});
+    for (size_t len = device.size(); len <= whole.size(); ++len) {
+      const Bytes t(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(len));
+      const std::vector<std::pair<size_t, int>> want = walk_bytewise(t);
+      ASSERT_EQ(walk(t), want) << "table cut to " << len << " bytes";
+      std::vector<size_t> devices;
+      for (const auto& [pos, type] : want)
+        if (type == 17 && t[pos + 1] >= 21) devices.push_back(pos);
+      for (walk_isa isa : {walk_isa::portable, walk_isa::sse2, walk_isa::avx2}) {
+        if (!walk_isa_available(isa)) continue;
+        SCOPED_TRACE("instruction set " + std::to_string(static_cast<int>(isa)) +
+                     ", table cut to " + std::to_string(len) + " bytes");
+        ASSERT_EQ(devices_by_device_walk(isa, t), devices);
+        // Passing every device but the last runs through the sets as a run.
+        if (devices.empty()) continue;
+        smbios_walk w = smbios_walk_start(view(t));
+        smbios_struct st;
+        size_t skip = devices.size() - 1;
+        ASSERT_TRUE(smbios_next_device_with(isa, view(t), &w, &skip, &st));
+        EXPECT_EQ(st.pos, devices.back());
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Edges, ClosingPair, testing::ValuesIn(kPairCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The device walk's own table of what it steps over: an end-of-table
 // structure or a length byte of 3 ends the walk whatever window it is in.

@@ -17,7 +17,9 @@ test -f "$prefix/include/raminfo.h"
 echo "-- CMake package"
 cmake -S "$src" -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DRAMINFO_EXACT_VERSION="$version" >/dev/null
 cmake --build "$scratch/cmake" >/dev/null
-LD_LIBRARY_PATH="$libdir" "$scratch/cmake/consumer" | tee "$scratch/consumer.out"
+# Not through a pipe, whose status would be tee's.
+LD_LIBRARY_PATH="$libdir" "$scratch/cmake/consumer" "$version" >"$scratch/consumer.out"
+cat "$scratch/consumer.out"
 # The consumer prints raminfo_version() first.
 test "$(cut -d' ' -f1 "$scratch/consumer.out")" = "$version"
 test "$("$prefix/bin/raminfo" --version)" = "$version"
@@ -27,5 +29,5 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
 test "$(pkg-config --modversion tarnwick-smbios-ram-info)" = "$version"
 # shellcheck disable=SC2046
 cc -o "$scratch/pc-consumer" "$src/main.c" $(pkg-config --cflags --libs tarnwick-smbios-ram-info)
-LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer"
+LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer" "$version"
 readelf -d "$libdir/libtarnwick-smbios-ram-info.so.1" | grep -q 'SONAME.*libtarnwick-smbios-ram-info.so.1'

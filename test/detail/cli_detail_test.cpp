@@ -2,45 +2,61 @@
 // its table view, and the options it does not go with.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "cli_runner.h"
 #include "detail_source.h"
+#include "real_tables.h"
 
 namespace {
-
-const std::filesystem::path kDumpDir = RAMINFO_DUMPS_DIR;
 
 struct SummaryCase {
   const char* dump;
   const char* line;  // the first line of --detail --table
 };
 
+void PrintTo(const SummaryCase& c, std::ostream* os) { *os << c.dump; }
+
 const SummaryCase kSummaries[] = {
     {"server-dell-poweredge-24slot-ddr4-smbios32", "1 array, 24 slots, 8 populated, 128 GiB, ECC"},
+    // Its Flash ROM device is no system memory: seven devices, six slots.
     {"workstation-hp-z600-2s-ddr3-plus-flash-rom-device",
      "2 arrays, 6 slots, 4 populated, 32 GiB, ECC"},
+    {"server-supermicro-x9drw-2s-16dimm-ddr3", "2 arrays, 16 slots, 16 populated, 64 GiB, ECC"},
     {"laptop-lenovo-thinkpad-x280-ddr4-no-partnumber",
      "1 array, 2 slots, 2 populated, 8 GiB, no ECC"},
+    {"laptop-microsoft-surface-laptop3-ddr4-native-rsmb",
+     "1 array, 2 slots, 2 populated, 16 GiB, no ECC"},
     {"vm-hyperv-gen1-broken-table-after-type11",
      "0 arrays, 0 slots, 0 populated, 0 B, ECC unknown"},
 };
 
-TEST(CliDetail, PrintsTheDecodersDocumentAndItsSummary) {
-  if (!std::filesystem::is_directory(kDumpDir)) GTEST_SKIP() << "no real tables beside the project";
-  for (const SummaryCase& c : kSummaries) {
-    const std::string path = (kDumpDir / (std::string(c.dump) + ".rsmb")).string();
-    const CliResult json = run_cli({"--detail", "--from-dump", path});
-    EXPECT_EQ(json.exit_code, 0) << c.dump << json.err;
-    const auto table = table_of_file(path);
-    ASSERT_TRUE(table);
-    EXPECT_EQ(json.out, raminfo_detail::detail_json(detail_of_table(*table))) << c.dump;
-    const CliResult text = run_cli({"--from-dump", path, "--table", "--detail"});
-    EXPECT_EQ(text.exit_code, 0) << c.dump;
-    EXPECT_EQ(text.out.substr(0, text.out.find('\n')), c.line) << c.dump;
-  }
+class CliDetailSummary : public testing::TestWithParam<SummaryCase> {};
+
+TEST_P(CliDetailSummary, PrintsTheDecodersDocumentAndItsSummary) {
+  const SummaryCase& c = GetParam();
+  SKIP_IF_REAL_TABLE_ABSENT(c.dump);
+  const std::string path = (kRealTablesDir / (std::string(c.dump) + ".rsmb")).string();
+  const CliResult json = run_cli({"--detail", "--from-dump", path});
+  EXPECT_EQ(json.exit_code, 0) << json.err;
+  const auto table = table_of_file(path);
+  ASSERT_TRUE(table) << path;
+  EXPECT_EQ(json.out, raminfo_detail::detail_json(detail_of_table(*table)));
+  const CliResult text = run_cli({"--from-dump", path, "--table", "--detail"});
+  EXPECT_EQ(text.exit_code, 0);
+  EXPECT_EQ(text.out.substr(0, text.out.find('\n')), c.line);
 }
+
+INSTANTIATE_TEST_SUITE_P(Tables, CliDetailSummary, testing::ValuesIn(kSummaries),
+                         [](const testing::TestParamInfo<SummaryCase>& info) {
+                           std::string out;
+                           for (const char* p = info.param.dump; *p != '\0'; ++p)
+                             out += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                           return out;
+                         });
 
 TEST(CliDetail, AnUnreadableTableStillGivesADocument) {
   TempDir dir;

@@ -177,7 +177,7 @@ struct Invocation {
 
 const Invocation kInvocations[] = {
     {"help", {"--help"}, 0, "Usage: raminfo", true, "", false},
-    {"version", {"--version"}, 0, "1.0.0\n", false, "", false},
+    {"version", {"--version"}, 0, RAMINFO_EXPECTED_VERSION "\n", false, "", false},
     {"unknown_option", {"--bogus"}, 2, "", false, "unknown option '--bogus'", true},
     {"from_dump_without_file", {"--from-dump"}, 2, "", false, "--from-dump", true},
     {"missing_file",

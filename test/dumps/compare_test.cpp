@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "cli_runner.h"
+#include "real_tables.h"
 #include "table_builder.h"
 #include "udev_source.h"
 
 namespace {
 
-const std::filesystem::path kX9drw =
-    std::filesystem::path(RAMINFO_DUMPS_DIR) / "server-supermicro-x9drw-2s-16dimm-ddr3.rsmb";
+const std::filesystem::path kX9drw = kRealTablesDir / "server-supermicro-x9drw-2s-16dimm-ddr3.rsmb";
 
 // The structure table of the X9DRW's raw block (16 DDR3 modules, length 0x22).
 Bytes x9drw_table() {
@@ -123,7 +123,7 @@ class CompareTest : public testing::TestWithParam<Edit> {};
 // The same edits against a baseline saved by plain raminfo and by --detail.
 TEST_P(CompareTest, BaselineGivesExactlyTheseLines) {
   const Bytes original = x9drw_table();
-  if (original.empty()) GTEST_SKIP() << "the real tables are not beside the project";
+  ASSERT_FALSE(original.empty()) << kX9drw;
   const TempDir dir;
   const std::string before = dir.write("before.rsmb", raw_block(original, 3, 0));
   Bytes edited = original;
@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(X9drw, CompareTest, testing::ValuesIn(kEdits),
 // "XXXXXXXX" for every serial) cannot tell where a module went: no "moved".
 TEST(CompareIdentity, SharedSerialsNeverMakeAMove) {
   Bytes t = x9drw_table();
-  if (t.empty()) GTEST_SKIP() << "the real tables are not beside the project";
+  ASSERT_FALSE(t.empty()) << kX9drw;
   // Devices 0 and 2 are both Micron 18KSF51272PZ-1G4K.
   replace_text(&t, devices(t)[0], "346C4A12", "XXXXXXXX");
   replace_text(&t, devices(t)[2], "346C4A0C", "XXXXXXXX");
@@ -175,7 +175,7 @@ TEST(CompareIdentity, SharedSerialsNeverMakeAMove) {
 
 TEST(CompareGauges, CountWhatChangedForAlerts) {
   Bytes t = x9drw_table();
-  if (t.empty()) GTEST_SKIP() << "the real tables are not beside the project";
+  ASSERT_FALSE(t.empty()) << kX9drw;
   const TempDir dir;
   const std::string baseline = dir.path() + "/baseline.json";
   ASSERT_EQ(run_cli({"--from-dump", dir.write("b.rsmb", raw_block(t, 3, 0)), "--output", baseline})

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 
+#include "real_tables.h"
 #include "table_builder.h"
 
 namespace {
@@ -78,17 +79,23 @@ std::optional<Bytes> read_file(const std::string& path) {
 // A real machine's table as the kernel would show it: the structure table of
 // the .rsmb (past its 8-byte header) and the entry point of the .dmi.
 Firmware real_dump(const std::string& name) {
-  const std::string base = std::string(RAMINFO_DUMPS_DIR) + "/" + name;
+  if (real_table_absent(name)) return {{}, {}, absent_real_table_note(name)};
+  const std::string base = (kRealTablesDir / name).string();
   const std::optional<Bytes> rsmb = read_file(base + ".rsmb");
   const std::optional<Bytes> dmi = read_file(base + ".dmi");
-  if (!rsmb || !dmi) return {{}, {}, "no saved tables at " + base + ".{rsmb,dmi}"};
-  if (rsmb->size() < 8 || dmi->size() < 0x18) return {{}, {}, "truncated dump " + base};
+  // Any other table is always here: a missing or cut one fails the case.
+  if (!rsmb || !dmi || rsmb->size() < 8 || dmi->size() < 0x18) {
+    ADD_FAILURE() << "no whole saved tables at " << base << ".{rsmb,dmi}";
+    return {{}, {}, "no table to mount"};
+  }
   return {Bytes(rsmb->begin() + 8, rsmb->end()), Bytes(dmi->begin(), dmi->begin() + 0x18), {}};
 }
 
 Firmware asrock_rack() { return real_dump("server-asrockrack-x570d4u-ddr4-32g-extended-size"); }
 
 Firmware thinkpad_x280() { return real_dump("laptop-lenovo-thinkpad-x280-ddr4-no-partnumber"); }
+
+Firmware gigabyte() { return real_dump("desktop-gigabyte-ga-ma74gmt-s2-memtype-unknown"); }
 
 const HostCase kCases[] = {
     {"two_devices", two_devices, 1, "",
@@ -115,6 +122,13 @@ const HostCase kCases[] = {
          {"slot":"ChannelB-DIMM0","size_mb":4096,"type":"DDR4","speed_mts":2400,
           "configured_speed_mts":2400,"manufacturer":"0000","part_number":"",
           "serial":"00000000","voltage_mv":1200,"form_factor":"SODIMM"}])"},
+    // Strings of one space, and a 27-byte device without configured speed or voltage.
+    {"dump_gigabyte_blank_strings", gigabyte, 2, "",
+     R"([{"slot":"A0","size_mb":0},{"slot":"A1","size_mb":0},
+         {"slot":"A2","size_mb":1024,"type":"Unknown","speed_mts":1066,"configured_speed_mts":0,
+          "manufacturer":"","part_number":"","serial":"","voltage_mv":0,"form_factor":"DIMM"},
+         {"slot":"A3","size_mb":1024,"type":"Unknown","speed_mts":1066,"configured_speed_mts":0,
+          "manufacturer":"","part_number":"","serial":"","voltage_mv":0,"form_factor":"DIMM"}])"},
 };
 
 // ---- In the child -----------------------------------------------------------
@@ -230,8 +244,9 @@ void check_library(const HostCase& c, Outcome* out) {
   if (!bound) return;
 
   const char* version = x.version();
-  if (version == nullptr || std::strcmp(version, "1.0.0") != 0)
-    out->fail("raminfo_version() is " + quoted(version) + ", expected \"1.0.0\"");
+  if (version == nullptr || std::strcmp(version, RAMINFO_EXPECTED_VERSION) != 0)
+    out->fail("raminfo_version() is " + quoted(version) + ", expected " +
+              quoted(RAMINFO_EXPECTED_VERSION));
   if (x.version() != version) out->fail("raminfo_version() returned another pointer");
 
   const char* error = x.last_error();

@@ -3,12 +3,22 @@
 when given, a udev database entry at /run/udev/data/+dmi:id. Commands run
 there as root or as the unprivileged user 65534, and what they print is kept.
 Used by the command-line tests that need root's and a user's view at once."""
+import glob
 import os
 import shutil
 import subprocess
 import tempfile
 
 SKIPPED = 77  # ctest's skip code, for a machine that refuses the namespace
+
+
+def real_tables(dumps_dir):
+    """The .dmi files of the real tables gathered by cmake/real-tables.cmake,
+    after a line for each table it found absent."""
+    with open(os.path.join(dumps_dir, "absent.txt"), encoding="utf-8") as f:
+        for name in f.read().split():
+            print(f"absent: {name} (kept outside the repository, in ../shared/smbios-dumps)")
+    return sorted(glob.glob(os.path.join(dumps_dir, "*.dmi")))
 
 UNPRIVILEGED = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """raminfo --save-dump on a table mounted at /sys/firmware/dmi/tables in a
-private mount namespace, for every real table in the shared dumps folder,
+private mount namespace, for every real table gathered for the tests,
 under an SMBIOS 3 ("_SM3_") and an SMBIOS 2.8 ("_SM_") entry point whose
 table address is not 32. The file must be byte for byte the one
 `dmidecode --dump-bin` writes there; `raminfo --from-dump` must report from
@@ -9,14 +9,13 @@ decode from it what dmidecode decodes live. Without root it must fail.
 
 Usage: save_dump_roundtrip.py RAMINFO DUMPS_DIR
 Exits 77 (skipped) when a private mount namespace is refused."""
-import glob
 import os
 import re
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from mounted_machine import CLI, SKIPPED, UNPRIVILEGED, namespace_refused, run_machine  # noqa: E402
+from mounted_machine import CLI, SKIPPED, UNPRIVILEGED, namespace_refused, real_tables, run_machine  # noqa: E402
 
 failures = []
 
@@ -124,7 +123,7 @@ if __name__ == "__main__":
     if refused:
         print(f"skipped: no private mount namespace here: {refused}")
         sys.exit(SKIPPED)
-    dumps = sorted(glob.glob(os.path.join(dumps_dir, "*.dmi")))
+    dumps = real_tables(dumps_dir)
     if not dumps:
         print(f"FAIL: no dumps in {dumps_dir}")
         sys.exit(1)

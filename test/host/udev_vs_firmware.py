@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """raminfo without root, from udev's database, against raminfo as root on
-the firmware table, for every real table in the shared dumps folder.
+the firmware table, for every real table gathered for the tests.
 
 For each table, systemd's own decoder (dmi_memory_id -F, from Debian's udev
 package) writes the properties udev would store; they go into a database
@@ -14,14 +14,13 @@ root saves (plain and --detail) must compare without root as unchanged.
 
 Usage: udev_vs_firmware.py RAMINFO UDEV_DECODER_SCRIPT DUMPS_DIR
 Exits 77 (skipped) when a private mount namespace is refused."""
-import glob
 import json
 import os
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from mounted_machine import CLI, SKIPPED, UNPRIVILEGED, namespace_refused, run_machine  # noqa: E402
+from mounted_machine import CLI, SKIPPED, UNPRIVILEGED, namespace_refused, real_tables, run_machine  # noqa: E402
 
 EXACT = ("slot", "size_mb", "type", "speed_mts", "configured_speed_mts", "manufacturer",
          "part_number", "serial", "form_factor")
@@ -223,7 +222,7 @@ if __name__ == "__main__":
         sys.exit(SKIPPED)
     DECODER = subprocess.run([decoder_script], capture_output=True, text=True,
                              check=True).stdout.strip()
-    dumps = sorted(glob.glob(os.path.join(dumps_dir, "*.dmi")))
+    dumps = real_tables(dumps_dir)
     if not dumps:
         print(f"FAIL: no dumps in {dumps_dir}")
         sys.exit(1)

@@ -12,4 +12,4 @@ const char* raminfo_get_json(void) {
 const char* raminfo_last_error(void) { return ""; }
 int raminfo_slot_count(void) { return 0; }
 int raminfo_total_mb(void) { return 0; }
-const char* raminfo_version(void) { return "1.0.0"; }
+const char* raminfo_version(void) { return RAMINFO_EXPECTED_VERSION; }

@@ -356,7 +356,8 @@ int main(void) {
 
   const char* v1 = version();
   const char* v2 = version();
-  check(v1 != NULL && strcmp(v1, "1.0.0") == 0, "version is \"1.0.0\"");
+  check(v1 != NULL && strcmp(v1, RAMINFO_EXPECTED_VERSION) == 0,
+        "version is \"" RAMINFO_EXPECTED_VERSION "\"");
   check(v1 == v2, "version returns the same pointer each call");
 
   MEMORYSTATUSEX status;

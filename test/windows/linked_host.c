@@ -1,7 +1,10 @@
 /* A consumer that includes raminfo.h and links the import library, as a C or
  * C++ program built with MSVC or mingw would: every call goes through
  * __declspec(dllimport) to the DLL's named exports. Exits 0 when the import
- * library binds each declaration to the export of that name. */
+ * library binds each declaration to the export of that name and the library
+ * answers with the version given (the build's project() version):
+ *
+ *   linked_host VERSION */
 #define WIN32_LEAN_AND_MEAN
 #include <stdio.h>
 #include <string.h>
@@ -9,7 +12,11 @@
 
 #include "raminfo.h"
 
-int main(void) {
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    printf("usage: linked_host VERSION\n");
+    return 2;
+  }
   int failures = 0;
   HMODULE lib = GetModuleHandleA("tarnwick-smbios-ram-info.dll");
   if (!lib) {
@@ -32,7 +39,7 @@ int main(void) {
     printf("%s: %s is bound to the export of that name\n", ok ? "ok  " : "FAIL", exports[i].name);
     failures += !ok;
   }
-  const int ok = strcmp(raminfo_version(), "1.0.0") == 0 && raminfo_last_error()[0] == '\0' &&
+  const int ok = strcmp(raminfo_version(), argv[1]) == 0 && raminfo_last_error()[0] == '\0' &&
                  strncmp(raminfo_get_json(), "{\"total_mb\":", 12) == 0;
   printf("%s: the calls answer through the import library\n", ok ? "ok  " : "FAIL");
   failures += !ok;
