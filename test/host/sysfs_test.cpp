@@ -134,9 +134,9 @@ INSTANTIATE_TEST_SUITE_P(Files, EntryPointVersion, testing::ValuesIn(kVersions),
 
 // --- The table and its length ------------------------------------------------
 
-// Sizes around the 4 KiB read chunk, and one that needs the third byte of
-// the little-endian length field.
-const size_t kTableSizes[] = {1, 4095, 4096, 4097, 0x12345};
+// The shortest table (one structure header), sizes around the 4 KiB read
+// chunk, and one that needs the third byte of the little-endian length field.
+const size_t kTableSizes[] = {4, 4095, 4096, 4097, 0x12345};
 
 class TableLength : public testing::TestWithParam<size_t> {};
 
