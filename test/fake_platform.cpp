@@ -44,6 +44,10 @@ uint32_t platform_raw_smbios(void* buf, uint32_t size) {
   return f.read_answer.value_or(have);
 }
 
+const char* platform_raw_smbios_failure() {
+  return fake().failure_text ? fake().failure_text->c_str() : nullptr;
+}
+
 bool platform_total_memory(uint64_t* bytes) {
   if (!fake().total_bytes) return false;
   *bytes = *fake().total_bytes;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 struct FakePlatform {
@@ -12,6 +13,8 @@ struct FakePlatform {
   // What the size query and the read return instead of the block's size.
   std::optional<uint32_t> size_answer;
   std::optional<uint32_t> read_answer;
+  // What the platform says about its failures; nullopt: nothing.
+  std::optional<std::string> failure_text;
   // The total memory query; nullopt makes it fail.
   std::optional<uint64_t> total_bytes = uint64_t{16} << 30;
   // The allocation with this 1-based number fails; 0 fails none.

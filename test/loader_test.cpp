@@ -32,6 +32,38 @@ const LoadFailure kFailures[] = {
      "GetSystemFirmwareTable read failed"},
     {"block_of_8_bytes", [](FakePlatform& f) { f.block.resize(8); }, "smbios too short"},
     {"block_of_1_byte", [](FakePlatform& f) { f.block.resize(1); }, "smbios too short"},
+    // A platform with words of its own (Linux) says why the call failed; the
+    // loader's texts remain for what only the loader finds.
+    {"size_query_fails_in_the_platform_words",
+     [](FakePlatform& f) {
+       f.size_answer = 0;
+       f.failure_text = "/t/DMI is readable by root only";
+     },
+     "/t/DMI is readable by root only"},
+    {"read_fails_in_the_platform_words",
+     [](FakePlatform& f) {
+       f.read_answer = 0;
+       f.failure_text = "/t/DMI changed while it was read";
+     },
+     "/t/DMI changed while it was read"},
+    {"empty_platform_words_leave_the_loader_text",
+     [](FakePlatform& f) {
+       f.size_answer = 0;
+       f.failure_text = "";
+     },
+     "GetSystemFirmwareTable size failed"},
+    {"short_block_is_the_loader_finding_whatever_the_platform_says",
+     [](FakePlatform& f) {
+       f.block.resize(8);
+       f.failure_text = "/t/DMI changed while it was read";
+     },
+     "smbios too short"},
+    {"allocation_failure_is_the_loader_finding_whatever_the_platform_says",
+     [](FakePlatform& f) {
+       f.fail_alloc_number = 1;
+       f.failure_text = "/t/DMI changed while it was read";
+     },
+     "oom"},
 };
 
 class LoaderFailure : public testing::TestWithParam<LoadFailure> {};

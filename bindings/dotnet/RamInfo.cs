@@ -100,8 +100,9 @@ namespace Tarnwick
     }
 
     /// <summary>The SMBIOS table could not be read. Message is the library's
-    /// own text (raminfo_last_error), e.g. "GetSystemFirmwareTable size
-    /// failed" on Linux without root.</summary>
+    /// own text (raminfo_last_error): on Linux the file and the reason, e.g.
+    /// "/sys/firmware/dmi/tables/DMI is readable by root only"; on Windows
+    /// "GetSystemFirmwareTable size failed" and the like.</summary>
     public sealed class RamInfoException : Exception
     {
         /// <summary>The report the library still gave (no modules), or null.</summary>

@@ -9,6 +9,10 @@
 // The live raw SMBIOS block, with the contract of platform_raw_smbios.
 uint32_t os_raw_smbios(void* buf, uint32_t size);
 
+// The live source's own words for its last failure, with the contract of
+// platform_raw_smbios_failure.
+const char* os_raw_smbios_failure();
+
 // The live total physical memory in bytes; false when it cannot be had.
 bool os_total_memory(uint64_t* bytes);
 

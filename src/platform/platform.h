@@ -11,6 +11,11 @@
 // the size needed when the buffer is too small; 0 means failure.
 uint32_t platform_raw_smbios(void* buf, uint32_t size);
 
+// Why the last platform_raw_smbios call failed, in the platform's own words,
+// or NULL or empty text when it has none and the loader's texts (those of
+// GetSystemFirmwareTable) say it.
+const char* platform_raw_smbios_failure();
+
 // Stores the total physical memory in bytes and returns true, or returns false.
 bool platform_total_memory(uint64_t* bytes);
 

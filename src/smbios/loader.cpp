@@ -17,12 +17,24 @@ void set_error(const char* msg) {
   g_err[keep] = '\0';
 }
 
+namespace {
+
+// The platform's own account of a failed call where it gives one (Linux names
+// the file and the reason); otherwise the GetSystemFirmwareTable texts, which
+// Windows hosts know.
+void set_platform_error(const char* fallback) {
+  const char* own = platform_raw_smbios_failure();
+  set_error(own != nullptr && own[0] != '\0' ? own : fallback);
+}
+
+}  // namespace
+
 int load_smbios() {
   if (g_tbl != nullptr) return 1;
 
   const uint32_t need = platform_raw_smbios(nullptr, 0);
   if (need == 0) {
-    set_error("GetSystemFirmwareTable size failed");
+    set_platform_error("GetSystemFirmwareTable size failed");
     return 0;
   }
   auto* scratch = static_cast<uint8_t*>(heap_alloc(need));
@@ -33,7 +45,7 @@ int load_smbios() {
   const uint32_t got = platform_raw_smbios(scratch, need);
   if (got != need) {
     heap_free(scratch);
-    set_error("GetSystemFirmwareTable read failed");
+    set_platform_error("GetSystemFirmwareTable read failed");
     return 0;
   }
   if (got <= RAW_HEADER_SIZE) {

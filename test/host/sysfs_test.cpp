@@ -134,9 +134,9 @@ INSTANTIATE_TEST_SUITE_P(Files, EntryPointVersion, testing::ValuesIn(kVersions),
 
 // --- The table and its length ------------------------------------------------
 
-// Sizes around the 4 KiB read chunk, and one that needs the third byte of
-// the little-endian length field.
-const size_t kTableSizes[] = {1, 4095, 4096, 4097, 0x12345};
+// The shortest table (one structure header), sizes around the 4 KiB read
+// chunk, and one that needs the third byte of the little-endian length field.
+const size_t kTableSizes[] = {4, 4095, 4096, 4097, 0x12345};
 
 class TableLength : public testing::TestWithParam<size_t> {};
 
@@ -193,29 +193,73 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BufferOffer, testing::ValuesIn(kOffers),
 
 // --- Missing, empty and changing tables --------------------------------------
 
-TEST(SysfsRawSmbios, MissingTableFailsBothCalls) {
+// A table that cannot give a block fails both calls, and says why in Linux
+// terms, naming the file. (Readable by root only needs another user: the
+// namespace tests of the library and the bindings cover it.)
+struct UnusableTable {
+  const char* name;
+  std::optional<Bytes> dmi;  // nullopt: no such file
+  const char* reason;        // follows "<dir>/DMI"
+};
+
+void PrintTo(const UnusableTable& c, std::ostream* os) { *os << c.name; }
+
+const UnusableTable kUnusable[] = {
+    {"missing", std::nullopt, " does not exist: this machine exposes no SMBIOS table"},
+    {"empty", Bytes{}, " is empty: the firmware gave an SMBIOS table without structures"},
+    {"shorter_than_a_structure_header", counting(3),
+     " is too short: 3 bytes, fewer than one SMBIOS structure header"},
+};
+
+class UnusableTableFails : public testing::TestWithParam<UnusableTable> {};
+
+TEST_P(UnusableTableFails, BothCallsNamingTheFileAndTheReason) {
+  const UnusableTable& c = GetParam();
   TablesDir dir;
   dir.write("smbios_entry_point", entry_point("_SM3_", 0x18));
+  if (c.dmi) dir.write("DMI", *c.dmi);
+  const std::string expected = std::string(dir.path()) + "/DMI" + c.reason;
   uint8_t buf[64];
   EXPECT_EQ(sysfs_raw_smbios(dir.path(), nullptr, 0), 0u);
+  EXPECT_EQ(sysfs_failure(), expected);
   EXPECT_EQ(sysfs_raw_smbios(dir.path(), buf, sizeof buf), 0u);
+  EXPECT_EQ(sysfs_failure(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, UnusableTableFails, testing::ValuesIn(kUnusable),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SysfsRawSmbios, MissingDirectoryIsNoTable) {
   EXPECT_EQ(sysfs_raw_smbios("/nonexistent/raminfo/tables", nullptr, 0), 0u);
+  EXPECT_STREQ(sysfs_failure(),
+               "/nonexistent/raminfo/tables/DMI does not exist: this machine exposes no SMBIOS "
+               "table");
+}
+
+TEST(SysfsRawSmbios, DirectoryInPlaceOfTheTableGivesTheSystemReason) {
+  TablesDir dir;
+  ASSERT_TRUE(fs::create_directory(std::string(dir.path()) + "/DMI"));
+  EXPECT_EQ(sysfs_raw_smbios(dir.path(), nullptr, 0), 0u);
+  EXPECT_EQ(sysfs_failure(), std::string(dir.path()) + "/DMI: " + std::strerror(EISDIR));
 }
 
 TEST(SysfsRawSmbios, DirectoryPathTooLongFails) {
   const std::string long_dir = "/tmp/" + std::string(5000, 'x');
   EXPECT_EQ(sysfs_raw_smbios(long_dir.c_str(), nullptr, 0), 0u);
+  EXPECT_STREQ(sysfs_failure(), "the SMBIOS table's path is too long");
 }
 
-// The block is the header alone, which the loader then rejects as too short.
-TEST(SysfsRawSmbios, EmptyTableGivesTheHeaderAlone) {
+// The shortest table that holds a structure header is a table; a success
+// leaves no reason behind from an earlier failure.
+TEST(SysfsRawSmbios, FourByteTableIsReadAndClearsTheReason) {
   TablesDir dir;
-  dir.write("DMI", {});
-  dir.write("smbios_entry_point", entry_point("_SM3_", 0x18));
+  EXPECT_EQ(sysfs_raw_smbios(dir.path(), nullptr, 0), 0u);
+  ASSERT_STRNE(sysfs_failure(), "");
+  dir.write("DMI", counting(4));
   const Bytes block = read_block(dir);
-  ASSERT_EQ(block.size(), 8u);
-  EXPECT_EQ(le32(&block[4]), 0u);
-  EXPECT_EQ(block[1], 0x47) << "the version is still filled in";
+  ASSERT_EQ(block.size(), 12u);
+  EXPECT_EQ(le32(&block[4]), 4u);
+  EXPECT_STREQ(sysfs_failure(), "");
 }
 
 // The loader compares the read count with the size answer to notice a table
@@ -231,6 +275,7 @@ TEST(SysfsRawSmbios, TableThatGrewAfterTheSizeQueryChangesTheCount) {
   const uint32_t got = sysfs_raw_smbios(dir.path(), buf.data(), need);
   EXPECT_NE(got, need);
   EXPECT_EQ(got, 58u) << "the new size needed";
+  EXPECT_EQ(sysfs_failure(), std::string(dir.path()) + "/DMI changed while it was read");
   for (size_t i = need; i < buf.size(); ++i) ASSERT_EQ(buf[i], 0xCD) << "byte " << i;
 }
 
@@ -245,6 +290,7 @@ TEST(SysfsRawSmbios, TableThatShrankAfterTheSizeQueryChangesTheCount) {
   const uint32_t got = sysfs_raw_smbios(dir.path(), buf.data(), need);
   EXPECT_EQ(got, 38u);
   EXPECT_EQ(le32(&buf[4]), 30u) << "the length field tells the bytes actually read";
+  EXPECT_EQ(sysfs_failure(), std::string(dir.path()) + "/DMI changed while it was read");
 }
 
 }  // namespace

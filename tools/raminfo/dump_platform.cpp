@@ -29,6 +29,9 @@ uint32_t platform_raw_smbios(void* buf, uint32_t size) {
   return need;
 }
 
+// A saved table fails only by its content, which the loader's texts describe.
+const char* platform_raw_smbios_failure() { return g_saved ? nullptr : os_raw_smbios_failure(); }
+
 bool platform_total_memory(uint64_t* bytes) {
   if (!g_saved) return os_total_memory(bytes);
   if (g_total_mb < 0) return false;

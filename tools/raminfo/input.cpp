@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "file_names.h"
+
 namespace {
 
 std::string limit_text(size_t limit) {
@@ -19,14 +21,12 @@ bool read_bounded_file(const std::string& path, size_t limit, std::vector<uint8_
                        std::string* error, size_t spare) {
   out->clear();
   const std::string too_large = "larger than the limit of " + limit_text(limit);
-  FILE* f = std::fopen(path.c_str(), "rb");
+  FILE* f = open_file(path, "rb");
   if (f == nullptr) {
     const int open_errno = errno;
     // Windows refuses to open a directory with "Permission denied"; say what
     // it really is.
-    struct stat dir;
-    const bool is_dir = stat(path.c_str(), &dir) == 0 && S_ISDIR(dir.st_mode);
-    *error = std::strerror(is_dir ? EISDIR : open_errno);
+    *error = std::strerror(is_directory(path) ? EISDIR : open_errno);
     return false;
   }
   struct stat st;

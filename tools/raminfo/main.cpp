@@ -2,6 +2,7 @@
 // SMBIOS table, as the library reports it.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "detail/detail.h"
 #include "dump.h"
 #include "dump_platform.h"
+#include "file_names.h"
 #include "input.h"
 #include "json_value.h"
 #include "options.h"
@@ -34,18 +36,6 @@ constexpr int kExitChanged = 3;
 // A baseline is a report or detail document: a few hundred KiB at most.
 constexpr size_t kBaselineLimit = size_t{4} << 20;
 
-// True when both paths name one existing file.
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
-#if defined(_WIN32)
-  // Windows' stat gives no inode; the same path is the best evidence.
-  return a == b;
-#else
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-#endif
-}
-
 // Tells the user why the table could not be read and what would help.
 void report_unreadable(const cli_options& opt) {
   std::fprintf(stderr, "raminfo: cannot read the SMBIOS table: %s\n", raminfo_last_error());
@@ -58,14 +48,15 @@ void report_unreadable(const cli_options& opt) {
   std::fprintf(stderr, "raminfo: hint: this system's firmware provides no SMBIOS table\n");
 #else
   const char* table = "/sys/firmware/dmi/tables/DMI";
+  // Anyone can see whether the table exists; only then is root the answer.
   struct stat st;
-  if (geteuid() != 0) {
-    std::fprintf(stderr, "raminfo: hint: reading %s needs root (try sudo)\n", table);
-  } else if (stat(table, &st) != 0) {
+  if (stat(table, &st) != 0 && errno == ENOENT) {
     std::fprintf(stderr,
                  "raminfo: hint: this machine exposes no SMBIOS table at %s (a virtual machine "
                  "or container without DMI, for example)\n",
                  table);
+  } else if (geteuid() != 0) {
+    std::fprintf(stderr, "raminfo: hint: reading %s needs root (try sudo)\n", table);
   } else {
     std::fprintf(stderr, "raminfo: hint: the firmware's table at %s is unusable\n", table);
   }
@@ -200,16 +191,10 @@ int emit(const cli_options& opt, const std::string& text) {
   return 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-#if !defined(_WIN32)
-  // A reader that goes away is a write error to report, not a signal to die of.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
+int run(const std::vector<std::string>& args) {
   cli_options opt;
   std::string error;
-  switch (parse_options(std::vector<std::string>(argv + 1, argv + argc), &opt, &error)) {
+  switch (parse_options(args, &opt, &error)) {
     case parse_result::help: return emit(cli_options{}, help_text());
     case parse_result::version: return emit(cli_options{}, std::string(raminfo_version()) + "\n");
     case parse_result::usage_error:
@@ -291,3 +276,17 @@ int main(int argc, char** argv) {
   if (opt.compare && !baseline_usable) return kExitTableUnreadable;
   return changed ? kExitChanged : 0;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// The wide entry point (mingw-w64 links it with -municode): the arguments as
+// typed, file names outside the ANSI code page included (file_names.h).
+int wmain(int argc, wchar_t** argv) { return run(utf8_arguments(argc, argv)); }
+#else
+int main(int argc, char** argv) {
+  // A reader that goes away is a write error to report, not a signal to die of.
+  std::signal(SIGPIPE, SIG_IGN);
+  return run(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

@@ -18,10 +18,16 @@ bool parse_total_mb(const std::string& text, int64_t* out) {
 
 }  // namespace
 
+// Windows lists only what it has: no udev database, and every user reads the
+// firmware table.
 const char* help_text() {
   return "Usage: raminfo [--count | --table | --prometheus | --detail [--table]] [--output FILE]\n"
          "               [--from-dump FILE [--dump-format rsmb|dmidecode|table] [--total-mb N]\n"
+#if defined(_WIN32)
+         "                | --source firmware]\n"
+#else
          "                | --source firmware|udev]\n"
+#endif
          "       raminfo --compare BASELINE [--prometheus] [--output FILE]\n"
          "               [--from-dump FILE [--dump-format F] [--total-mb N] | --source S]\n"
          "       raminfo --save-dump FILE\n"
@@ -47,14 +53,22 @@ const char* help_text() {
          "  --output FILE        write to FILE instead of stdout; FILE is replaced whole, by\n"
          "                       renaming a finished temporary file in its directory\n"
          "\n"
+#if defined(_WIN32)
+         "For bug reports:\n"
+         "  --source firmware    this machine's firmware table, the only source on Windows\n"
+         "  --save-dump FILE     write this machine's table to FILE, to attach to a bug report\n"
+         "                       (the raw SMBIOS block of GetSystemFirmwareTable); --from-dump\n"
+         "                       reads it back\n"
+#else
          "Without root, and for bug reports:\n"
          "  --source S           firmware: this machine's firmware table only; udev: the\n"
          "                       devices udev decoded from it at boot (/run/udev/data/+dmi:id),\n"
          "                       readable by anyone; voltages udev rounds are left out.\n"
          "                       Default: udev only when the firmware table cannot be read\n"
          "  --save-dump FILE     write this machine's table to FILE, to attach to a bug report\n"
-         "                       (Linux: the layout of 'dmidecode --dump-bin'; Windows: the raw\n"
-         "                       SMBIOS block); --from-dump reads it back\n"
+         "                       (the layout of 'dmidecode --dump-bin'); --from-dump reads it\n"
+         "                       back\n"
+#endif
          "\n"
          "Change detection:\n"
          "  --compare BASELINE   compare the memory found now with BASELINE, a file saved\n"
@@ -75,8 +89,13 @@ const char* help_text() {
          "     unlike the one forced) go to stderr and the answer is still printed\n"
          "  1  the table cannot be read (the report is still printed when the live table\n"
          "     is unreadable), a saved table or baseline cannot be read or used, or the\n"
+#if defined(_WIN32)
+         "     output cannot be written; also when --save-dump cannot read the table or\n"
+         "     write FILE\n"
+#else
          "     output cannot be written; also when --source udev finds no devices in udev's\n"
          "     entry, and when --save-dump cannot read the table or write FILE\n"
+#endif
          "  2  bad usage\n"
          "  3  with --compare: the memory differs from the baseline\n";
 }
@@ -150,6 +169,12 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
         *error = "--source takes firmware or udev";
         return parse_result::usage_error;
       }
+#if defined(_WIN32)
+      if (out->source == table_source::udev) {
+        *error = "--source udev reads udev's database, which Linux has and Windows has not";
+        return parse_result::usage_error;
+      }
+#endif
       ++i;
     } else if (arg == "--save-dump") {
       if (!has_value || args[i + 1].empty()) {

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "file_names.h"
+
 #if defined(_WIN32)
 #include <io.h>
 #include <process.h>
@@ -26,8 +28,8 @@ int make_temp(const std::string& path, std::string* tmp, std::string* target) {
   *target = path;
   for (int attempt = 0; attempt < 100; ++attempt) {
     *tmp = path + ".tmp" + std::to_string(_getpid()) + "-" + std::to_string(attempt);
-    const int fd =
-        _open(tmp->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int fd = _wopen(wide_name(*tmp).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                          _S_IREAD | _S_IWRITE);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -45,10 +47,11 @@ bool write_all(int fd, const std::string& text) {
 }
 
 bool close_fd(int fd) { return _close(fd) == 0; }
-void remove_file(const std::string& p) { _unlink(p.c_str()); }
+void remove_file(const std::string& p) { _wunlink(wide_name(p).c_str()); }
 
 bool replace(const std::string& from, const std::string& to) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (MoveFileExW(wide_name(from).c_str(), wide_name(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   switch (GetLastError()) {
     case ERROR_FILE_NOT_FOUND:

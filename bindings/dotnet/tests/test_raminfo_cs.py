@@ -73,8 +73,10 @@ class CSharpBinding(AgainstTheTool):
         super().setUpClass()
         cls.programs = {unversioned: build(unversioned) for unversioned in (True, False)}
 
-    def binding(self, tables: Tables, unversioned: bool = True) -> Dict[str, Any]:
-        run = run_on_tables(tables, self.programs[unversioned])
+    def binding(
+        self, tables: Tables, unversioned: bool = True, as_nobody: bool = False
+    ) -> Dict[str, Any]:
+        run = run_on_tables(tables, self.programs[unversioned], as_nobody)
         self.assertEqual(run.returncode, 0, run.stderr.decode(errors="replace"))
         result: Dict[str, Any] = json.loads(run.stdout)
         return result
@@ -88,10 +90,12 @@ class CSharpBinding(AgainstTheTool):
                 self.assertEqual({k: module[k] for k in KEYS}, {k: obj.get(k) for k in KEYS})
                 self.assertEqual(module["populated"], obj["size_mb"] > 0)
 
-    def check_table(self, tables: Tables, unversioned: bool = True) -> Dict[str, Any]:
+    def check_table(
+        self, tables: Tables, unversioned: bool = True, as_nobody: bool = False
+    ) -> Dict[str, Any]:
         """The binding and the tool agree on these tables; the inventory."""
-        got = self.binding(tables, unversioned)
-        status, report, stderr, count = self.cli(tables)
+        got = self.binding(tables, unversioned, as_nobody)
+        status, report, stderr, count = self.cli(tables, as_nobody)
         self.assertEqual(got["version"], self.cli_version)
         self.assertEqual(got["total_mb"], report["total_mb"])
         inv: Optional[Dict[str, Any]]
@@ -119,12 +123,12 @@ class CSharpBinding(AgainstTheTool):
         self.check_table(real_dump(DUMPS, dump_names(DUMPS)[0]), unversioned=False)
 
     def test_unreadable_table_throws_the_library_text(self) -> None:
-        for name, tables, text in UNREADABLE:
+        for name, tables, as_nobody, text in UNREADABLE:
             with self.subTest(name):
-                got = self.binding(tables)
+                got = self.binding(tables, as_nobody=as_nobody)
                 self.assertEqual((got["error"], got["slot_count_error"]), (text, text))
                 self.assertEqual(got["error_inventory"]["slots"], [])
-                self.check_table(tables)
+                self.check_table(tables, as_nobody=as_nobody)
 
     def test_non_utf8_strings_read_with_replacement(self) -> None:
         inv = self.check_table((memory_device(NOT_UTF8) + END_OF_TABLE, sm3_entry_point()))

@@ -61,8 +61,10 @@ ENVIRONMENT_VARIABLE = "RAMINFO_LIBRARY"
 class RamInfoError(Exception):
     """The SMBIOS table could not be read.
 
-    ``error`` is the library's own text (raminfo_last_error), for example
-    "GetSystemFirmwareTable size failed" on Linux without root. ``inventory``
+    ``error`` is the library's own text (raminfo_last_error): on Linux the
+    file and the reason, for example "/sys/firmware/dmi/tables/DMI is
+    readable by root only"; on Windows "GetSystemFirmwareTable size failed"
+    and the like. ``inventory``
     is the report the library still gave, when there was one (its
     ``modules`` are empty).
     """

@@ -21,7 +21,8 @@ DUMPS = os.environ["RAMINFO_DUMPS"]
 BUILT_LIBRARY = os.environ["RAMINFO_LIBRARY_BUILT"]
 
 # Puts the tables from directory $1 (the files present of DMI and
-# smbios_entry_point) where the kernel would, then runs the rest.
+# smbios_entry_point) where the kernel would, readable by root only as the
+# kernel makes them, then runs the rest.
 MOUNT_AND_RUN = r"""
 set -e
 mount --make-rprivate /
@@ -29,7 +30,10 @@ mount -t tmpfs -o mode=0755 none /sys/firmware
 if [ -e "$1/DMI" ] || [ -e "$1/smbios_entry_point" ]; then
   mkdir -p /sys/firmware/dmi/tables
   for f in DMI smbios_entry_point; do
-    if [ -e "$1/$f" ]; then cp "$1/$f" /sys/firmware/dmi/tables/; fi
+    if [ -e "$1/$f" ]; then
+      cp "$1/$f" /sys/firmware/dmi/tables/
+      chmod 0400 "/sys/firmware/dmi/tables/$f"
+    fi
   done
 fi
 shift
@@ -38,8 +42,15 @@ exec "$@"
 
 Tables = Tuple[Optional[bytes], Optional[bytes]]  # DMI, smbios_entry_point
 
+# A user other than root, as whom the tables cannot be read.
+AS_NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 
-def run_on_tables(tables: Tables, argv: List[str]) -> subprocess.CompletedProcess[bytes]:
+
+def run_on_tables(
+    tables: Tables, argv: List[str], as_nobody: bool = False
+) -> subprocess.CompletedProcess[bytes]:
+    if as_nobody:
+        argv = AS_NOBODY + argv
     with tempfile.TemporaryDirectory() as d:
         for name, data in zip(("DMI", "smbios_entry_point"), tables):
             if data is not None:
@@ -101,11 +112,18 @@ def dump_names(dumps: str) -> List[str]:
     return sorted(f[:-5] for f in os.listdir(dumps) if f.endswith(".rsmb"))
 
 
-# Firmware the library cannot read, with the text it gives.
+# Firmware the library cannot read, whether it is read as user 65534, and the
+# text the library gives: the file and the reason, in Linux terms.
+DMI = "/sys/firmware/dmi/tables/DMI"
 UNREADABLE = [
-    ("no table", (None, None), "GetSystemFirmwareTable size failed"),
-    ("empty table", (b"", sm3_entry_point()), "smbios too short"),
-]
+    ("no table", (None, None), False, DMI + " does not exist: this machine exposes no SMBIOS table"),
+    ("no table, as nobody", (None, None), True,
+     DMI + " does not exist: this machine exposes no SMBIOS table"),
+    ("root-only table, as nobody", (memory_device(NOT_UTF8) + END_OF_TABLE, sm3_entry_point()),
+     True, DMI + " is readable by root only"),
+    ("empty table", (b"", sm3_entry_point()), False,
+     DMI + " is empty: the firmware gave an SMBIOS table without structures"),
+]  # fmt: skip
 
 
 class AgainstTheTool(unittest.TestCase):
@@ -124,10 +142,10 @@ class AgainstTheTool(unittest.TestCase):
             [CLI, "--version"], capture_output=True, text=True, check=True
         ).stdout.strip()
 
-    def cli(self, tables: Tables) -> Tuple[int, Dict[str, Any], str, int]:
+    def cli(self, tables: Tables, as_nobody: bool = False) -> Tuple[int, Dict[str, Any], str, int]:
         """The tool's exit status, report, stderr and --count on the tables."""
-        run = run_on_tables(tables, [CLI])
-        count = run_on_tables(tables, [CLI, "--count"])
+        run = run_on_tables(tables, [CLI, "--source", "firmware"], as_nobody)
+        count = run_on_tables(tables, [CLI, "--source", "firmware", "--count"], as_nobody)
         report = json.loads(run.stdout.decode("utf-8", self.decode_errors))
         return run.returncode, report, run.stderr.decode(errors="replace"), int(count.stdout)
 

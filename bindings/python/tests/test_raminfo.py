@@ -66,8 +66,8 @@ class Venv(unittest.TestCase):
 class MountedTables(AgainstTheTool):
     decode_errors = "surrogateescape"
 
-    def binding(self, tables: Tables) -> Dict[str, Any]:
-        child = run_on_tables(tables, [sys.executable, "-I", "-c", CHILD])
+    def binding(self, tables: Tables, as_nobody: bool = False) -> Dict[str, Any]:
+        child = run_on_tables(tables, [sys.executable, "-I", "-c", CHILD], as_nobody)
         self.assertEqual(child.returncode, 0, child.stderr.decode(errors="replace"))
         result: Dict[str, Any] = pickle.loads(child.stdout)
         return result
@@ -89,10 +89,10 @@ class MountedTables(AgainstTheTool):
                         self.assertIsNone(got, name)
                 self.assertEqual(module.to_dict(), obj)
 
-    def check_table(self, tables: Tables) -> raminfo.Inventory:
+    def check_table(self, tables: Tables, as_nobody: bool = False) -> raminfo.Inventory:
         """The binding and the tool agree on these tables; the inventory."""
-        got = self.binding(tables)
-        status, report, stderr, count = self.cli(tables)
+        got = self.binding(tables, as_nobody)
+        status, report, stderr, count = self.cli(tables, as_nobody)
         inv: raminfo.Inventory
         self.assertEqual(got["version"], self.cli_version)
         self.assertEqual(got["total_mb"], report["total_mb"])
@@ -116,14 +116,14 @@ class MountedTables(AgainstTheTool):
                 self.check_table(tables)
 
     def test_unreadable_table_raises_the_library_text(self) -> None:
-        for name, tables, text in UNREADABLE:
+        for name, tables, as_nobody, text in UNREADABLE:
             with self.subTest(name):
-                got = self.binding(tables)
+                got = self.binding(tables, as_nobody)
                 error, message, inv = got["error"]
                 self.assertEqual((error, message), (text, text))
                 self.assertEqual(got["slot_count_error"], text)
                 self.assertEqual(inv.modules, [])
-                self.check_table(tables)
+                self.check_table(tables, as_nobody)
 
     def test_non_utf8_strings_decode_and_give_back_their_bytes(self) -> None:
         tables = (memory_device(NOT_UTF8) + END_OF_TABLE, sm3_entry_point())

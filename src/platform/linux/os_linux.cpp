@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,30 @@
 #include "smbios/bytes.h"
 
 namespace {
+
+// Why the last sysfs_raw_smbios call gave no block, or a block of another
+// size than the buffer offered, in words a Linux user can act on; empty
+// otherwise. The loader shows it instead of the GetSystemFirmwareTable texts,
+// which would send a Linux user looking for a Windows call.
+char g_failure[256];
+
+void set_failure(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void set_failure(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(g_failure, sizeof g_failure, format, args);
+  va_end(args);
+}
+
+// What an errno of opening or reading the table means to the user.
+void set_errno_failure(const char* path, int err) {
+  if (err == ENOENT)
+    set_failure("%s does not exist: this machine exposes no SMBIOS table", path);
+  else if ((err == EACCES || err == EPERM) && geteuid() != 0)
+    set_failure("%s is readable by root only", path);
+  else
+    set_failure("%s: %s", path, std::strerror(err));
+}
 
 // Reads up to size bytes of path into buf; returns the count, or -1.
 long read_file(const char* path, uint8_t* buf, size_t size) {
@@ -20,7 +45,9 @@ long read_file(const char* path, uint8_t* buf, size_t size) {
     const ssize_t r = read(fd, buf + got, size - got);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
+      const int err = errno;
       close(fd);
+      errno = err;
       return -1;
     }
     if (r == 0) break;
@@ -41,7 +68,9 @@ long file_length(const char* path, uint64_t limit) {
     const ssize_t r = read(fd, chunk, sizeof chunk);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0 || total + static_cast<uint64_t>(r) > limit) {
+      const int err = r < 0 ? errno : EFBIG;
       close(fd);
+      errno = err;
       return r == 0 ? static_cast<long>(total) : -1;
     }
     total += static_cast<uint64_t>(r);
@@ -72,12 +101,34 @@ void entry_point_version(const char* dir, uint8_t* out) {
 }  // namespace
 
 uint32_t sysfs_raw_smbios(const char* dir, void* buf, uint32_t size) {
+  g_failure[0] = '\0';
   char path[4096];
-  if (std::snprintf(path, sizeof path, "%s/DMI", dir) >= static_cast<int>(sizeof path)) return 0;
+  if (std::snprintf(path, sizeof path, "%s/DMI", dir) >= static_cast<int>(sizeof path)) {
+    set_failure("the SMBIOS table's path is too long");
+    return 0;
+  }
   const long length = file_length(path, UINT32_MAX - RAW_HEADER_SIZE);
-  if (length < 0) return 0;
+  if (length < 0) {
+    set_errno_failure(path, errno);
+    return 0;
+  }
+  // Every structure starts with a 4-byte header (DMTF DSP0134 6.1.2): a
+  // shorter table has none to give, which is the firmware's fault, not a
+  // machine without memory.
+  if (length == 0) {
+    set_failure("%s is empty: the firmware gave an SMBIOS table without structures", path);
+    return 0;
+  }
+  if (length < 4) {
+    set_failure("%s is too short: %ld bytes, fewer than one SMBIOS structure header", path, length);
+    return 0;
+  }
   const uint32_t need = RAW_HEADER_SIZE + static_cast<uint32_t>(length);
-  if (buf == nullptr || size < need) return need;
+  if (buf == nullptr) return need;
+  if (size < need) {
+    set_failure("%s changed while it was read", path);
+    return need;
+  }
 
   auto* out = static_cast<uint8_t*>(buf);
   out[0] = 0;  // calling method: none on Linux
@@ -85,8 +136,12 @@ uint32_t sysfs_raw_smbios(const char* dir, void* buf, uint32_t size) {
   // Read as much as the caller offered: a table that grew since the size
   // query then shows up as a count other than the one announced.
   const long got = read_file(path, out + RAW_HEADER_SIZE, size - RAW_HEADER_SIZE);
-  if (got < 0) return 0;
+  if (got < 0) {
+    set_errno_failure(path, errno);
+    return 0;
+  }
   const auto len = static_cast<uint32_t>(got);
+  if (RAW_HEADER_SIZE + len != size) set_failure("%s changed while it was read", path);
   out[4] = static_cast<uint8_t>(len);
   out[5] = static_cast<uint8_t>(len >> 8);
   out[6] = static_cast<uint8_t>(len >> 16);
@@ -94,9 +149,13 @@ uint32_t sysfs_raw_smbios(const char* dir, void* buf, uint32_t size) {
   return RAW_HEADER_SIZE + len;
 }
 
+const char* sysfs_failure() { return g_failure; }
+
 uint32_t os_raw_smbios(void* buf, uint32_t size) {
   return sysfs_raw_smbios("/sys/firmware/dmi/tables", buf, size);
 }
+
+const char* os_raw_smbios_failure() { return g_failure; }
 
 bool os_total_memory(uint64_t* bytes) {
   const long pages = sysconf(_SC_PHYS_PAGES);

@@ -10,4 +10,9 @@
 // contract of platform_raw_smbios.
 uint32_t sysfs_raw_smbios(const char* dir, void* buf, uint32_t size);
 
+// Why the last sysfs_raw_smbios call gave no block, or one of another size
+// than the buffer offered: the file and the reason (no table, readable by
+// root only, empty, too short, changed while read). Empty text otherwise.
+const char* sysfs_failure();
+
 #endif

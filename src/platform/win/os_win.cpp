@@ -11,6 +11,9 @@ uint32_t os_raw_smbios(void* buf, uint32_t size) {
   return GetSystemFirmwareTable(kRsmb, 0, buf, size);
 }
 
+// The DLL's status texts are the GetSystemFirmwareTable ones its hosts know.
+const char* os_raw_smbios_failure() { return nullptr; }
+
 // GlobalMemoryStatusEx checks dwLength against the 64-byte record it fills.
 static_assert(sizeof(MEMORYSTATUSEX) == 64, "MEMORYSTATUSEX is not the 64-byte record");
 
