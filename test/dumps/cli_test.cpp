@@ -569,3 +569,73 @@ TEST(Views, ManyDevicesTakeOneWalk) {
 }
 
 }  // namespace
+
+namespace {
+
+// Firmware text that would steer a terminal or reorder a line, and how every
+// view for people shows it: one rule for all of them.
+struct HostileText {
+  const char* name;
+  std::string raw;
+  std::string shown;
+  // The library's report drops C0 controls (its JSON contract), so the views
+  // built on it never see them; "" when they show the same as the others.
+  std::string shown_from_report = "";
+};
+
+const HostileText kHostileTexts[] = {
+    {"escape_sequence", "\x1B[2J", "?[2J", "[2J"},
+    {"c1_csi",
+     "\xC2\x9B"
+     "2J",
+     "?2J"},
+    {"del", "\x7F", "?"},
+    {"right_to_left_override",
+     "\xE2\x80\xAE"
+     "1A",
+     "?1A"},
+    {"left_to_right_isolate",
+     "\xE2\x81\xA6"
+     "1A\xE2\x81\xA9",
+     "?1A?"},
+    {"latin1_byte",
+     "M\xFC"
+     "ller",
+     "M?ller"},
+};
+
+class PrintableRule : public testing::TestWithParam<HostileText> {};
+
+TEST_P(PrintableRule, SameInTableDetailTableAndComparison) {
+  const TempDir dir;
+  Dimm dimm = ddr4_dimm();
+  dimm.size = 8192;
+  std::vector<std::string> strings = ddr4_strings();
+  strings[0] = "X" + GetParam().raw + "Y";  // the locator
+  const std::string hostile = dir.write("DMI", table({dimm.with(strings), end_of_table()}));
+  const std::string plain = dir.write("plain", one_module_table());
+  const std::string baseline = dir.path() + "/baseline.json";
+  ASSERT_EQ(run_cli({"--from-dump", plain, "--output", baseline}).exit_code, 0);
+  const std::string shown = "X" + GetParam().shown + "Y";
+  const std::string from_report =
+      GetParam().shown_from_report.empty() ? shown : "X" + GetParam().shown_from_report + "Y";
+  const std::vector<std::vector<std::string>> runs = {
+      {"--table", "--from-dump", hostile},
+      {"--detail", "--table", "--from-dump", hostile},
+      {"--compare", baseline, "--from-dump", hostile}};
+  for (const auto& args : runs) {
+    SCOPED_TRACE(args[0]);
+    const CliResult r = run_cli(args);
+    const std::string& expected = args[0] == "--detail" ? shown : from_report;
+    EXPECT_EQ(r.exit_code, args[0] == "--compare" ? 3 : 0) << r.err;
+    EXPECT_NE(r.out.find(expected), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(GetParam().raw), std::string::npos) << r.out;
+  }
+  // JSON keeps the firmware's bytes (escaped, or as they are).
+  EXPECT_EQ(run_cli({"--from-dump", hostile}).out.find(shown), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, PrintableRule, testing::ValuesIn(kHostileTexts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -146,7 +146,19 @@ const EntryCase kEntries[] = {
     {"unknown_names_unknown_with_note",
      device(0, "A0", {"SIZE=1073741824", "TYPE=DDR9", "FORM_FACTOR=Hexagon\x01"}),
      {sized("A0", 1024)},
-     {"type 'DDR9' (taken as Unknown)", "form factor 'Hexagon' (taken as Unknown)"}},
+     {"type 'DDR9' (taken as Unknown)", "form factor 'Hexagon?' (taken as Unknown)"}},
+    // Notes go to a terminal: the same printable rule as the views.
+    {"notes_printable",
+     device(0, "A0",
+            {"SIZE=1073741824",
+             "TYPE=\xC2\x9B"
+             "2J\xE2\x80\xAE"
+             "4RDD\x7F",
+             "FORM_FACTOR=M\xFC"
+             "\xE2\x81\xA6"
+             "x"}),
+     {sized("A0", 1024)},
+     {"type '?2J?4RDD?' (taken as Unknown)", "form factor 'M??x' (taken as Unknown)"}},
     {"speeds_16_bit",
      device(0, "A0", {"SIZE=1073741824", "SPEED_MTS=65535"}),
      {{"A0", 1024, "Unknown", 65535, 0, "", "", "", 0, "Other"}},

@@ -43,6 +43,25 @@ const TextCase kTexts[] = {
      "A\x7F"
      "B",
      "A?B", 3},
+    {"escape_and_line_feed_replaced", "A\x1B[2J\nB", "A?[2J?B", 7},
+    {"last_c1_control_replaced", "A\xC2\x9F", "A?", 2},
+    {"first_non_control_after_c1_kept", "A\xC2\xA0", "A\xC2\xA0", 2},
+    // U+202E shows what follows backwards: "DIMM_A1" could read as a slot it is not.
+    {"right_to_left_override_replaced",
+     "\xE2\x80\xAE"
+     "1A_MMID",
+     "?1A_MMID", 8},
+    {"first_bidi_embedding_replaced",
+     "\xE2\x80\xAA"
+     "x",
+     "?x", 2},
+    {"bidi_isolates_replaced",
+     "\xE2\x81\xA6"
+     "a\xE2\x81\xA9",
+     "?a?", 3},
+    {"neighbours_of_bidi_controls_kept", "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA",
+     "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA", 4},
+    {"code_point_past_unicode_replaced", "\xF4\x90\x80\x80", "????", 4},
 };
 
 class DisplayText : public testing::TestWithParam<TextCase> {};

@@ -30,65 +30,6 @@ std::string gib_text(int64_t mb) {
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
 
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not valid.
-size_t utf8_sequence(const std::string& s, size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  size_t n = 0;
-  uint32_t cp = 0;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF)
-    n = 2, cp = c & 0x1F;
-  else if (c >= 0xE0 && c <= 0xEF)
-    n = 3, cp = c & 0x0F;
-  else if (c >= 0xF0 && c <= 0xF4)
-    n = 4, cp = c & 0x07;
-  else
-    return 0;
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    const auto d = static_cast<unsigned char>(s[i + k]);
-    if ((d & 0xC0) != 0x80) return 0;
-    cp = cp << 6 | (d & 0x3F);
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-      (cp >= 0xD800 && cp <= 0xDFFF))
-    return 0;
-  return n;
-}
-
-// The code point of the valid n-byte UTF-8 sequence at s[i].
-uint32_t code_point(const std::string& s, size_t i, size_t n) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  uint32_t cp = n == 1 ? c : n == 2 ? c & 0x1Fu : n == 3 ? c & 0x0Fu : c & 0x07u;
-  for (size_t k = 1; k < n; ++k) cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
-  return cp;
-}
-
-// Terminal columns of a code point: 2 for East Asian wide and fullwidth
-// characters (Unicode UAX #11), 0 for combining marks, 1 otherwise.
-size_t code_point_width(uint32_t cp) {
-  struct range {
-    uint32_t first, last;
-  };
-  static const range kCombining[] = {
-      {0x0300, 0x036F}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
-      {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F},
-  };
-  static const range kWide[] = {
-      {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x2E80, 0x303E},
-      {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
-      {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},
-      {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F},
-      {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
-  };
-  for (const range& r : kCombining)
-    if (cp >= r.first && cp <= r.last) return 0;
-  for (const range& r : kWide)
-    if (cp >= r.first && cp <= r.last) return 2;
-  return 1;
-}
-
 void pad(std::string* line, const std::string& cell, size_t width) {
   *line += cell;
   line->append(width - display_width(cell) + 2, ' ');
@@ -136,38 +77,6 @@ std::string display_text(const char* escaped) {
     raw += *p;
   }
   return printable_text(raw);
-}
-
-std::string printable_text(const std::string& raw) {
-  std::string out;
-  for (size_t i = 0; i < raw.size();) {
-    const size_t n = utf8_sequence(raw, i);
-    const uint32_t cp = n == 0 ? 0 : code_point(raw, i, n);
-    // C0 controls, DEL and the C1 controls (U+0080 to U+009F) would steer a
-    // terminal or break a line.
-    if (n == 0 || cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F)) {
-      out += '?';
-      i += n == 0 ? 1 : n;
-    } else {
-      out.append(raw, i, n);
-      i += n;
-    }
-  }
-  return out;
-}
-
-size_t display_width(const std::string& text) {
-  size_t w = 0;
-  for (size_t i = 0; i < text.size();) {
-    const size_t n = utf8_sequence(text, i);
-    if (n == 0) {
-      ++w, ++i;
-      continue;
-    }
-    w += code_point_width(code_point(text, i, n));
-    i += n;
-  }
-  return w;
 }
 
 std::string render_table(const inventory& inv) {

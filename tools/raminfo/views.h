@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "smbios/smbios.h"
+#include "text/printable.h"
 
 // The inventory as the command-line tool shows it: every device in table
 // order and the operating system's total (-1 when unknown).
@@ -30,16 +31,7 @@ std::string render_table(const inventory& inv);
 std::string render_prometheus(const inventory& inv);
 
 // Library text fields come escaped for JSON; this gives back the firmware
-// text, with invalid UTF-8 bytes, DEL and the C1 controls replaced by '?' so
-// that it prints sanely.
+// text, made printable by printable_text.
 std::string display_text(const char* escaped);
-
-// Firmware text made safe to print: invalid UTF-8 bytes, control characters
-// (C0 and C1) and DEL become '?'.
-std::string printable_text(const std::string& raw);
-
-// Columns a display text takes on a terminal: two for a wide (CJK) character,
-// none for a combining mark, one for any other code point.
-size_t display_width(const std::string& text);
 
 #endif
