@@ -125,6 +125,8 @@ struct WrongFormat {
   const char* looks_like;
   const char* out;
   const char* more_warnings = "";  // what else the forced layout makes of the bytes
+  // Why the bytes, taken as forced, are no table ("" when they walk as one).
+  const char* refusal = "";
 };
 
 class WrongFormatTest : public testing::TestWithParam<WrongFormat> {};
@@ -137,23 +139,30 @@ TEST_P(WrongFormatTest, ForcedFormatIsObeyedWithAWarning) {
   ASSERT_NE(layout, std::end(kLayouts));
   const std::string path = layout->write(dir, one_module_table());
   const CliResult r = run_cli({"--from-dump", path, "--dump-format", GetParam().forced});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const bool refused = *GetParam().refusal != '\0';
+  EXPECT_EQ(r.exit_code, refused ? 1 : 0) << r.err;
   EXPECT_EQ(r.out, GetParam().out);
   const std::string warning = "raminfo: warning: " + path + ": ";
   std::string expected_err = warning + "the file looks like " + GetParam().looks_like + "\n";
   if (*GetParam().more_warnings != '\0') expected_err += warning + GetParam().more_warnings + "\n";
+  if (refused)
+    expected_err +=
+        "raminfo: cannot read " + path + ": not an SMBIOS table (" + GetParam().refusal + ")\n";
   EXPECT_EQ(r.err, expected_err);
 }
 
 // Taken as a raw block, a table's first bytes make a header and what follows
-// is no table; taken as a table, a header's bytes end the walk at once.
+// is no table; taken as a table, a header's bytes end the walk at once, and
+// the file is refused as no table at all. A dmidecode entry point happens to
+// read as one structure, whose strings end in the padding after it.
 const WrongFormat kWrongFormats[] = {
-    {"bare_table", "rsmb", "a bare table, not rsmb", "{\"total_mb\":-1,\"slots\":[]}\n"},
-    {"rsmb", "table", "an rsmb block, not a bare table", "{\"total_mb\":-1,\"slots\":[]}\n"},
+    {"bare_table", "rsmb", "a bare table, not rsmb", "", "", "the table in it is empty"},
+    {"rsmb", "table", "an rsmb block, not a bare table", "", "",
+     "the first structure's length byte is 3, below 4"},
     {"dmidecode_sm3", "table", "a dmidecode dump, not a bare table",
      "{\"total_mb\":-1,\"slots\":[]}\n"},
-    {"dmidecode_sm3", "rsmb", "a dmidecode dump, not rsmb", "{\"total_mb\":-1,\"slots\":[]}\n",
-     "table cut: 113 of 51959903 bytes present"},
+    {"dmidecode_sm3", "rsmb", "a dmidecode dump, not rsmb", "",
+     "table cut: 113 of 51959903 bytes present", "the first structure's length byte is 0, below 4"},
     {"dmidecode_legacy_sm", "table", "a dmidecode dump, not a bare table",
      "{\"total_mb\":-1,\"slots\":[]}\n"},
 };
@@ -637,5 +646,100 @@ TEST_P(PrintableRule, SameInTableDetailTableAndComparison) {
 
 INSTANTIATE_TEST_SUITE_P(Texts, PrintableRule, testing::ValuesIn(kHostileTexts),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// Files that are no SMBIOS table are refused, whatever layout they are taken
+// for, instead of giving an empty inventory that looks true.
+struct NotATable {
+  const char* name;
+  Bytes bytes;      // empty: the file is the built raminfo itself, an executable
+  const char* why;  // the reason in the parentheses
+};
+
+Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes noise(size_t n) {
+  Bytes b(n);
+  uint32_t x = 2463534242u;  // xorshift32: the same bytes on every run
+  for (uint8_t& v : b) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    v = static_cast<uint8_t>(x);
+  }
+  return b;
+}
+
+const NotATable kNotTables[] = {
+    {"markdown", bytes_of("# raminfo\n\nPrints the memory modules.\n"),
+     "the first structure's strings never end in two NUL bytes"},
+    {"saved_inventory", bytes_of(kOneModuleReport),
+     "the first structure's strings never end in two NUL bytes"},
+    {"executable", {}, "the first structure has the end-of-table type but 69 bytes, not 4"},
+    {"four_bytes", bytes_of("abcd"), "the first structure's 98 bytes run past the end"},
+    {"three_bytes", bytes_of("abc"), "3 bytes, fewer than a structure header"},
+    {"empty", {}, "the file is empty"},
+    {"noise", noise(4096), "the first structure's strings never end in two NUL bytes"},
+    {"length_below_header", {17, 3, 0, 0, 0, 0}, "the first structure's length byte is 3, below 4"},
+    // A raw block header that announces a table of bytes that are none.
+    {"rsmb_of_text",
+     [] {
+       Bytes b = {0, 3, 2, 0, 12, 0, 0, 0};
+       const Bytes text = bytes_of("not a table!");
+       b.insert(b.end(), text.begin(), text.end());
+       return b;
+     }(),
+     "the first structure's 111 bytes run past the end"},
+};
+
+class NotATableTest : public testing::TestWithParam<NotATable> {};
+
+TEST_P(NotATableTest, RefusedWithTheReasonInEveryView) {
+  const TempDir dir;
+  const NotATable& c = GetParam();
+  const std::string path =
+      std::string(c.name) == "executable" ? std::string(RAMINFO_CLI) : dir.write("input", c.bytes);
+  const std::string baseline = dir.path() + "/baseline.json";
+  ASSERT_EQ(run_cli({"--from-dump", dir.write("DMI", one_module_table()), "--output", baseline})
+                .exit_code,
+            0);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--from-dump", path},
+                                               {"--count", "--from-dump", path},
+                                               {"--table", "--from-dump", path},
+                                               {"--prometheus", "--from-dump", path},
+                                               {"--detail", "--from-dump", path},
+                                               {"--compare", baseline, "--from-dump", path}}) {
+    SCOPED_TRACE(args[0]);
+    const CliResult r = run_cli(args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "raminfo: cannot read " + path + ": not an SMBIOS table (" + c.why + ")\n");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, NotATableTest, testing::ValuesIn(kNotTables),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The rule keeps every real table, the Hyper-V one whose walk breaks after a
+// few structures included, and the smallest tables that are one.
+TEST(NotATable, RealAndMinimalTablesAreKept) {
+  const TempDir dir;
+  std::vector<std::string> paths = {
+      dir.write("end_only", {127, 4, 0, 0, 0, 0}), dir.write("one_structure", {1, 4, 0, 0, 0, 0}),
+      dir.write("header_only.rsmb", {0, 3, 2, 0, 0, 0, 0, 0}),  // the loader's "too short"
+  };
+  const std::filesystem::path real = RAMINFO_DUMPS_DIR;
+  ASSERT_TRUE(std::filesystem::is_directory(real)) << "the real tables are absent: " << real;
+  for (const auto& e : std::filesystem::directory_iterator(real))
+    if (e.path().extension() == ".rsmb" || e.path().extension() == ".dmi")
+      paths.push_back(e.path().string());
+  ASSERT_GT(paths.size(), 20u) << "fewer real tables than expected in " << real;
+  for (const std::string& path : paths) {
+    const CliResult r = run_cli({"--count", "--from-dump", path});
+    EXPECT_EQ(r.err.find("not an SMBIOS table"), std::string::npos) << path << "\n" << r.err;
+    EXPECT_EQ(r.exit_code, path.find("header_only") == std::string::npos ? 0 : 1) << path;
+  }
+}
 
 }  // namespace
