@@ -55,4 +55,26 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null 2>&1; then
   run_without_table setpriv --reuid=65534 --regid=65534 --clear-groups "$cli"
   check $? 'needs root' 'exposes no SMBIOS table'
 fi
+# A FIFO at udev's entry path would block a reader until someone writes to
+# it: the tool refuses it at once, as the fallback source and when asked for.
+run_with_fifo_entry() {
+  unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs none /sys/firmware &&
+    mount -t tmpfs none /run && mkdir -p /run/udev/data && mkfifo /run/udev/data/+dmi:id &&
+    exec timeout 20 "$@"' \
+    sh "$@" >"$work/out" 2>"$work/err"
+}
+
+case=fifo_entry_fallback
+run_with_fifo_entry "$cli"
+status=$?
+[ "$status" -ne 124 ] || fail "blocked on the FIFO"
+check "$status" 'exposes no SMBIOS table' 'needs root'
+
+case=fifo_entry_source_udev
+run_with_fifo_entry "$cli" --source udev
+status=$?
+[ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+[ ! -s "$work/out" ] || fail "stdout is not empty"
+grep -q '/run/udev/data/+dmi:id: not a regular file, so it is not read' "$work/err" ||
+  fail "stderr does not say that the entry is no regular file"
 exit "$failed"

@@ -4,7 +4,9 @@
 #include "udev_source.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -368,6 +370,25 @@ TEST(BoundedFile, ReadsUpToItsLimitOnly) {
   std::remove(path.c_str());
   EXPECT_FALSE(read_bounded_file(path, 10, &text, &error));
   EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+}
+
+// Where only a regular file belongs (udev's entry), a FIFO without a writer
+// and a device are refused at once; read as anything, a device still is read.
+TEST(BoundedFile, RegularOnlyRefusesFifosAndDevicesWithoutBlocking) {
+  const std::string fifo = testing::TempDir() + "raminfo_bounded_fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0) << std::strerror(errno);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    std::string text;
+    std::string error;
+    EXPECT_FALSE(read_bounded_file(path, 10, &text, &error, file_kind::regular_only));
+    EXPECT_EQ(error, path + ": not a regular file, so it is not read");
+  }
+  std::remove(fifo.c_str());
+  std::string text;
+  std::string error;
+  EXPECT_FALSE(read_bounded_file("/dev/zero", 10, &text, &error));
+  EXPECT_EQ(error, "/dev/zero: larger than the limit of 10 bytes");
 }
 
 }  // namespace
