@@ -287,6 +287,47 @@ const Invocation kInvocations[] = {
      "--total-mb",
      true},
     {"output_without_file", {"--output"}, 2, "", false, "--output needs a file", true},
+    // An empty value is bad usage for every option that takes one.
+    {"from_dump_empty", {"--from-dump", ""}, 2, "", false, "--from-dump needs a file", true},
+    {"compare_empty",
+     {"--compare", "", "--from-dump", "{table}"},
+     2,
+     "",
+     false,
+     "--compare needs a baseline file",
+     true},
+    {"output_empty", {"--output", ""}, 2, "", false, "--output needs a file", true},
+    {"save_dump_empty", {"--save-dump", ""}, 2, "", false, "--save-dump needs a file", true},
+    {"dump_format_empty",
+     {"--from-dump", "{table}", "--dump-format", ""},
+     2,
+     "",
+     false,
+     "--dump-format takes",
+     true},
+    {"total_mb_empty",
+     {"--from-dump", "{table}", "--total-mb", ""},
+     2,
+     "",
+     false,
+     "--total-mb",
+     true},
+    {"source_empty", {"--source", ""}, 2, "", false, "--source takes firmware or udev", true},
+    // "-" is stdout for --output, and stdin for one input at most.
+    {"output_dash_is_stdout",
+     {"--count", "--from-dump", "{table}", "--output", "-"},
+     0,
+     "1\n",
+     false,
+     "",
+     false},
+    {"stdin_for_two_inputs",
+     {"--from-dump", "-", "--compare", "-"},
+     2,
+     "",
+     false,
+     "cannot both read stdin",
+     true},
     // --source and --save-dump (the udev and save-dump namespace tests run them).
     {"source_unknown", {"--source", "bios"}, 2, "", false, "--source takes firmware or udev", true},
     {"source_with_from_dump",
@@ -740,6 +781,31 @@ TEST(NotATable, RealAndMinimalTablesAreKept) {
     EXPECT_EQ(r.err.find("not an SMBIOS table"), std::string::npos) << path << "\n" << r.err;
     EXPECT_EQ(r.exit_code, path.find("header_only") == std::string::npos ? 0 : 1) << path;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// "-" reads a saved table or a baseline from stdin, and writes a report to
+// stdout; no file named "-" is made or read.
+TEST(Dash, StdinAndStdoutInsteadOfAFileNamedDash) {
+  const TempDir dir;
+  const std::string table = dir.write("DMI", one_module_table());
+  const std::string baseline = dir.path() + "/baseline.json";
+  ASSERT_EQ(run_cli({"--from-dump", table, "--output", baseline}).exit_code, 0);
+  const std::string cwd = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir.path());
+  const CliResult from_stdin = run_cli({"--count", "--from-dump", "-"}, "", table);
+  const CliResult compare_stdin = run_cli({"--compare", "-", "--from-dump", table}, "", baseline);
+  const CliResult to_stdout = run_cli({"--from-dump", table, "--output", "-"});
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(from_stdin.exit_code, 0) << from_stdin.err;
+  EXPECT_EQ(from_stdin.out, "1\n");
+  EXPECT_EQ(compare_stdin.exit_code, 0) << compare_stdin.err;
+  EXPECT_EQ(compare_stdin.out, "");
+  EXPECT_EQ(to_stdout.out, kOneModuleReport);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/-"));
 }
 
 }  // namespace

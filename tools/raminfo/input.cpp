@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -21,6 +23,13 @@ std::string limit_text(size_t limit) {
 // Opens path for reading; with regular_only, refuses (EINVAL) anything but a
 // regular file before a read could block on it.
 FILE* open_input(const std::string& path, file_kind kind) {
+  if (path == "-" && kind == file_kind::any) {
+#if defined(_WIN32)
+    // A saved table is bytes: no CR LF translation, no end at a ^Z.
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    return stdin;
+  }
   if (kind == file_kind::any) return std::fopen(path.c_str(), "rb");
 #if defined(_WIN32)
   // Windows has no FIFOs in its file system; a device name is refused here.

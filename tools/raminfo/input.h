@@ -19,7 +19,8 @@ enum class file_kind { any, regular_only };
 // add a header without moving the bytes. False with the reason (without the
 // path) when the file cannot be opened, is a directory, cannot be read or is
 // larger than the limit. With regular_only, the file is opened without
-// waiting for a writer, and anything but a regular file is refused unread.
+// waiting for a writer, and anything but a regular file is refused unread;
+// otherwise a path of "-" reads stdin.
 bool read_bounded_file(const std::string& path, size_t limit, std::vector<uint8_t>* out,
                        std::string* error, size_t spare = 0, file_kind kind = file_kind::any);
 
