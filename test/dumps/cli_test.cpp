@@ -491,14 +491,66 @@ TEST(Output, ReplacesTheFileWholeAndLeavesNothingElse) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
-TEST(Output, UnwritableDirectoryNamesTheFileAndKeepsStdoutEmpty) {
+// A directory that takes no new file is named, not the file: the file may
+// well be writable. Root writes into a directory of mode 0555, so root's run
+// takes sysfs, which refuses a new file to everyone.
+TEST(Output, UnwritableDirectoryNamesTheDirectoryAndKeepsStdoutEmpty) {
   const TempDir dir;
-  const std::string target = dir.path() + "/missing/raminfo.json";
-  const CliResult r =
-      run_cli({"--output", target, "--from-dump", dir.write("DMI", one_module_table())});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "raminfo: cannot write " + target + ": No such file or directory\n");
+  const std::string table = dir.write("DMI", one_module_table());
+  std::string read_only = dir.path() + "/read-only";
+  ASSERT_EQ(mkdir(read_only.c_str(), 0555), 0);
+  if (geteuid() == 0) read_only = "/sys";
+  for (const auto& [parent, reason] :
+       {std::pair<std::string, std::string>{dir.path() + "/missing", "No such file or directory"},
+        {read_only, "Permission denied"}}) {
+    const std::string target = parent + "/raminfo.json";
+    const CliResult r = run_cli({"--output", target, "--from-dump", table});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "raminfo: cannot write " + target + ": cannot create a file in " + parent +
+                         ": " + reason + "\n");
+  }
+}
+
+// The link stays when its target does not exist yet; a name as long as a
+// file system allows is written although the temporary name must be cut.
+TEST(Output, DanglingLinksAndLongNames) {
+  const TempDir dir;
+  const std::string table = dir.write("DMI", one_module_table());
+  const std::string link = dir.path() + "/link.prom";
+  const std::string target = dir.path() + "/not-yet.prom";
+  ASSERT_EQ(symlink("not-yet.prom", link.c_str()), 0);
+  const CliResult linked = run_cli({"--count", "--from-dump", table, "--output", link});
+  EXPECT_EQ(linked.exit_code, 0) << linked.err;
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+  EXPECT_EQ(read_file(target), "1\n");
+  const std::string long_name = dir.path() + "/" + std::string(250, 'r') + ".json";
+  const CliResult r = run_cli({"--count", "--from-dump", table, "--output", long_name});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(read_file(long_name), "1\n");
+  EXPECT_EQ(names_in(dir.path()).size(), 4u);  // DMI, the link, its target, the long one
+}
+
+// A file that a collector reads through its group keeps its owner, group and
+// mode when root replaces it.
+TEST(Output, OwnerGroupAndModeAreKept) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving a file to another owner needs root";
+  const TempDir dir;
+  const std::string table = dir.write("DMI", one_module_table());
+  const std::string out = dir.write("raminfo.prom", Bytes{'o', 'l', 'd'});
+  ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+  const CliResult r = run_cli({"--prometheus", "--from-dump", table, "--output", out});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  struct stat st;
+  ASSERT_EQ(stat(out.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_NE(read_file(out).find("raminfo_smbios_readable 1"), std::string::npos);
 }
 
 // A run that cannot read the table leaves FILE as it was: a saved baseline

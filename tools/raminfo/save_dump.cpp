@@ -77,7 +77,12 @@ int save_dump(const std::string& path) {
   // "-" is stdout, for a pipe into a compressor or a paste service.
   const std::string text(bytes.begin(), bytes.end());
   const bool to_stdout = path == "-";
-  if (!(to_stdout ? write_stdout(text, &error) : write_file_atomically(path, text, &error))) {
+  std::string warning;
+  const bool ok =
+      to_stdout ? write_stdout(text, &error) : write_file_atomically(path, text, &error, &warning);
+  if (!warning.empty())
+    std::fprintf(stderr, "raminfo: warning: %s: %s\n", path.c_str(), warning.c_str());
+  if (!ok) {
     std::fprintf(stderr, "raminfo: %s\n", error.c_str());
     return 1;
   }
