@@ -861,3 +861,33 @@ TEST(Dash, StdinAndStdoutInsteadOfAFileNamedDash) {
 }
 
 }  // namespace
+
+namespace {
+
+// The HP Z600 lists its 2 MiB system ROM as a memory device. --table and
+// --prometheus count the four DIMMs, as --detail does; the library's report
+// and --count, its contract, still list five.
+TEST(OtherMemory, HpZ600SystemRomIsMarkedNotCounted) {
+  const std::string path =
+      std::string(RAMINFO_DUMPS_DIR) + "/workstation-hp-z600-2s-ddr3-plus-flash-rom-device.rsmb";
+  if (!std::filesystem::exists(path))
+    GTEST_SKIP() << "the HP Z600 table is absent: " << path
+                 << " (views_tests' OtherMemory cases build one like it)";
+  const CliResult table = run_cli({"--table", "--from-dump", path});
+  EXPECT_NE(table.out.find("4 of 6 slots populated, 32 GiB installed, not counting 1 device that "
+                           "is not system memory\n"),
+            std::string::npos)
+      << table.out;
+  EXPECT_NE(table.out.find("Other        not system memory\n"), std::string::npos) << table.out;
+  const CliResult prom = run_cli({"--prometheus", "--from-dump", path});
+  EXPECT_NE(prom.out.find("\nraminfo_modules_populated 4\n"), std::string::npos) << prom.out;
+  EXPECT_NE(prom.out.find("\nraminfo_installed_bytes 34359738368\n"), std::string::npos);
+  EXPECT_NE(prom.out.find("\nraminfo_other_memory_devices 1\n"), std::string::npos);
+  const CliResult detail = run_cli({"--detail", "--table", "--from-dump", path});
+  EXPECT_EQ(detail.out.rfind("2 arrays, 6 slots, 4 populated, 32 GiB, ECC\n", 0), 0u);
+  EXPECT_EQ(run_cli({"--count", "--from-dump", path}).out, "5\n");
+  EXPECT_NE(run_cli({"--from-dump", path}).out.find("\"slot\":\"SYSTEM ROM\",\"size_mb\":2,"),
+            std::string::npos);
+}
+
+}  // namespace

@@ -196,3 +196,52 @@ TEST(Prometheus, PromtoolAcceptsTheOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+// A machine whose table also lists a 2 MiB flash ROM and a video memory
+// device, as the HP Z600's lists its system ROM: the people's and the
+// monitoring views count and total system memory only, as --detail does.
+Bytes with_other_memory() {
+  // A Physical Memory Array (type 16) of video memory (use 04h), handle 0x20.
+  Bytes video_array(0x0F, 0);
+  video_array[0] = 16;
+  video_array[1] = 0x0F;
+  video_array[2] = 0x20;
+  video_array[5] = 0x04;
+  Bytes video = Dimm{.size = 512, .locator = 1}.formatted();
+  video[4] = 0x20;  // in the video array
+  return table({structure(video_array), Dimm{.size = 8192, .locator = 1}.with({"DIMM1"}),
+                Dimm{.size = 8192, .locator = 1}.with({"DIMM2"}),
+                Dimm{.size = 0, .locator = 1}.with({"DIMM3"}),
+                Dimm{.size = 2, .locator = 1, .type = 0x09}.with({"SYSTEM ROM"}),
+                structure(video, {"VRAM"}), end_of_table()});
+}
+
+TEST(OtherMemory, TableMarksItAndCountsSystemMemoryOnly) {
+  const std::vector<std::string> out = lines(render_table(load(with_other_memory())));
+  ASSERT_EQ(out.size(), 7u);
+  EXPECT_EQ(out[0].substr(out[0].size() - 4), "NOTE");
+  EXPECT_EQ(out[1].find("not system memory"), std::string::npos);
+  EXPECT_NE(out[4].find("not system memory"), std::string::npos) << out[4];  // the ROM
+  EXPECT_NE(out[5].find("not system memory"), std::string::npos) << out[5];  // the VRAM
+  EXPECT_EQ(out[6],
+            "2 of 3 slots populated, 16 GiB installed, not counting 2 devices that are not "
+            "system memory; 62 GiB visible to the operating system");
+  // Without such devices the table keeps its columns.
+  EXPECT_EQ(lines(render_table(load(kTwoSlots)))[0].find("NOTE"), std::string::npos);
+}
+
+TEST(OtherMemory, GaugesCountSystemMemoryOnly) {
+  const std::string text = render_prometheus(load(with_other_memory()));
+  EXPECT_NE(text.find("\nraminfo_slots 3\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nraminfo_modules_populated 2\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nraminfo_installed_bytes " + std::to_string(uint64_t{16} << 30) + "\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\nraminfo_other_memory_devices 2\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("SYSTEM ROM"), std::string::npos) << text;
+  EXPECT_EQ(text.find("VRAM"), std::string::npos) << text;
+}
+
+}  // namespace

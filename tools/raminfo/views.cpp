@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "detail/detail.h"
 #include "raminfo.h"
 
 namespace {
@@ -54,18 +55,27 @@ std::string label(const std::string& text) {
 bool read_inventory(inventory* out) {
   out->total_mb = raminfo_total_mb();
   out->devices.clear();
+  out->other_memory.clear();
   out->readable = load_smbios() == 1;
   if (!out->readable) return false;
   // One walk for all devices: fetching each by index would walk from the
   // table start every time.
   const smbios_view t = smbios_cached_view();
+  // What is system memory is decided once, by the detail decoder, whose
+  // devices are every type 17 structure in the same walk order.
+  const raminfo_detail::document doc = raminfo_detail::decode_detail(t);
   smbios_walk w = smbios_walk_start(t);
   smbios_struct st;
   dimm_info d;
+  size_t detail_index = 0;
   while (smbios_next(t, &w, &st)) {
+    if (st.type != 17) continue;
+    const size_t k = detail_index++;
     if (!is_memory_device(st)) continue;
     decode_dimm(t, st, &d);
     out->devices.push_back(d);
+    out->other_memory.push_back(k < doc.devices.size() ? doc.devices[k].other_memory_reason
+                                                       : nullptr);
   }
   return true;
 }
@@ -86,23 +96,34 @@ std::string render_table(const inventory& inv) {
   std::vector<std::vector<std::string>> rows = {head};
   int64_t installed_mb = 0;
   int populated = 0;
-  for (const dimm_info& d : inv.devices) {
+  size_t slots = 0, others = 0;
+  for (size_t i = 0; i < inv.devices.size(); ++i) {
+    const dimm_info& d = inv.devices[i];
+    const char* other = i < inv.other_memory.size() ? inv.other_memory[i] : nullptr;
     const std::string slot = or_dash(display_text(d.slot));
+    if (other != nullptr)
+      ++others;
+    else
+      ++slots;
     if (d.size_mb <= 0) {
       rows.push_back({slot, "empty", "-", "-", "-", "-", "-", "-", "-", "-"});
-      continue;
+    } else {
+      if (other == nullptr) ++populated, installed_mb += d.size_mb;
+      rows.push_back(
+          {slot, size_text(d.size_mb), d.type,
+           d.speed_mts > 0 ? std::to_string(d.speed_mts) + " MT/s" : "-",
+           d.configured_speed_mts > 0 ? std::to_string(d.configured_speed_mts) + " MT/s" : "-",
+           d.voltage_mv > 0 ? format("%.2f V", d.voltage_mv / 1000.0) : "-",
+           or_dash(display_text(d.manufacturer)), or_dash(display_text(d.part_number)),
+           or_dash(display_text(d.serial)), d.form_factor});
     }
-    ++populated;
-    installed_mb += d.size_mb;
-    rows.push_back(
-        {slot, size_text(d.size_mb), d.type,
-         d.speed_mts > 0 ? std::to_string(d.speed_mts) + " MT/s" : "-",
-         d.configured_speed_mts > 0 ? std::to_string(d.configured_speed_mts) + " MT/s" : "-",
-         d.voltage_mv > 0 ? format("%.2f V", d.voltage_mv / 1000.0) : "-",
-         or_dash(display_text(d.manufacturer)), or_dash(display_text(d.part_number)),
-         or_dash(display_text(d.serial)), d.form_factor});
+    rows.back().push_back(other != nullptr ? "not system memory" : "");
   }
-  std::vector<size_t> widths(head.size(), 0);
+  // The NOTE column is there only when a device needs it.
+  rows[0].push_back("NOTE");
+  if (others == 0)
+    for (auto& row : rows) row.pop_back();
+  std::vector<size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows)
     for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], display_width(row[c]));
 
@@ -113,8 +134,11 @@ std::string render_table(const inventory& inv) {
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out += line + "\n";
   }
-  out += std::to_string(populated) + " of " + std::to_string(inv.devices.size()) +
-         " slots populated, " + gib_text(installed_mb) + " installed";
+  out += std::to_string(populated) + " of " + std::to_string(slots) + " slots populated, " +
+         gib_text(installed_mb) + " installed";
+  if (others > 0)
+    out += ", not counting " + std::to_string(others) +
+           (others == 1 ? " device that is" : " devices that are") + " not system memory";
   if (inv.total_mb >= 0) out += "; " + gib_text(inv.total_mb) + " visible to the operating system";
   out += "\n";
   return out;
@@ -124,8 +148,15 @@ std::string render_prometheus(const inventory& inv) {
   std::string size, speed, configured, voltage;
   int64_t installed_mb = 0;
   int populated = 0;
+  size_t slots = 0, others = 0;
   for (size_t i = 0; i < inv.devices.size(); ++i) {
     const dimm_info& d = inv.devices[i];
+    // A flash ROM or video memory is no module of the machine's memory.
+    if (i < inv.other_memory.size() && inv.other_memory[i] != nullptr) {
+      ++others;
+      continue;
+    }
+    ++slots;
     if (d.size_mb <= 0) continue;
     ++populated;
     installed_mb += d.size_mb;
@@ -162,12 +193,17 @@ std::string render_prometheus(const inventory& inv) {
            "Configured speed of a memory module in MT/s (0 when unknown).", configured);
     family("raminfo_module_voltage_volts",
            "Configured voltage of a memory module in volts (0 when unknown).", voltage);
-    family("raminfo_slots", "Memory device slots in the SMBIOS table.",
-           "raminfo_slots " + std::to_string(inv.devices.size()) + "\n");
-    family("raminfo_modules_populated", "Installed memory modules.",
+    family("raminfo_slots", "Memory device slots of system memory in the SMBIOS table.",
+           "raminfo_slots " + std::to_string(slots) + "\n");
+    family("raminfo_modules_populated", "Installed memory modules of system memory.",
            "raminfo_modules_populated " + std::to_string(populated) + "\n");
-    family("raminfo_installed_bytes", "Sum of the sizes of the installed memory modules.",
+    family("raminfo_installed_bytes",
+           "Sum of the sizes of the installed memory modules of system memory.",
            "raminfo_installed_bytes " + std::to_string(installed_mb << 20) + "\n");
+    family("raminfo_other_memory_devices",
+           "Memory devices that are not system memory (flash ROM, video memory), left out of "
+           "the other gauges.",
+           "raminfo_other_memory_devices " + std::to_string(others) + "\n");
   }
   if (inv.total_mb >= 0)
     family(

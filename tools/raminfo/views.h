@@ -14,6 +14,10 @@
 // order and the operating system's total (-1 when unknown).
 struct inventory {
   std::vector<dimm_info> devices;
+  // For each device, why it is not system memory (a flash ROM, video memory),
+  // as --detail decides it; null for system memory. The views count and total
+  // system memory only, as --detail does.
+  std::vector<const char*> other_memory;
   int32_t total_mb = -1;
   // False when the SMBIOS table could not be read; devices is then empty.
   bool readable = false;
@@ -23,11 +27,14 @@ struct inventory {
 // it; false when the table cannot be read.
 bool read_inventory(inventory* out);
 
-// An aligned table, one row per device, and a closing summary line.
+// An aligned table, one row per device, and a closing summary line over the
+// system memory; a device that is not system memory is marked in a NOTE
+// column.
 std::string render_table(const inventory& inv);
 
 // The Prometheus text exposition format, for node_exporter's textfile
-// collector: one series per populated module and the totals.
+// collector: one series per populated module of system memory, the totals
+// over system memory, and the number of other memory devices.
 std::string render_prometheus(const inventory& inv);
 
 // Library text fields come escaped for JSON; this gives back the firmware
