@@ -120,12 +120,12 @@ int make_temp(const std::string& path, std::string* tmp, std::string* target,
   bool exists = false;
   struct stat st {};
   if (!existing_file(*target, &exists, &st)) return -1;
-  const std::string dir = directory_of(*target);
-  std::string name =
-      target->substr(target->rfind('/') == std::string::npos ? 0 : target->rfind('/') + 1);
+  const size_t slash = target->rfind('/');
+  const size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+  std::string name = target->substr(name_at);
   constexpr size_t kSuffix = 7;  // ".XXXXXX"
   if (name.size() + kSuffix > NAME_MAX) name.resize(NAME_MAX - kSuffix);
-  *tmp = (target->find('/') == std::string::npos ? "" : dir + "/") + name + ".XXXXXX";
+  *tmp = target->substr(0, name_at) + name + ".XXXXXX";
   const int fd = mkstemp(&(*tmp)[0]);
   if (fd < 0) {
     errno = errno != 0 ? errno : EIO;
@@ -138,9 +138,12 @@ int make_temp(const std::string& path, std::string* tmp, std::string* target,
     mode = 0666 & ~mask;
   }
   // Only root may give a file away; anyone else keeps going with a file of
-  // their own, and is told.
-  if (exists && (st.st_uid != geteuid() || st.st_gid != getegid()) &&
-      fchown(fd, st.st_uid, st.st_gid) != 0)
+  // their own, and is told. The new file's own owner and group (a set-group-ID
+  // directory gives its group) tell whether there is anything to change.
+  struct stat made {};
+  const bool same_owner =
+      fstat(fd, &made) == 0 && made.st_uid == st.st_uid && made.st_gid == st.st_gid;
+  if (exists && !same_owner && fchown(fd, st.st_uid, st.st_gid) != 0)
     *warning = "the new file is owned by this user, not by the old one's owner and group (" +
                std::string(std::strerror(errno)) + ")";
   if (fchmod(fd, mode) != 0) {
