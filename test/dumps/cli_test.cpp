@@ -891,3 +891,19 @@ TEST(OtherMemory, HpZ600SystemRomIsMarkedNotCounted) {
 }
 
 }  // namespace
+
+namespace {
+
+// Text from a baseline that reaches stderr follows the same rule.
+TEST(PrintableRule, BaselineTextOnStderr) {
+  const TempDir dir;
+  const std::string baseline =
+      dir.write("baseline.json", bytes_of("{\"schema\":\"x\\u202Ey\\u009B2J\"}"));
+  const CliResult r =
+      run_cli({"--compare", baseline, "--from-dump", dir.write("DMI", one_module_table())});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("schema \"x?y?2J\""), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("\xE2\x80\xAE"), std::string::npos) << r.err;
+}
+
+}  // namespace
