@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "detail/detail.h"
+#include "text/printable.h"
 
 namespace raminfo_detail {
 
@@ -26,43 +27,13 @@ std::string bytes_text(uint64_t bytes) {
   return std::to_string(bytes) + " B";
 }
 
-// Firmware text as it prints on a terminal: valid UTF-8 kept, control bytes
-// and invalid bytes shown as '?', trailing spaces dropped; "-" for a filler.
+// Firmware text as it prints on a terminal (printable_text), trailing spaces
+// dropped; "-" for a filler.
 std::string shown(const opt<text_field>& f) {
   if (!f || !f->raw || f->placeholder) return "-";
-  std::string out;
-  const std::string& s = *f->raw;
-  for (size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x20 || c == 0x7F) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    size_t len = 0;
-    for (size_t n = 2; n <= 4 && i + n <= s.size() && len == 0; ++n)
-      if (is_valid_utf8(s.substr(i, n))) len = n;
-    if (len == 0) {
-      out += '?';
-      ++i;
-    } else {
-      out.append(s, i, len);
-      i += len;
-    }
-  }
+  std::string out = printable_text(*f->raw);
   while (!out.empty() && out.back() == ' ') out.pop_back();
   return out.empty() ? "-" : out;
-}
-
-size_t width(const std::string& s) {
-  size_t w = 0;
-  for (char c : s) w += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return w;
 }
 
 std::string vendor_text(const memory_device& d) {
@@ -113,12 +84,12 @@ std::string detail_table(const document& doc) {
   }
   std::vector<size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows)
-    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], width(row[c]));
+    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], display_width(row[c]));
   for (const auto& row : rows) {
     std::string line;
     for (size_t c = 0; c < row.size(); ++c) {
       line += row[c];
-      line.append(widths[c] - width(row[c]) + 2, ' ');
+      line.append(widths[c] - display_width(row[c]) + 2, ' ');
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out += line + "\n";

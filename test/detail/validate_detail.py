@@ -6,6 +6,9 @@
 Runs COMMAND FILE for each FILE (and each file of each DIR) (exit status 0 or 1 are both fine: an
 unreadable table still prints a document), checks that its output is strict
 UTF-8 JSON valid against SCHEMA, and that the totals agree with the devices.
+A file whose bytes are no structure table at all (a hostile one cut inside
+its first structure, say) is refused instead: exit 1, nothing on stdout and
+one "not an SMBIOS table" line on stderr, which is checked and counted.
 """
 import json
 import os
@@ -53,11 +56,23 @@ def main():
         print("no input files")
         return 1
     failures = 0
+    refused = 0
     for f in files:
-        run = subprocess.run(command + [f], stdout=subprocess.PIPE, check=False)
+        run = subprocess.run(command + [f], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             check=False)
+        sys.stderr.write(run.stderr.decode("utf-8", errors="replace"))
         problems = []
         if run.returncode not in (0, 1):
             problems.append("exit status %d" % run.returncode)
+        refusal = b": not an SMBIOS table (" in run.stderr
+        if refusal:
+            refused += 1
+            if run.returncode != 1 or run.stdout or run.stderr.count(b"\n") != 1:
+                problems.append("refused as no table, but not with exit 1, no output and one line")
+            for p in problems[:5]:
+                print("%s: %s" % (f, p))
+            failures += bool(problems)
+            continue
         try:
             doc = json.loads(run.stdout.decode("utf-8", errors="strict"))
         except (UnicodeDecodeError, ValueError) as e:
@@ -71,7 +86,7 @@ def main():
         for p in problems[:5]:
             print("%s: %s" % (f, p))
         failures += bool(problems)
-    print("%d documents, %d invalid" % (len(files), failures))
+    print("%d files, %d refused as no table, %d invalid" % (len(files), refused, failures))
     return 1 if failures else 0
 
 

@@ -45,7 +45,8 @@ std::string TempDir::write(const std::string& name, const std::vector<uint8_t>& 
   return file;
 }
 
-CliResult run_cli(const std::vector<std::string>& args, const std::string& stdout_path) {
+CliResult run_cli(const std::vector<std::string>& args, const std::string& stdout_path,
+                  const std::string& stdin_path) {
   // Both streams go to files, so neither can fill a pipe and stall the host.
   const TempDir dir;
   const std::string out_path = dir.path() + "/stdout";
@@ -58,6 +59,8 @@ CliResult run_cli(const std::vector<std::string>& args, const std::string& stdou
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (!stdin_path.empty())
+    posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1,
                                    stdout_path.empty() ? out_path.c_str() : stdout_path.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);

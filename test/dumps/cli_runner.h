@@ -14,8 +14,10 @@ struct CliResult {
 };
 
 // Runs the built raminfo with these arguments. With stdout_path, the host's
-// stdout is that file (opened for writing) and out stays empty.
-CliResult run_cli(const std::vector<std::string>& args, const std::string& stdout_path = "");
+// stdout is that file (opened for writing) and out stays empty; with
+// stdin_path, its stdin is that file.
+CliResult run_cli(const std::vector<std::string>& args, const std::string& stdout_path = "",
+                  const std::string& stdin_path = "");
 
 // A fresh directory under TMPDIR (or /tmp), removed with its files.
 class TempDir {

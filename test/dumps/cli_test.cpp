@@ -125,6 +125,8 @@ struct WrongFormat {
   const char* looks_like;
   const char* out;
   const char* more_warnings = "";  // what else the forced layout makes of the bytes
+  // Why the bytes, taken as forced, are no table ("" when they walk as one).
+  const char* refusal = "";
 };
 
 class WrongFormatTest : public testing::TestWithParam<WrongFormat> {};
@@ -137,23 +139,30 @@ TEST_P(WrongFormatTest, ForcedFormatIsObeyedWithAWarning) {
   ASSERT_NE(layout, std::end(kLayouts));
   const std::string path = layout->write(dir, one_module_table());
   const CliResult r = run_cli({"--from-dump", path, "--dump-format", GetParam().forced});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const bool refused = *GetParam().refusal != '\0';
+  EXPECT_EQ(r.exit_code, refused ? 1 : 0) << r.err;
   EXPECT_EQ(r.out, GetParam().out);
   const std::string warning = "raminfo: warning: " + path + ": ";
   std::string expected_err = warning + "the file looks like " + GetParam().looks_like + "\n";
   if (*GetParam().more_warnings != '\0') expected_err += warning + GetParam().more_warnings + "\n";
+  if (refused)
+    expected_err +=
+        "raminfo: cannot read " + path + ": not an SMBIOS table (" + GetParam().refusal + ")\n";
   EXPECT_EQ(r.err, expected_err);
 }
 
 // Taken as a raw block, a table's first bytes make a header and what follows
-// is no table; taken as a table, a header's bytes end the walk at once.
+// is no table; taken as a table, a header's bytes end the walk at once, and
+// the file is refused as no table at all. A dmidecode entry point happens to
+// read as one structure, whose strings end in the padding after it.
 const WrongFormat kWrongFormats[] = {
-    {"bare_table", "rsmb", "a bare table, not rsmb", "{\"total_mb\":-1,\"slots\":[]}\n"},
-    {"rsmb", "table", "an rsmb block, not a bare table", "{\"total_mb\":-1,\"slots\":[]}\n"},
+    {"bare_table", "rsmb", "a bare table, not rsmb", "", "", "the table in it is empty"},
+    {"rsmb", "table", "an rsmb block, not a bare table", "", "",
+     "the first structure's length byte is 3, below 4"},
     {"dmidecode_sm3", "table", "a dmidecode dump, not a bare table",
      "{\"total_mb\":-1,\"slots\":[]}\n"},
-    {"dmidecode_sm3", "rsmb", "a dmidecode dump, not rsmb", "{\"total_mb\":-1,\"slots\":[]}\n",
-     "table cut: 113 of 51959903 bytes present"},
+    {"dmidecode_sm3", "rsmb", "a dmidecode dump, not rsmb", "",
+     "table cut: 113 of 51959903 bytes present", "the first structure's length byte is 0, below 4"},
     {"dmidecode_legacy_sm", "table", "a dmidecode dump, not a bare table",
      "{\"total_mb\":-1,\"slots\":[]}\n"},
 };
@@ -278,6 +287,47 @@ const Invocation kInvocations[] = {
      "--total-mb",
      true},
     {"output_without_file", {"--output"}, 2, "", false, "--output needs a file", true},
+    // An empty value is bad usage for every option that takes one.
+    {"from_dump_empty", {"--from-dump", ""}, 2, "", false, "--from-dump needs a file", true},
+    {"compare_empty",
+     {"--compare", "", "--from-dump", "{table}"},
+     2,
+     "",
+     false,
+     "--compare needs a baseline file",
+     true},
+    {"output_empty", {"--output", ""}, 2, "", false, "--output needs a file", true},
+    {"save_dump_empty", {"--save-dump", ""}, 2, "", false, "--save-dump needs a file", true},
+    {"dump_format_empty",
+     {"--from-dump", "{table}", "--dump-format", ""},
+     2,
+     "",
+     false,
+     "--dump-format takes",
+     true},
+    {"total_mb_empty",
+     {"--from-dump", "{table}", "--total-mb", ""},
+     2,
+     "",
+     false,
+     "--total-mb",
+     true},
+    {"source_empty", {"--source", ""}, 2, "", false, "--source takes firmware or udev", true},
+    // "-" is stdout for --output, and stdin for one input at most.
+    {"output_dash_is_stdout",
+     {"--count", "--from-dump", "{table}", "--output", "-"},
+     0,
+     "1\n",
+     false,
+     "",
+     false},
+    {"stdin_for_two_inputs",
+     {"--from-dump", "-", "--compare", "-"},
+     2,
+     "",
+     false,
+     "cannot both read stdin",
+     true},
     // --source and --save-dump (the udev and save-dump namespace tests run them).
     {"source_unknown", {"--source", "bios"}, 2, "", false, "--source takes firmware or udev", true},
     {"source_with_from_dump",
@@ -441,14 +491,66 @@ TEST(Output, ReplacesTheFileWholeAndLeavesNothingElse) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
-TEST(Output, UnwritableDirectoryNamesTheFileAndKeepsStdoutEmpty) {
+// A directory that takes no new file is named, not the file: the file may
+// well be writable. Root writes into a directory of mode 0555, so root's run
+// takes sysfs, which refuses a new file to everyone.
+TEST(Output, UnwritableDirectoryNamesTheDirectoryAndKeepsStdoutEmpty) {
   const TempDir dir;
-  const std::string target = dir.path() + "/missing/raminfo.json";
-  const CliResult r =
-      run_cli({"--output", target, "--from-dump", dir.write("DMI", one_module_table())});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "raminfo: cannot write " + target + ": No such file or directory\n");
+  const std::string table = dir.write("DMI", one_module_table());
+  std::string read_only = dir.path() + "/read-only";
+  ASSERT_EQ(mkdir(read_only.c_str(), 0555), 0);
+  if (geteuid() == 0) read_only = "/sys";
+  for (const auto& [parent, reason] :
+       {std::pair<std::string, std::string>{dir.path() + "/missing", "No such file or directory"},
+        {read_only, "Permission denied"}}) {
+    const std::string target = parent + "/raminfo.json";
+    const CliResult r = run_cli({"--output", target, "--from-dump", table});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "raminfo: cannot write " + target + ": cannot create a file in " + parent +
+                         ": " + reason + "\n");
+  }
+}
+
+// The link stays when its target does not exist yet; a name as long as a
+// file system allows is written although the temporary name must be cut.
+TEST(Output, DanglingLinksAndLongNames) {
+  const TempDir dir;
+  const std::string table = dir.write("DMI", one_module_table());
+  const std::string link = dir.path() + "/link.prom";
+  const std::string target = dir.path() + "/not-yet.prom";
+  ASSERT_EQ(symlink("not-yet.prom", link.c_str()), 0);
+  const CliResult linked = run_cli({"--count", "--from-dump", table, "--output", link});
+  EXPECT_EQ(linked.exit_code, 0) << linked.err;
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+  EXPECT_EQ(read_file(target), "1\n");
+  const std::string long_name = dir.path() + "/" + std::string(250, 'r') + ".json";
+  const CliResult r = run_cli({"--count", "--from-dump", table, "--output", long_name});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(read_file(long_name), "1\n");
+  EXPECT_EQ(names_in(dir.path()).size(), 4u);  // DMI, the link, its target, the long one
+}
+
+// A file that a collector reads through its group keeps its owner, group and
+// mode when root replaces it.
+TEST(Output, OwnerGroupAndModeAreKept) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving a file to another owner needs root";
+  const TempDir dir;
+  const std::string table = dir.write("DMI", one_module_table());
+  const std::string out = dir.write("raminfo.prom", Bytes{'o', 'l', 'd'});
+  ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+  const CliResult r = run_cli({"--prometheus", "--from-dump", table, "--output", out});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  struct stat st;
+  ASSERT_EQ(stat(out.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_NE(read_file(out).find("raminfo_smbios_readable 1"), std::string::npos);
 }
 
 // A run that cannot read the table leaves FILE as it was: a saved baseline
@@ -566,6 +668,242 @@ TEST(Views, ManyDevicesTakeOneWalk) {
     const double t_small = seconds(small), t_big = seconds(big);
     EXPECT_LT(t_big, 8 * t_small + 0.2) << v << ": " << t_small << " s, then " << t_big << " s";
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Firmware text that would steer a terminal or reorder a line, and how every
+// view for people shows it: one rule for all of them.
+struct HostileText {
+  const char* name;
+  std::string raw;
+  std::string shown;
+  // The library's report drops C0 controls (its JSON contract), so the views
+  // built on it never see them; "" when they show the same as the others.
+  std::string shown_from_report = "";
+};
+
+const HostileText kHostileTexts[] = {
+    {"escape_sequence", "\x1B[2J", "?[2J", "[2J"},
+    {"c1_csi",
+     "\xC2\x9B"
+     "2J",
+     "?2J"},
+    {"del", "\x7F", "?"},
+    {"right_to_left_override",
+     "\xE2\x80\xAE"
+     "1A",
+     "?1A"},
+    {"left_to_right_isolate",
+     "\xE2\x81\xA6"
+     "1A\xE2\x81\xA9",
+     "?1A?"},
+    {"latin1_byte",
+     "M\xFC"
+     "ller",
+     "M?ller"},
+};
+
+class PrintableRule : public testing::TestWithParam<HostileText> {};
+
+TEST_P(PrintableRule, SameInTableDetailTableAndComparison) {
+  const TempDir dir;
+  Dimm dimm = ddr4_dimm();
+  dimm.size = 8192;
+  std::vector<std::string> strings = ddr4_strings();
+  strings[0] = "X" + GetParam().raw + "Y";  // the locator
+  const std::string hostile = dir.write("DMI", table({dimm.with(strings), end_of_table()}));
+  const std::string plain = dir.write("plain", one_module_table());
+  const std::string baseline = dir.path() + "/baseline.json";
+  ASSERT_EQ(run_cli({"--from-dump", plain, "--output", baseline}).exit_code, 0);
+  const std::string shown = "X" + GetParam().shown + "Y";
+  const std::string from_report =
+      GetParam().shown_from_report.empty() ? shown : "X" + GetParam().shown_from_report + "Y";
+  const std::vector<std::vector<std::string>> runs = {
+      {"--table", "--from-dump", hostile},
+      {"--detail", "--table", "--from-dump", hostile},
+      {"--compare", baseline, "--from-dump", hostile}};
+  for (const auto& args : runs) {
+    SCOPED_TRACE(args[0]);
+    const CliResult r = run_cli(args);
+    const std::string& expected = args[0] == "--detail" ? shown : from_report;
+    EXPECT_EQ(r.exit_code, args[0] == "--compare" ? 3 : 0) << r.err;
+    EXPECT_NE(r.out.find(expected), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(GetParam().raw), std::string::npos) << r.out;
+  }
+  // JSON keeps the firmware's bytes (escaped, or as they are).
+  EXPECT_EQ(run_cli({"--from-dump", hostile}).out.find(shown), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, PrintableRule, testing::ValuesIn(kHostileTexts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// Files that are no SMBIOS table are refused, whatever layout they are taken
+// for, instead of giving an empty inventory that looks true.
+struct NotATable {
+  const char* name;
+  Bytes bytes;      // empty: the file is the built raminfo itself, an executable
+  const char* why;  // the reason in the parentheses
+};
+
+Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes noise(size_t n) {
+  Bytes b(n);
+  uint32_t x = 2463534242u;  // xorshift32: the same bytes on every run
+  for (uint8_t& v : b) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    v = static_cast<uint8_t>(x);
+  }
+  return b;
+}
+
+const NotATable kNotTables[] = {
+    {"markdown", bytes_of("# raminfo\n\nPrints the memory modules.\n"),
+     "the first structure's strings never end in two NUL bytes"},
+    {"saved_inventory", bytes_of(kOneModuleReport),
+     "the first structure's strings never end in two NUL bytes"},
+    {"executable", {}, "the first structure has the end-of-table type but 69 bytes, not 4"},
+    {"four_bytes", bytes_of("abcd"), "the first structure's 98 bytes run past the end"},
+    {"three_bytes", bytes_of("abc"), "3 bytes, fewer than a structure header"},
+    {"empty", {}, "the file is empty"},
+    {"noise", noise(4096), "the first structure's strings never end in two NUL bytes"},
+    {"length_below_header", {17, 3, 0, 0, 0, 0}, "the first structure's length byte is 3, below 4"},
+    // A raw block header that announces a table of bytes that are none.
+    {"rsmb_of_text",
+     [] {
+       Bytes b = {0, 3, 2, 0, 12, 0, 0, 0};
+       const Bytes text = bytes_of("not a table!");
+       b.insert(b.end(), text.begin(), text.end());
+       return b;
+     }(),
+     "the first structure's 111 bytes run past the end"},
+};
+
+class NotATableTest : public testing::TestWithParam<NotATable> {};
+
+TEST_P(NotATableTest, RefusedWithTheReasonInEveryView) {
+  const TempDir dir;
+  const NotATable& c = GetParam();
+  const std::string path =
+      std::string(c.name) == "executable" ? std::string(RAMINFO_CLI) : dir.write("input", c.bytes);
+  const std::string baseline = dir.path() + "/baseline.json";
+  ASSERT_EQ(run_cli({"--from-dump", dir.write("DMI", one_module_table()), "--output", baseline})
+                .exit_code,
+            0);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--from-dump", path},
+                                               {"--count", "--from-dump", path},
+                                               {"--table", "--from-dump", path},
+                                               {"--prometheus", "--from-dump", path},
+                                               {"--detail", "--from-dump", path},
+                                               {"--compare", baseline, "--from-dump", path}}) {
+    SCOPED_TRACE(args[0]);
+    const CliResult r = run_cli(args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "raminfo: cannot read " + path + ": not an SMBIOS table (" + c.why + ")\n");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, NotATableTest, testing::ValuesIn(kNotTables),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The rule keeps every real table, the Hyper-V one whose walk breaks after a
+// few structures included, and the smallest tables that are one.
+TEST(NotATable, RealAndMinimalTablesAreKept) {
+  const TempDir dir;
+  std::vector<std::string> paths = {
+      dir.write("end_only", {127, 4, 0, 0, 0, 0}), dir.write("one_structure", {1, 4, 0, 0, 0, 0}),
+      dir.write("header_only.rsmb", {0, 3, 2, 0, 0, 0, 0, 0}),  // the loader's "too short"
+  };
+  const std::filesystem::path real = RAMINFO_DUMPS_DIR;
+  ASSERT_TRUE(std::filesystem::is_directory(real)) << "the real tables are absent: " << real;
+  for (const auto& e : std::filesystem::directory_iterator(real))
+    if (e.path().extension() == ".rsmb" || e.path().extension() == ".dmi")
+      paths.push_back(e.path().string());
+  ASSERT_GT(paths.size(), 20u) << "fewer real tables than expected in " << real;
+  for (const std::string& path : paths) {
+    const CliResult r = run_cli({"--count", "--from-dump", path});
+    EXPECT_EQ(r.err.find("not an SMBIOS table"), std::string::npos) << path << "\n" << r.err;
+    EXPECT_EQ(r.exit_code, path.find("header_only") == std::string::npos ? 0 : 1) << path;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// "-" reads a saved table or a baseline from stdin, and writes a report to
+// stdout; no file named "-" is made or read.
+TEST(Dash, StdinAndStdoutInsteadOfAFileNamedDash) {
+  const TempDir dir;
+  const std::string table = dir.write("DMI", one_module_table());
+  const std::string baseline = dir.path() + "/baseline.json";
+  ASSERT_EQ(run_cli({"--from-dump", table, "--output", baseline}).exit_code, 0);
+  const std::string cwd = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir.path());
+  const CliResult from_stdin = run_cli({"--count", "--from-dump", "-"}, "", table);
+  const CliResult compare_stdin = run_cli({"--compare", "-", "--from-dump", table}, "", baseline);
+  const CliResult to_stdout = run_cli({"--from-dump", table, "--output", "-"});
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(from_stdin.exit_code, 0) << from_stdin.err;
+  EXPECT_EQ(from_stdin.out, "1\n");
+  EXPECT_EQ(compare_stdin.exit_code, 0) << compare_stdin.err;
+  EXPECT_EQ(compare_stdin.out, "");
+  EXPECT_EQ(to_stdout.out, kOneModuleReport);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/-"));
+}
+
+}  // namespace
+
+namespace {
+
+// The HP Z600 lists its 2 MiB system ROM as a memory device. --table and
+// --prometheus count the four DIMMs, as --detail does; the library's report
+// and --count, its contract, still list five.
+TEST(OtherMemory, HpZ600SystemRomIsMarkedNotCounted) {
+  const std::string path =
+      std::string(RAMINFO_DUMPS_DIR) + "/workstation-hp-z600-2s-ddr3-plus-flash-rom-device.rsmb";
+  if (!std::filesystem::exists(path))
+    GTEST_SKIP() << "the HP Z600 table is absent: " << path
+                 << " (views_tests' OtherMemory cases build one like it)";
+  const CliResult table = run_cli({"--table", "--from-dump", path});
+  EXPECT_NE(table.out.find("4 of 6 slots populated, 32 GiB installed, not counting 1 device that "
+                           "is not system memory\n"),
+            std::string::npos)
+      << table.out;
+  EXPECT_NE(table.out.find("Other        not system memory\n"), std::string::npos) << table.out;
+  const CliResult prom = run_cli({"--prometheus", "--from-dump", path});
+  EXPECT_NE(prom.out.find("\nraminfo_modules_populated 4\n"), std::string::npos) << prom.out;
+  EXPECT_NE(prom.out.find("\nraminfo_installed_bytes 34359738368\n"), std::string::npos);
+  EXPECT_NE(prom.out.find("\nraminfo_other_memory_devices 1\n"), std::string::npos);
+  const CliResult detail = run_cli({"--detail", "--table", "--from-dump", path});
+  EXPECT_EQ(detail.out.rfind("2 arrays, 6 slots, 4 populated, 32 GiB, ECC\n", 0), 0u);
+  EXPECT_EQ(run_cli({"--count", "--from-dump", path}).out, "5\n");
+  EXPECT_NE(run_cli({"--from-dump", path}).out.find("\"slot\":\"SYSTEM ROM\",\"size_mb\":2,"),
+            std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Text from a baseline that reaches stderr follows the same rule.
+TEST(PrintableRule, BaselineTextOnStderr) {
+  const TempDir dir;
+  const std::string baseline =
+      dir.write("baseline.json", bytes_of("{\"schema\":\"x\\u202Ey\\u009B2J\"}"));
+  const CliResult r =
+      run_cli({"--compare", baseline, "--from-dump", dir.write("DMI", one_module_table())});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("schema \"x?y?2J\""), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("\xE2\x80\xAE"), std::string::npos) << r.err;
 }
 
 }  // namespace

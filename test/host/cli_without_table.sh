@@ -75,4 +75,27 @@ table=root-only
 # shellcheck disable=SC2086
 run_without_table $unprivileged "$cli"
 check $? 'is readable by root only' 'needs root (try sudo)' 'exposes no SMBIOS table at'
+
+# A FIFO at udev's entry path would block a reader until someone writes to
+# it: the tool refuses it at once, as the fallback source and when asked for.
+run_with_fifo_entry() {
+  unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs none /sys/firmware &&
+    mount -t tmpfs none /run && mkdir -p /run/udev/data && mkfifo /run/udev/data/+dmi:id &&
+    exec timeout 20 "$@"' \
+    sh "$@" >"$work/out" 2>"$work/err"
+}
+
+case=fifo_entry_fallback
+run_with_fifo_entry "$cli"
+status=$?
+[ "$status" -ne 124 ] || fail "blocked on the FIFO"
+check "$status" "$no_table" 'exposes no SMBIOS table at' 'needs root'
+
+case=fifo_entry_source_udev
+run_with_fifo_entry "$cli" --source udev
+status=$?
+[ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+[ ! -s "$work/out" ] || fail "stdout is not empty"
+grep -q '/run/udev/data/+dmi:id: not a regular file, so it is not read' "$work/err" ||
+  fail "stderr does not say that the entry is no regular file"
 exit "$failed"

@@ -78,10 +78,12 @@ def check(case, cli_built, table, entry_point, dumps_dir_tmp):
     runs, files = run_machine(cli_built, [
         ("dmidecode", ["dmidecode", "--dump-bin", "{work}/dmidecode.bin"]),
         ("save", [CLI, "--save-dump", "{work}/raminfo.bin"]),
+        # "-" is stdout: the same bytes, and no file named "-".
+        ("save_stdout", ["sh", "-c", f"cd {{work}} && {CLI} --save-dump - >stdout.bin"]),
         ("live", [CLI]),
         ("dmidecode_live", ["dmidecode", "-t", "17"]),
         ("user", user),
-    ], dmi=table, entry_point=entry_point, collect=("dmidecode.bin", "raminfo.bin"))
+    ], dmi=table, entry_point=entry_point, collect=("dmidecode.bin", "raminfo.bin", "stdout.bin", "-"))
 
     save = runs["save"]
     if save.rc != 0 or save.out != "" or "raminfo.bin" not in save.err:
@@ -92,6 +94,11 @@ def check(case, cli_built, table, entry_point, dumps_dir_tmp):
     if saved != files["dmidecode.bin"]:
         fail(case, f"the saved file ({len(saved)} bytes) is not dmidecode's "
                    f"({len(files['dmidecode.bin'])} bytes)")
+
+    to_stdout = runs["save_stdout"]
+    if (to_stdout.rc != 0 or files.get("stdout.bin") != saved or "-" in files
+            or "to stdout" not in to_stdout.err):
+        fail(case, "--save-dump - must write the same bytes to stdout", repr(to_stdout))
 
     path = os.path.join(dumps_dir_tmp, "saved.bin")
     with open(path, "wb") as f:

@@ -4,7 +4,9 @@
 #include "udev_source.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -156,7 +158,19 @@ const EntryCase kEntries[] = {
     {"unknown_names_unknown_with_note",
      device(0, "A0", {"SIZE=1073741824", "TYPE=DDR9", "FORM_FACTOR=Hexagon\x01"}),
      {sized("A0", 1024)},
-     {"type 'DDR9' (taken as Unknown)", "form factor 'Hexagon' (taken as Unknown)"}},
+     {"type 'DDR9' (taken as Unknown)", "form factor 'Hexagon?' (taken as Unknown)"}},
+    // Notes go to a terminal: the same printable rule as the views.
+    {"notes_printable",
+     device(0, "A0",
+            {"SIZE=1073741824",
+             "TYPE=\xC2\x9B"
+             "2J\xE2\x80\xAE"
+             "4RDD\x7F",
+             "FORM_FACTOR=M\xFC"
+             "\xE2\x81\xA6"
+             "x"}),
+     {sized("A0", 1024)},
+     {"type '?2J?4RDD?' (taken as Unknown)", "form factor 'M??x' (taken as Unknown)"}},
     {"speeds_16_bit",
      device(0, "A0", {"SIZE=1073741824", "SPEED_MTS=65535"}),
      {{"A0", 1024, "Unknown", 65535, 0, "", "", "", 0, "Other"}},
@@ -368,6 +382,25 @@ TEST(BoundedFile, ReadsUpToItsLimitOnly) {
   std::remove(path.c_str());
   EXPECT_FALSE(read_bounded_file(path, 10, &text, &error));
   EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+}
+
+// Where only a regular file belongs (udev's entry), a FIFO without a writer
+// and a device are refused at once; read as anything, a device still is read.
+TEST(BoundedFile, RegularOnlyRefusesFifosAndDevicesWithoutBlocking) {
+  const std::string fifo = testing::TempDir() + "raminfo_bounded_fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0) << std::strerror(errno);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    std::string text;
+    std::string error;
+    EXPECT_FALSE(read_bounded_file(path, 10, &text, &error, file_kind::regular_only));
+    EXPECT_EQ(error, path + ": not a regular file, so it is not read");
+  }
+  std::remove(fifo.c_str());
+  std::string text;
+  std::string error;
+  EXPECT_FALSE(read_bounded_file("/dev/zero", 10, &text, &error));
+  EXPECT_EQ(error, "/dev/zero: larger than the limit of 10 bytes");
 }
 
 }  // namespace

@@ -43,6 +43,25 @@ const TextCase kTexts[] = {
      "A\x7F"
      "B",
      "A?B", 3},
+    {"escape_and_line_feed_replaced", "A\x1B[2J\nB", "A?[2J?B", 7},
+    {"last_c1_control_replaced", "A\xC2\x9F", "A?", 2},
+    {"first_non_control_after_c1_kept", "A\xC2\xA0", "A\xC2\xA0", 2},
+    // U+202E shows what follows backwards: "DIMM_A1" could read as a slot it is not.
+    {"right_to_left_override_replaced",
+     "\xE2\x80\xAE"
+     "1A_MMID",
+     "?1A_MMID", 8},
+    {"first_bidi_embedding_replaced",
+     "\xE2\x80\xAA"
+     "x",
+     "?x", 2},
+    {"bidi_isolates_replaced",
+     "\xE2\x81\xA6"
+     "a\xE2\x81\xA9",
+     "?a?", 3},
+    {"neighbours_of_bidi_controls_kept", "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA",
+     "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA", 4},
+    {"code_point_past_unicode_replaced", "\xF4\x90\x80\x80", "????", 4},
 };
 
 class DisplayText : public testing::TestWithParam<TextCase> {};
@@ -174,6 +193,55 @@ TEST(Prometheus, PromtoolAcceptsTheOutput) {
   std::remove(path);
   EXPECT_EQ(status, 0) << said << "\n" << out;
   EXPECT_EQ(said, "") << "promtool also warns about lint problems";
+}
+
+}  // namespace
+
+namespace {
+
+// A machine whose table also lists a 2 MiB flash ROM and a video memory
+// device, as the HP Z600's lists its system ROM: the people's and the
+// monitoring views count and total system memory only, as --detail does.
+Bytes with_other_memory() {
+  // A Physical Memory Array (type 16) of video memory (use 04h), handle 0x20.
+  Bytes video_array(0x0F, 0);
+  video_array[0] = 16;
+  video_array[1] = 0x0F;
+  video_array[2] = 0x20;
+  video_array[5] = 0x04;
+  Bytes video = Dimm{.size = 512, .locator = 1}.formatted();
+  video[4] = 0x20;  // in the video array
+  return table({structure(video_array), Dimm{.size = 8192, .locator = 1}.with({"DIMM1"}),
+                Dimm{.size = 8192, .locator = 1}.with({"DIMM2"}),
+                Dimm{.size = 0, .locator = 1}.with({"DIMM3"}),
+                Dimm{.size = 2, .locator = 1, .type = 0x09}.with({"SYSTEM ROM"}),
+                structure(video, {"VRAM"}), end_of_table()});
+}
+
+TEST(OtherMemory, TableMarksItAndCountsSystemMemoryOnly) {
+  const std::vector<std::string> out = lines(render_table(load(with_other_memory())));
+  ASSERT_EQ(out.size(), 7u);
+  EXPECT_EQ(out[0].substr(out[0].size() - 4), "NOTE");
+  EXPECT_EQ(out[1].find("not system memory"), std::string::npos);
+  EXPECT_NE(out[4].find("not system memory"), std::string::npos) << out[4];  // the ROM
+  EXPECT_NE(out[5].find("not system memory"), std::string::npos) << out[5];  // the VRAM
+  EXPECT_EQ(out[6],
+            "2 of 3 slots populated, 16 GiB installed, not counting 2 devices that are not "
+            "system memory; 62 GiB visible to the operating system");
+  // Without such devices the table keeps its columns.
+  EXPECT_EQ(lines(render_table(load(kTwoSlots)))[0].find("NOTE"), std::string::npos);
+}
+
+TEST(OtherMemory, GaugesCountSystemMemoryOnly) {
+  const std::string text = render_prometheus(load(with_other_memory()));
+  EXPECT_NE(text.find("\nraminfo_slots 3\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nraminfo_modules_populated 2\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nraminfo_installed_bytes " + std::to_string(uint64_t{16} << 30) + "\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\nraminfo_other_memory_devices 2\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("SYSTEM ROM"), std::string::npos) << text;
+  EXPECT_EQ(text.find("VRAM"), std::string::npos) << text;
 }
 
 }  // namespace

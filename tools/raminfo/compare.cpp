@@ -257,8 +257,8 @@ bool state_from_document(const json_value& doc, memory_state* out, std::string* 
   if (doc.find("schema") != nullptr) {
     const std::string schema = doc.text_or("schema", "?");
     if (schema != raminfo_detail::kSchema) {
-      *error = "a document of schema \"" + schema + "\", where this raminfo reads \"" +
-               raminfo_detail::kSchema + "\"";
+      *error = "a document of schema \"" + printable_text(schema) +
+               "\", where this raminfo reads \"" + raminfo_detail::kSchema + "\"";
       return false;
     }
     return detail_state(doc, out, error);

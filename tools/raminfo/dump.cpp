@@ -4,6 +4,7 @@
 
 #include "input.h"
 #include "smbios/bytes.h"
+#include "smbios/smbios.h"
 
 namespace {
 
@@ -44,6 +45,53 @@ void make_block(std::vector<uint8_t>* f, size_t from, size_t len, uint8_t major,
 std::string cut_warning(uint64_t present, uint64_t claimed) {
   return "table cut: " + std::to_string(present) + " of " + std::to_string(claimed) +
          " bytes present";
+}
+
+// Why the table of len bytes at from in f is no SMBIOS structure table, or
+// "" when it is one. The walk must find its first structure sound, as DMTF
+// DSP0134 section 6.1 lays one out: a 4-byte header whose length byte counts
+// at least the header, then either the end-of-table type 127 of exactly 4
+// bytes (an empty table), or a formatted area and strings ended by two NUL
+// bytes, inside the table. When the layout says the table is cut short
+// (cut), they may run to its end instead. A table whose walk breaks later
+// (firmware that writes a bad length after some good structures) is read up
+// to the break, as the library reads it.
+std::string walk_problem(const std::vector<uint8_t>& f, size_t from, size_t len, bool cut) {
+  if (len == 0) return "the table in it is empty";
+  const smbios_view t{f.data() + from, len};
+  const uint8_t* header = smbios_bytes(t, 0, 4);
+  if (header == nullptr)
+    return std::to_string(len) + (len == 1 ? " byte" : " bytes") +
+           ", fewer than a structure header";
+  const uint8_t type = header[0];
+  const uint8_t length = header[1];
+  if (length < 4)
+    return "the first structure's length byte is " + std::to_string(length) + ", below 4";
+  if (type == 127) {
+    if (length == 4) return "";
+    return "the first structure has the end-of-table type but " + std::to_string(length) +
+           " bytes, not 4";
+  }
+  if (smbios_bytes(t, 0, length) == nullptr)
+    return cut ? "" : "the first structure's " + std::to_string(length) + " bytes run past the end";
+  for (size_t q = length; smbios_bytes(t, q, 2) != nullptr; ++q) {
+    const uint8_t* pair = smbios_bytes(t, q, 2);
+    if (pair[0] == 0 && pair[1] == 0) return "";
+  }
+  return cut ? "" : "the first structure's strings never end in two NUL bytes";
+}
+
+// Whether the raw block f holds a table that walks (see walk_problem); the
+// error when it does not. A block whose table is empty (a header alone) is
+// left to the loader, which refuses it as too short.
+bool is_table(const std::vector<uint8_t>& f, bool cut, std::string* error) {
+  if (f.size() <= RAW_HEADER_SIZE) return true;
+  uint32_t len = le(f, RAW_LENGTH_OFFSET, 4);
+  if (len > f.size() - RAW_HEADER_SIZE) len = static_cast<uint32_t>(f.size() - RAW_HEADER_SIZE);
+  const std::string why = walk_problem(f, RAW_HEADER_SIZE, len, cut);
+  if (why.empty()) return true;
+  *error = "not an SMBIOS table (" + why + ")";
+  return false;
 }
 
 }  // namespace
@@ -99,15 +147,22 @@ bool dump_to_raw_block(std::vector<uint8_t>* file, dump_format format,
                         ", not " + dump_format_label(format));
   }
   std::vector<uint8_t>& f = *file;
+  if (f.empty()) {
+    *error = "not an SMBIOS table (the file is empty)";
+    return false;
+  }
   if (format == dump_format::table) {
     make_block(file, 0, f.size(), 0, 0, 0);
-    return true;
+    return is_table(f, false, error);
   }
   if (format == dump_format::rsmb) {
     // The loader cuts a length that claims more than is present; say so.
-    if (f.size() >= RAW_HEADER_SIZE && le(f, RAW_LENGTH_OFFSET, 4) > f.size() - RAW_HEADER_SIZE)
+    bool cut = false;
+    if (f.size() >= RAW_HEADER_SIZE && le(f, RAW_LENGTH_OFFSET, 4) > f.size() - RAW_HEADER_SIZE) {
       warnings->push_back(cut_warning(f.size() - RAW_HEADER_SIZE, le(f, RAW_LENGTH_OFFSET, 4)));
-    return true;
+      cut = true;
+    }
+    return is_table(f, cut, error);
   }
 
   // Entry point layouts, DMTF DSP0134 sections 5.2.1 (32-bit), 5.2.2 (64-bit)
@@ -159,5 +214,5 @@ bool dump_to_raw_block(std::vector<uint8_t>* file, dump_format format,
   if (exact_length && length > present) warnings->push_back(cut_warning(present, length));
   const uint64_t len = length < present ? length : present;
   make_block(file, static_cast<size_t>(address), static_cast<size_t>(len), major, minor, revision);
-  return true;
+  return is_table(f, exact_length && length > present, error);
 }

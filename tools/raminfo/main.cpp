@@ -183,9 +183,11 @@ std::string baseline_gauges(bool usable, const comparison* c) {
 }
 
 int emit(const cli_options& opt, const std::string& text) {
-  std::string error;
-  const bool ok = opt.to_file ? write_file_atomically(opt.output_path, text, &error)
+  std::string error, warning;
+  const bool ok = opt.to_file ? write_file_atomically(opt.output_path, text, &error, &warning)
                               : write_stdout(text, &error);
+  if (!warning.empty())
+    std::fprintf(stderr, "raminfo: warning: %s: %s\n", opt.output_path.c_str(), warning.c_str());
   if (ok) return 0;
   std::fprintf(stderr, "raminfo: %s\n", error.c_str());
   return 1;

@@ -52,6 +52,8 @@ const char* help_text() {
          "                       unknown, -1)\n"
          "  --output FILE        write to FILE instead of stdout; FILE is replaced whole, by\n"
          "                       renaming a finished temporary file in its directory\n"
+         "  FILE or BASELINE '-' is stdin (--from-dump, --compare) or stdout (--output,\n"
+         "  --save-dump); write ./- for a file of that name\n"
          "\n"
 #if defined(_WIN32)
          "For bug reports:\n"
@@ -81,8 +83,9 @@ const char* help_text() {
          "  --version            print the library's version\n"
          "  -h, --help           print this help; it wins wherever it stands\n"
          "\n"
-         "An option may be given once. --dump-format and --total-mb need --from-dump, which\n"
-         "excludes --source; --detail goes with --table only; --save-dump goes alone.\n"
+         "An option may be given once, and never with an empty value. --dump-format and\n"
+         "--total-mb need --from-dump, which excludes --source; --detail goes with --table\n"
+         "only; --save-dump goes alone.\n"
          "\n"
          "Exit status:\n"
          "  0  success; warnings about a saved table (cut short, wrong checksum, layout\n"
@@ -130,7 +133,7 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
     } else if (arg == "--detail") {
       out->detail = true;
     } else if (arg == "--from-dump") {
-      if (!has_value) {
+      if (!has_value || args[i + 1].empty()) {
         *error = "--from-dump needs a file";
         return parse_result::usage_error;
       }
@@ -141,10 +144,11 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
         *error = "--output needs a file";
         return parse_result::usage_error;
       }
-      out->to_file = true;
+      // "-" is stdout, as if --output were not given.
       out->output_path = args[++i];
+      out->to_file = out->output_path != "-";
     } else if (arg == "--compare") {
-      if (!has_value) {
+      if (!has_value || args[i + 1].empty()) {
         *error = "--compare needs a baseline file";
         return parse_result::usage_error;
       }
@@ -202,6 +206,10 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
   }
   if (out->save_dump && args.size() != 2) {
     *error = "--save-dump FILE goes alone";
+    return parse_result::usage_error;
+  }
+  if (out->from_dump && out->compare && out->dump_path == "-" && out->baseline_path == "-") {
+    *error = "--from-dump - and --compare - cannot both read stdin";
     return parse_result::usage_error;
   }
   if (out->from_dump && out->source != table_source::automatic) {

@@ -74,11 +74,19 @@ int save_dump(const std::string& path) {
     std::fprintf(stderr, "raminfo: cannot save the SMBIOS table: %s\n", error.c_str());
     return 1;
   }
-  if (!write_file_atomically(path, std::string(bytes.begin(), bytes.end()), &error)) {
+  // "-" is stdout, for a pipe into a compressor or a paste service.
+  const std::string text(bytes.begin(), bytes.end());
+  const bool to_stdout = path == "-";
+  std::string warning;
+  const bool ok =
+      to_stdout ? write_stdout(text, &error) : write_file_atomically(path, text, &error, &warning);
+  if (!warning.empty())
+    std::fprintf(stderr, "raminfo: warning: %s: %s\n", path.c_str(), warning.c_str());
+  if (!ok) {
     std::fprintf(stderr, "raminfo: %s\n", error.c_str());
     return 1;
   }
   std::fprintf(stderr, "raminfo: wrote this machine's SMBIOS table to %s (%zu bytes, %s)\n",
-               path.c_str(), bytes.size(), layout.c_str());
+               to_stdout ? "stdout" : path.c_str(), bytes.size(), layout.c_str());
   return 0;
 }

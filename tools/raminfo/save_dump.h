@@ -24,7 +24,8 @@ bool dmidecode_dump(const std::vector<uint8_t>& entry_point, const std::vector<u
 // name. False with a reason (and a hint) when the table cannot be read.
 bool read_machine_dump(std::vector<uint8_t>* out, std::string* layout, std::string* error);
 
-// Writes this machine's table to path, and one line on stderr about it.
+// Writes this machine's table to path (stdout for "-"), and one line on
+// stderr about it.
 // Returns 0, or 1 when the table cannot be read or the file written.
 int save_dump(const std::string& path);
 

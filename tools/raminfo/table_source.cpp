@@ -19,7 +19,9 @@ int select_table_source(table_source source, bool* incomplete, const std::string
   std::string text;
   std::string error;
   udev_rebuild rebuilt;
-  const bool read = read_bounded_file(entry_path, kUdevEntryLimit, &text, &error);
+  // A FIFO there would block the tool for ever: only a regular file is read.
+  const bool read =
+      read_bounded_file(entry_path, kUdevEntryLimit, &text, &error, file_kind::regular_only);
   if (!read || !udev_entry_to_block(text, &rebuilt)) {
     // Without udev's devices the firmware table stays the source, and its
     // failure is reported as usual.

@@ -7,6 +7,7 @@
 
 #include "detail/names.h"
 #include "smbios/bytes.h"
+#include "text/printable.h"
 
 namespace {
 
@@ -103,13 +104,9 @@ uint16_t type_detail_bits(const std::string& text) {
   return bits;
 }
 
-// Entry text quoted in a note: control bytes dropped, at most 40 bytes.
-std::string printable(const std::string& s) {
-  std::string out;
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F && out.size() < 40) out += c;
-  return out;
-}
+// Entry text quoted in a note: its first 40 bytes, as printable_text shows
+// them.
+std::string printable(const std::string& s) { return printable_text(s.substr(0, 40)); }
 
 void put16(std::vector<uint8_t>& b, size_t off, uint32_t v) {
   b[off] = static_cast<uint8_t>(v);

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "detail/detail.h"
 #include "raminfo.h"
 
 namespace {
@@ -30,65 +31,6 @@ std::string gib_text(int64_t mb) {
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
 
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not valid.
-size_t utf8_sequence(const std::string& s, size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  size_t n = 0;
-  uint32_t cp = 0;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF)
-    n = 2, cp = c & 0x1F;
-  else if (c >= 0xE0 && c <= 0xEF)
-    n = 3, cp = c & 0x0F;
-  else if (c >= 0xF0 && c <= 0xF4)
-    n = 4, cp = c & 0x07;
-  else
-    return 0;
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    const auto d = static_cast<unsigned char>(s[i + k]);
-    if ((d & 0xC0) != 0x80) return 0;
-    cp = cp << 6 | (d & 0x3F);
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-      (cp >= 0xD800 && cp <= 0xDFFF))
-    return 0;
-  return n;
-}
-
-// The code point of the valid n-byte UTF-8 sequence at s[i].
-uint32_t code_point(const std::string& s, size_t i, size_t n) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  uint32_t cp = n == 1 ? c : n == 2 ? c & 0x1Fu : n == 3 ? c & 0x0Fu : c & 0x07u;
-  for (size_t k = 1; k < n; ++k) cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
-  return cp;
-}
-
-// Terminal columns of a code point: 2 for East Asian wide and fullwidth
-// characters (Unicode UAX #11), 0 for combining marks, 1 otherwise.
-size_t code_point_width(uint32_t cp) {
-  struct range {
-    uint32_t first, last;
-  };
-  static const range kCombining[] = {
-      {0x0300, 0x036F}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
-      {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F},
-  };
-  static const range kWide[] = {
-      {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x2E80, 0x303E},
-      {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
-      {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},
-      {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F},
-      {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
-  };
-  for (const range& r : kCombining)
-    if (cp >= r.first && cp <= r.last) return 0;
-  for (const range& r : kWide)
-    if (cp >= r.first && cp <= r.last) return 2;
-  return 1;
-}
-
 void pad(std::string* line, const std::string& cell, size_t width) {
   *line += cell;
   line->append(width - display_width(cell) + 2, ' ');
@@ -113,18 +55,27 @@ std::string label(const std::string& text) {
 bool read_inventory(inventory* out) {
   out->total_mb = raminfo_total_mb();
   out->devices.clear();
+  out->other_memory.clear();
   out->readable = load_smbios() == 1;
   if (!out->readable) return false;
   // One walk for all devices: fetching each by index would walk from the
   // table start every time.
   const smbios_view t = smbios_cached_view();
+  // What is system memory is decided once, by the detail decoder, whose
+  // devices are every type 17 structure in the same walk order.
+  const raminfo_detail::document doc = raminfo_detail::decode_detail(t);
   smbios_walk w = smbios_walk_start(t);
   smbios_struct st;
   dimm_info d;
+  size_t detail_index = 0;
   while (smbios_next(t, &w, &st)) {
+    if (st.type != 17) continue;
+    const size_t k = detail_index++;
     if (!is_memory_device(st)) continue;
     decode_dimm(t, st, &d);
     out->devices.push_back(d);
+    out->other_memory.push_back(k < doc.devices.size() ? doc.devices[k].other_memory_reason
+                                                       : nullptr);
   }
   return true;
 }
@@ -138,38 +89,6 @@ std::string display_text(const char* escaped) {
   return printable_text(raw);
 }
 
-std::string printable_text(const std::string& raw) {
-  std::string out;
-  for (size_t i = 0; i < raw.size();) {
-    const size_t n = utf8_sequence(raw, i);
-    const uint32_t cp = n == 0 ? 0 : code_point(raw, i, n);
-    // C0 controls, DEL and the C1 controls (U+0080 to U+009F) would steer a
-    // terminal or break a line.
-    if (n == 0 || cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F)) {
-      out += '?';
-      i += n == 0 ? 1 : n;
-    } else {
-      out.append(raw, i, n);
-      i += n;
-    }
-  }
-  return out;
-}
-
-size_t display_width(const std::string& text) {
-  size_t w = 0;
-  for (size_t i = 0; i < text.size();) {
-    const size_t n = utf8_sequence(text, i);
-    if (n == 0) {
-      ++w, ++i;
-      continue;
-    }
-    w += code_point_width(code_point(text, i, n));
-    i += n;
-  }
-  return w;
-}
-
 std::string render_table(const inventory& inv) {
   const std::vector<std::string> head = {"SLOT",       "SIZE",       "TYPE",         "SPEED",
                                          "CONFIGURED", "VOLTAGE",    "MANUFACTURER", "PART NUMBER",
@@ -177,23 +96,34 @@ std::string render_table(const inventory& inv) {
   std::vector<std::vector<std::string>> rows = {head};
   int64_t installed_mb = 0;
   int populated = 0;
-  for (const dimm_info& d : inv.devices) {
+  size_t slots = 0, others = 0;
+  for (size_t i = 0; i < inv.devices.size(); ++i) {
+    const dimm_info& d = inv.devices[i];
+    const char* other = i < inv.other_memory.size() ? inv.other_memory[i] : nullptr;
     const std::string slot = or_dash(display_text(d.slot));
+    if (other != nullptr)
+      ++others;
+    else
+      ++slots;
     if (d.size_mb <= 0) {
       rows.push_back({slot, "empty", "-", "-", "-", "-", "-", "-", "-", "-"});
-      continue;
+    } else {
+      if (other == nullptr) ++populated, installed_mb += d.size_mb;
+      rows.push_back(
+          {slot, size_text(d.size_mb), d.type,
+           d.speed_mts > 0 ? std::to_string(d.speed_mts) + " MT/s" : "-",
+           d.configured_speed_mts > 0 ? std::to_string(d.configured_speed_mts) + " MT/s" : "-",
+           d.voltage_mv > 0 ? format("%.2f V", d.voltage_mv / 1000.0) : "-",
+           or_dash(display_text(d.manufacturer)), or_dash(display_text(d.part_number)),
+           or_dash(display_text(d.serial)), d.form_factor});
     }
-    ++populated;
-    installed_mb += d.size_mb;
-    rows.push_back(
-        {slot, size_text(d.size_mb), d.type,
-         d.speed_mts > 0 ? std::to_string(d.speed_mts) + " MT/s" : "-",
-         d.configured_speed_mts > 0 ? std::to_string(d.configured_speed_mts) + " MT/s" : "-",
-         d.voltage_mv > 0 ? format("%.2f V", d.voltage_mv / 1000.0) : "-",
-         or_dash(display_text(d.manufacturer)), or_dash(display_text(d.part_number)),
-         or_dash(display_text(d.serial)), d.form_factor});
+    rows.back().push_back(other != nullptr ? "not system memory" : "");
   }
-  std::vector<size_t> widths(head.size(), 0);
+  // The NOTE column is there only when a device needs it.
+  rows[0].push_back("NOTE");
+  if (others == 0)
+    for (auto& row : rows) row.pop_back();
+  std::vector<size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows)
     for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], display_width(row[c]));
 
@@ -204,8 +134,11 @@ std::string render_table(const inventory& inv) {
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out += line + "\n";
   }
-  out += std::to_string(populated) + " of " + std::to_string(inv.devices.size()) +
-         " slots populated, " + gib_text(installed_mb) + " installed";
+  out += std::to_string(populated) + " of " + std::to_string(slots) + " slots populated, " +
+         gib_text(installed_mb) + " installed";
+  if (others > 0)
+    out += ", not counting " + std::to_string(others) +
+           (others == 1 ? " device that is" : " devices that are") + " not system memory";
   if (inv.total_mb >= 0) out += "; " + gib_text(inv.total_mb) + " visible to the operating system";
   out += "\n";
   return out;
@@ -215,8 +148,15 @@ std::string render_prometheus(const inventory& inv) {
   std::string size, speed, configured, voltage;
   int64_t installed_mb = 0;
   int populated = 0;
+  size_t slots = 0, others = 0;
   for (size_t i = 0; i < inv.devices.size(); ++i) {
     const dimm_info& d = inv.devices[i];
+    // A flash ROM or video memory is no module of the machine's memory.
+    if (i < inv.other_memory.size() && inv.other_memory[i] != nullptr) {
+      ++others;
+      continue;
+    }
+    ++slots;
     if (d.size_mb <= 0) continue;
     ++populated;
     installed_mb += d.size_mb;
@@ -253,12 +193,17 @@ std::string render_prometheus(const inventory& inv) {
            "Configured speed of a memory module in MT/s (0 when unknown).", configured);
     family("raminfo_module_voltage_volts",
            "Configured voltage of a memory module in volts (0 when unknown).", voltage);
-    family("raminfo_slots", "Memory device slots in the SMBIOS table.",
-           "raminfo_slots " + std::to_string(inv.devices.size()) + "\n");
-    family("raminfo_modules_populated", "Installed memory modules.",
+    family("raminfo_slots", "Memory device slots of system memory in the SMBIOS table.",
+           "raminfo_slots " + std::to_string(slots) + "\n");
+    family("raminfo_modules_populated", "Installed memory modules of system memory.",
            "raminfo_modules_populated " + std::to_string(populated) + "\n");
-    family("raminfo_installed_bytes", "Sum of the sizes of the installed memory modules.",
+    family("raminfo_installed_bytes",
+           "Sum of the sizes of the installed memory modules of system memory.",
            "raminfo_installed_bytes " + std::to_string(installed_mb << 20) + "\n");
+    family("raminfo_other_memory_devices",
+           "Memory devices that are not system memory (flash ROM, video memory), left out of "
+           "the other gauges.",
+           "raminfo_other_memory_devices " + std::to_string(others) + "\n");
   }
   if (inv.total_mb >= 0)
     family(

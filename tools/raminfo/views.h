@@ -8,11 +8,16 @@
 #include <vector>
 
 #include "smbios/smbios.h"
+#include "text/printable.h"
 
 // The inventory as the command-line tool shows it: every device in table
 // order and the operating system's total (-1 when unknown).
 struct inventory {
   std::vector<dimm_info> devices;
+  // For each device, why it is not system memory (a flash ROM, video memory),
+  // as --detail decides it; null for system memory. The views count and total
+  // system memory only, as --detail does.
+  std::vector<const char*> other_memory;
   int32_t total_mb = -1;
   // False when the SMBIOS table could not be read; devices is then empty.
   bool readable = false;
@@ -22,24 +27,18 @@ struct inventory {
 // it; false when the table cannot be read.
 bool read_inventory(inventory* out);
 
-// An aligned table, one row per device, and a closing summary line.
+// An aligned table, one row per device, and a closing summary line over the
+// system memory; a device that is not system memory is marked in a NOTE
+// column.
 std::string render_table(const inventory& inv);
 
 // The Prometheus text exposition format, for node_exporter's textfile
-// collector: one series per populated module and the totals.
+// collector: one series per populated module of system memory, the totals
+// over system memory, and the number of other memory devices.
 std::string render_prometheus(const inventory& inv);
 
 // Library text fields come escaped for JSON; this gives back the firmware
-// text, with invalid UTF-8 bytes, DEL and the C1 controls replaced by '?' so
-// that it prints sanely.
+// text, made printable by printable_text.
 std::string display_text(const char* escaped);
-
-// Firmware text made safe to print: invalid UTF-8 bytes, control characters
-// (C0 and C1) and DEL become '?'.
-std::string printable_text(const std::string& raw);
-
-// Columns a display text takes on a terminal: two for a wide (CJK) character,
-// none for a combining mark, one for any other code point.
-size_t display_width(const std::string& text);
 
 #endif
