@@ -363,6 +363,8 @@ void read_tree(const std::string& sysfs_root, edac_report* r) {
     r->reason = "no EDAC driver loaded";
     return;
   }
+  // The controllers' own parent is never one of them, nor a module.
+  w.enter(mc_root, "mc");
   for (const numbered_entry& e : mcs) {
     if (r->controllers.size() >= kEdacMaxControllers) {
       w.note("more than " + std::to_string(kEdacMaxControllers) +
