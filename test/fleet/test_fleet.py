@@ -31,13 +31,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 FLEET = os.path.join(ROOT, "packaging", "fleet")
 BUILD = ""  # set from the command line
-# The saved table the recipes report on: 16 DDR3 modules, found in the
-# repository's real tables or else in the shared folder beside it.
+# The saved table the recipes report on: 16 DDR3 modules, from the
+# repository's real tables.
 TABLE = "server-supermicro-x9drw-2s-16dimm-ddr3"
-DUMPS = next((d for d in (os.path.join(ROOT, "test", "data", "real-tables"),
-                          os.path.join(os.path.dirname(ROOT), "shared", "smbios-dumps"))
-              if os.path.exists(os.path.join(d, TABLE + ".rsmb"))),
-             os.path.join(ROOT, "test", "data", "real-tables"))
+DUMPS = os.path.join(ROOT, "test", "data", "real-tables")
 
 UNITS = [
     "raminfo-baseline.service",
