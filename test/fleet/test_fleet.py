@@ -261,7 +261,9 @@ class SaltGrain(unittest.TestCase):
 
     def test_without_a_table_the_grain_says_why(self):
         self.assertEqual(self.grain(None), {"raminfo": {
-            "readable": False, "error": "GetSystemFirmwareTable size failed"}})
+            "readable": False,
+            "error": "/sys/firmware/dmi/tables/DMI does not exist: "
+                     "this machine exposes no SMBIOS table"}})
 
 
 def main():
