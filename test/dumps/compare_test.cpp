@@ -15,7 +15,7 @@
 #include "cli_runner.h"
 #include "real_tables.h"
 #include "table_builder.h"
-#include "udev_source.h"
+#include "sources/udev.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "edac.h"
+#include "sources/edac.h"
 #include "edac_tree.h"
 
 namespace {

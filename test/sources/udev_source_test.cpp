@@ -1,7 +1,7 @@
 // Memory devices rebuilt from udev database entries, decoded back by the
 // library's own decoder (over the test double), and the raw fields of the
 // rebuilt structures where the report does not show them.
-#include "udev_source.h"
+#include "sources/udev.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -9,19 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "compare.h"
+#include "compare/compare.h"
 #include "detail/detail.h"
-#include "dump.h"
-#include "dump_platform.h"
-#include "file_names.h"
-#include "input.h"
-#include "json_value.h"
-#include "options.h"
-#include "output.h"
+#include "sources/saved_table.h"
+#include "sources/tool_platform.h"
+#include "files/file_names.h"
+#include "files/input.h"
+#include "compare/json_value.h"
+#include "cli/options.h"
+#include "files/output.h"
 #include "raminfo.h"
-#include "save_dump.h"
-#include "table_source.h"
-#include "views.h"
+#include "save/save_dump.h"
+#include "sources/table_source.h"
+#include "views/views.h"
 
 #if !defined(_WIN32)
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "edac_join.h"
+#include "sources/edac_join.h"
 
 #include <limits>
 #include <map>

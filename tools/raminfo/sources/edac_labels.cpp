@@ -1,4 +1,4 @@
-#include "edac_labels.h"
+#include "sources/edac_labels.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,7 +6,7 @@
 #include <map>
 #include <system_error>
 
-#include "input.h"
+#include "files/input.h"
 
 namespace fs = std::filesystem;
 

@@ -1,15 +1,15 @@
 // Comparing the memory found now with a saved inventory: which modules went
 // missing, which are new, which changed.
-#ifndef RAMINFO_TOOLS_COMPARE_H
-#define RAMINFO_TOOLS_COMPARE_H
+#ifndef RAMINFO_TOOLS_COMPARE_COMPARE_H
+#define RAMINFO_TOOLS_COMPARE_COMPARE_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "json_value.h"
-#include "views.h"
+#include "compare/json_value.h"
+#include "views/views.h"
 
 // One memory device as both a saved inventory and the present one describe
 // it. Text is the firmware's; a number is -1 when the document lacks it.

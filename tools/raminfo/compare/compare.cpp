@@ -1,4 +1,4 @@
-#include "compare.h"
+#include "compare/compare.h"
 
 #include <algorithm>
 #include <cstdio>

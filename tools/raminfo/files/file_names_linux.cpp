@@ -1,7 +1,7 @@
 // Linux: a file name is its bytes, whatever their encoding.
 #include <sys/stat.h>
 
-#include "file_names.h"
+#include "files/file_names.h"
 
 FILE* open_file(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);

@@ -1,7 +1,7 @@
 // Windows: the raw SMBIOS block exactly as GetSystemFirmwareTable('RSMB')
 // returns it.
 #include "platform/os.h"
-#include "save_dump.h"
+#include "save/save_dump.h"
 
 bool read_machine_dump(std::vector<uint8_t>* out, std::string* layout, std::string* error) {
   // The table can grow between the size query and the read; ask again then.

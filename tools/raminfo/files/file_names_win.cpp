@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cwchar>
 
-#include "file_names.h"
+#include "files/file_names.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "json_value.h"
+#include "compare/json_value.h"
 
 #include <cstdlib>
 

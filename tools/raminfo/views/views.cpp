@@ -1,4 +1,4 @@
-#include "views.h"
+#include "views/views.h"
 
 #include <algorithm>
 #include <cinttypes>

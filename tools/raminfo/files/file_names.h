@@ -4,8 +4,8 @@
 // wide entry point and names files through the wide (UTF-16) calls, so that a
 // name outside the ANSI code page (CJK, emoji) is neither turned into '?' nor
 // refused; see win/file_names_win.cpp for why not the UTF-8 code page.
-#ifndef RAMINFO_TOOLS_FILE_NAMES_H
-#define RAMINFO_TOOLS_FILE_NAMES_H
+#ifndef RAMINFO_TOOLS_FILES_FILE_NAMES_H
+#define RAMINFO_TOOLS_FILES_FILE_NAMES_H
 
 #include <cstdio>
 #include <string>

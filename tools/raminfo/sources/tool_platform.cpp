@@ -1,4 +1,4 @@
-#include "dump_platform.h"
+#include "sources/tool_platform.h"
 
 #include <cstring>
 #include <utility>

@@ -1,7 +1,7 @@
 // The one way raminfo reads a file it is given: whole, and never more than a
 // limit.
-#ifndef RAMINFO_TOOLS_INPUT_H
-#define RAMINFO_TOOLS_INPUT_H
+#ifndef RAMINFO_TOOLS_FILES_INPUT_H
+#define RAMINFO_TOOLS_FILES_INPUT_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "udev_source.h"
+#include "sources/udev.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,8 +1,8 @@
-#include "dump.h"
+#include "sources/saved_table.h"
 
 #include <cstring>
 
-#include "input.h"
+#include "files/input.h"
 #include "smbios/bytes.h"
 #include "smbios/smbios.h"
 

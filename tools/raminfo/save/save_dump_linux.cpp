@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "platform/os.h"
-#include "save_dump.h"
+#include "save/save_dump.h"
 #include "smbios/bytes.h"
-#include "udev_source.h"
+#include "sources/udev.h"
 
 namespace {
 constexpr const char* kTables = "/sys/firmware/dmi/tables";

@@ -1,4 +1,4 @@
-#include "output.h"
+#include "files/output.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "file_names.h"
+#include "files/file_names.h"
 
 #if defined(_WIN32)
 #include <io.h>

@@ -1,7 +1,7 @@
 // The command-line tool's platform: a saved table when one is given, the
 // live operating system otherwise.
-#ifndef RAMINFO_TOOLS_DUMP_PLATFORM_H
-#define RAMINFO_TOOLS_DUMP_PLATFORM_H
+#ifndef RAMINFO_TOOLS_SOURCES_TOOL_PLATFORM_H
+#define RAMINFO_TOOLS_SOURCES_TOOL_PLATFORM_H
 
 #include <cstdint>
 #include <vector>

@@ -1,10 +1,10 @@
-#include "table_source.h"
+#include "sources/table_source.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <utility>
 
-#include "dump_platform.h"
+#include "sources/tool_platform.h"
 #include "platform/os.h"
 
 int select_table_source(table_source source, bool* incomplete, const std::string& entry_path) {

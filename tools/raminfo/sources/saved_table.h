@@ -1,6 +1,6 @@
 // Saved SMBIOS tables, turned into the raw block the library's loader reads.
-#ifndef RAMINFO_TOOLS_DUMP_H
-#define RAMINFO_TOOLS_DUMP_H
+#ifndef RAMINFO_TOOLS_SOURCES_SAVED_TABLE_H
+#define RAMINFO_TOOLS_SOURCES_SAVED_TABLE_H
 
 #include <cstddef>
 #include <cstdint>

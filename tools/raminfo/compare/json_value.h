@@ -1,7 +1,7 @@
 // A small JSON reader for the documents raminfo itself writes: a saved
 // report or detail document read back as a baseline.
-#ifndef RAMINFO_TOOLS_JSON_VALUE_H
-#define RAMINFO_TOOLS_JSON_VALUE_H
+#ifndef RAMINFO_TOOLS_COMPARE_JSON_VALUE_H
+#define RAMINFO_TOOLS_COMPARE_JSON_VALUE_H
 
 #include <cstdint>
 #include <map>

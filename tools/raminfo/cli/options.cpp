@@ -1,4 +1,4 @@
-#include "options.h"
+#include "cli/options.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "input.h"
+#include "files/input.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <unistd.h>
 #endif
 
-#include "file_names.h"
+#include "files/file_names.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // --save-dump: this machine's SMBIOS table written to a file for a bug
 // report, in the layout its platform's tools read: dmidecode's --dump-bin
 // file on Linux, the raw RSMB block on Windows. --from-dump reads both.
-#ifndef RAMINFO_TOOLS_SAVE_DUMP_H
-#define RAMINFO_TOOLS_SAVE_DUMP_H
+#ifndef RAMINFO_TOOLS_SAVE_SAVE_DUMP_H
+#define RAMINFO_TOOLS_SAVE_SAVE_DUMP_H
 
 #include <cstdint>
 #include <string>

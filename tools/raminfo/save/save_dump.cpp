@@ -1,11 +1,11 @@
-#include "save_dump.h"
+#include "save/save_dump.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 
-#include "output.h"
+#include "files/output.h"
 #include "smbios/bytes.h"
 
 namespace {

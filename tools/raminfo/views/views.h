@@ -1,7 +1,7 @@
 // Views of the inventory for people and for monitoring, beside the library's
 // own JSON.
-#ifndef RAMINFO_TOOLS_VIEWS_H
-#define RAMINFO_TOOLS_VIEWS_H
+#ifndef RAMINFO_TOOLS_VIEWS_VIEWS_H
+#define RAMINFO_TOOLS_VIEWS_VIEWS_H
 
 #include <cstdint>
 #include <string>

@@ -2,15 +2,15 @@
 // helper), read back from udev's database, which anyone may read, and rebuilt
 // into SMBIOS Memory Device structures. The rebuilt block goes through the
 // same loader and decoder as the firmware's own table.
-#ifndef RAMINFO_TOOLS_UDEV_SOURCE_H
-#define RAMINFO_TOOLS_UDEV_SOURCE_H
+#ifndef RAMINFO_TOOLS_SOURCES_UDEV_H
+#define RAMINFO_TOOLS_SOURCES_UDEV_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "input.h"
+#include "files/input.h"
 
 // udev's database entry of the dmi device.
 constexpr const char* kUdevEntryPath = "/run/udev/data/+dmi:id";

@@ -1,13 +1,13 @@
 // The command line of raminfo, parsed into what to do.
-#ifndef RAMINFO_TOOLS_OPTIONS_H
-#define RAMINFO_TOOLS_OPTIONS_H
+#ifndef RAMINFO_TOOLS_CLI_OPTIONS_H
+#define RAMINFO_TOOLS_CLI_OPTIONS_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "dump.h"
-#include "udev_source.h"
+#include "sources/saved_table.h"
+#include "sources/udev.h"
 
 enum class view { json, count, table, prometheus };
 

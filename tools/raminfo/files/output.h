@@ -1,6 +1,6 @@
 // Where raminfo's answer goes: stdout, or a file replaced in one step.
-#ifndef RAMINFO_TOOLS_OUTPUT_H
-#define RAMINFO_TOOLS_OUTPUT_H
+#ifndef RAMINFO_TOOLS_FILES_OUTPUT_H
+#define RAMINFO_TOOLS_FILES_OUTPUT_H
 
 #include <string>
 

@@ -1,11 +1,11 @@
 // Where the command-line tool takes its table from: the firmware's, or the
 // devices udev decoded from it when the firmware's cannot be read.
-#ifndef RAMINFO_TOOLS_TABLE_SOURCE_H
-#define RAMINFO_TOOLS_TABLE_SOURCE_H
+#ifndef RAMINFO_TOOLS_SOURCES_TABLE_SOURCE_H
+#define RAMINFO_TOOLS_SOURCES_TABLE_SOURCE_H
 
 #include <string>
 
-#include "udev_source.h"
+#include "sources/udev.h"
 
 // Puts the devices rebuilt from udev's database entry in front of the
 // library when the source asks for them: always for udev; for automatic only
