@@ -14,8 +14,8 @@
 
 #include "cli_runner.h"
 #include "real_tables.h"
-#include "table_builder.h"
 #include "sources/udev.h"
+#include "table_builder.h"
 
 namespace {
 

@@ -9,18 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "compare/compare.h"
+#include "compare/json_value.h"
 #include "detail/detail.h"
-#include "sources/saved_table.h"
-#include "sources/tool_platform.h"
 #include "files/file_names.h"
 #include "files/input.h"
-#include "compare/json_value.h"
-#include "cli/options.h"
 #include "files/output.h"
 #include "raminfo.h"
 #include "save/save_dump.h"
+#include "sources/saved_table.h"
 #include "sources/table_source.h"
+#include "sources/tool_platform.h"
 #include "views/views.h"
 
 #if !defined(_WIN32)

@@ -5,31 +5,14 @@
 #include <map>
 
 #include "detail/detail.h"
+#include "text/text.h"
 
 namespace {
 
 using raminfo_detail::is_placeholder;
 
-// The largest of GiB, MiB, KiB and bytes that a value of at least bytes
-// fills once.
-uint64_t unit_for(uint64_t bytes) {
-  for (uint64_t unit : {uint64_t{1} << 30, uint64_t{1} << 20, uint64_t{1} << 10})
-    if (bytes >= unit) return unit;
-  return 1;
-}
-
-std::string in_unit(uint64_t bytes, uint64_t unit) {
-  const char* name = unit == uint64_t{1} << 30   ? " GiB"
-                     : unit == uint64_t{1} << 20 ? " MiB"
-                     : unit == uint64_t{1} << 10 ? " KiB"
-                                                 : " bytes";
-  if (bytes % unit == 0) return std::to_string(bytes / unit) + name;
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(bytes) / static_cast<double>(unit));
-  return buf + std::string(name);
-}
-
-std::string size_text(uint64_t bytes) { return in_unit(bytes, unit_for(bytes)); }
+// Sizes in bytes, KiB, MiB or GiB.
+std::string module_size(uint64_t bytes) { return size_text(bytes, kGiB, "bytes"); }
 
 // Two sizes in one unit, the larger one's, so that "64 GiB → 512 MiB" reads
 // "64 GiB → 0.5 GiB"; a smaller unit where rounding would make them read
@@ -38,9 +21,9 @@ std::string size_change(uint64_t a, uint64_t b) {
   const auto tenths = [](uint64_t bytes, uint64_t unit) {
     return (bytes * 10 + unit / 2) / unit;  // sizes stay far below 2^60
   };
-  uint64_t unit = unit_for(std::max(a, b));
+  uint64_t unit = size_unit(std::max(a, b), kGiB);
   while (unit > 1 && a != b && tenths(a, unit) == tenths(b, unit)) unit >>= 10;
-  return in_unit(a, unit) + " → " + in_unit(b, unit);
+  return size_in_unit(a, unit, "bytes") + " → " + size_in_unit(b, unit, "bytes");
 }
 
 // Firmware text without the white space at either end, which udev's decoder
@@ -73,7 +56,7 @@ std::string describe(const module_state& m) {
   };
   add(!m.vendor.empty() ? m.vendor : is_placeholder(m.manufacturer) ? "" : m.manufacturer, " ");
   add(is_placeholder(m.part_number) ? "" : m.part_number, " ");
-  add(size_text(m.size_bytes), ", ");
+  add(module_size(m.size_bytes), ", ");
   if (!is_placeholder(m.serial)) add("serial " + m.serial, ", ");
   return out;
 }

@@ -36,8 +36,7 @@ FILE* open_input(const std::string& path, file_kind kind) {
 #if defined(_WIN32)
   // Windows has no FIFOs in its file system; a device name is refused here.
   struct _stat64 st;
-  if (_wstat64(wide_name(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
-      !S_ISDIR(st.st_mode)) {
+  if (_wstat64(wide_name(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
     errno = EINVAL;
     return nullptr;
   }

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "sources/tool_platform.h"
 #include "platform/os.h"
+#include "sources/tool_platform.h"
 
 int select_table_source(table_source source, bool* incomplete, const std::string& entry_path) {
   if (incomplete != nullptr) *incomplete = false;

@@ -7,7 +7,7 @@
 
 #include "detail/names.h"
 #include "smbios/bytes.h"
-#include "text/printable.h"
+#include "text/text.h"
 
 namespace {
 

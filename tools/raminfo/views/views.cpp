@@ -15,26 +15,17 @@ std::string format(const char* fmt, double value) {
   return buf;
 }
 
-std::string size_text(int32_t mb) {
-  if (mb <= 0) return "empty";
-  if (mb >= 1024) {
-    if (mb % 1024 == 0) return std::to_string(mb / 1024) + " GiB";
-    return format("%.1f GiB", mb / 1024.0);
-  }
-  return std::to_string(mb) + " MiB";
+// A module's size in MiB or GiB.
+std::string module_size(int32_t mb) {
+  return mb <= 0 ? "empty" : size_text(static_cast<uint64_t>(mb) << 20, kGiB, "B");
 }
 
+// A sum in GiB, however small.
 std::string gib_text(int64_t mb) {
-  if (mb % 1024 == 0) return std::to_string(mb / 1024) + " GiB";
-  return format("%.1f GiB", static_cast<double>(mb) / 1024.0);
+  return size_in_unit(static_cast<uint64_t>(mb) << 20, kGiB, "B");
 }
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
-
-void pad(std::string* line, const std::string& cell, size_t width) {
-  *line += cell;
-  line->append(width - display_width(cell) + 2, ' ');
-}
 
 // Label values: backslash, double quote and line feed are escaped.
 std::string label(const std::string& text) {
@@ -110,7 +101,7 @@ std::string render_table(const inventory& inv) {
     } else {
       if (other == nullptr) ++populated, installed_mb += d.size_mb;
       rows.push_back(
-          {slot, size_text(d.size_mb), d.type,
+          {slot, module_size(d.size_mb), d.type,
            d.speed_mts > 0 ? std::to_string(d.speed_mts) + " MT/s" : "-",
            d.configured_speed_mts > 0 ? std::to_string(d.configured_speed_mts) + " MT/s" : "-",
            d.voltage_mv > 0 ? format("%.2f V", d.voltage_mv / 1000.0) : "-",
@@ -123,17 +114,7 @@ std::string render_table(const inventory& inv) {
   rows[0].push_back("NOTE");
   if (others == 0)
     for (auto& row : rows) row.pop_back();
-  std::vector<size_t> widths(rows[0].size(), 0);
-  for (const auto& row : rows)
-    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], display_width(row[c]));
-
-  std::string out;
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t c = 0; c < row.size(); ++c) pad(&line, row[c], widths[c]);
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    out += line + "\n";
-  }
+  std::string out = aligned_rows(rows);
   out += std::to_string(populated) + " of " + std::to_string(slots) + " slots populated, " +
          gib_text(installed_mb) + " installed";
   if (others > 0)

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "smbios/smbios.h"
-#include "text/printable.h"
+#include "text/text.h"
 
 // The inventory as the command-line tool shows it: every device in table
 // order and the operating system's total (-1 when unknown).
