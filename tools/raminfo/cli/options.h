@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sources/saved_table.h"
-#include "sources/udev.h"
+#include "sources/choice.h"
 
 enum class view { json, count, table, prometheus };
 

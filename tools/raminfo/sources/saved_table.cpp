@@ -96,18 +96,6 @@ bool is_table(const std::vector<uint8_t>& f, bool cut, std::string* error) {
 
 }  // namespace
 
-bool parse_dump_format(const std::string& name, dump_format* out) {
-  if (name == "rsmb")
-    *out = dump_format::rsmb;
-  else if (name == "dmidecode")
-    *out = dump_format::dmidecode;
-  else if (name == "table")
-    *out = dump_format::table;
-  else
-    return false;
-  return true;
-}
-
 const char* dump_format_label(dump_format format) {
   switch (format) {
     case dump_format::rsmb: return "rsmb";

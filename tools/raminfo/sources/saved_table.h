@@ -7,14 +7,11 @@
 #include <string>
 #include <vector>
 
-enum class dump_format { automatic, rsmb, dmidecode, table };
+#include "sources/choice.h"
 
 // No saved table is larger: real ones are tens of KiB, and SMBIOS 2.x caps a
 // table at 64 KiB. Anything beyond is refused before it is read.
 constexpr size_t kDumpLimit = 16u << 20;
-
-// Parses "rsmb", "dmidecode" or "table"; false for anything else.
-bool parse_dump_format(const std::string& name, dump_format* out);
 
 // The name a message gives a layout: "rsmb", "a dmidecode dump" or "a bare
 // table".

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "sources/choice.h"
 #include "sources/udev.h"
 
 // Puts the devices rebuilt from udev's database entry in front of the

@@ -1,6 +1,7 @@
 #include "sources/udev.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -48,14 +49,12 @@ bool find_code(const char* (*name_of)(uint32_t), const std::string& name, uint8_
 
 // A decimal number with no sign, spaces or leading '+'; false beyond max.
 bool parse_decimal(const std::string& text, uint64_t max, uint64_t* out) {
-  if (text.empty() || text.size() > 20) return false;
+  // More than 20 digits, leading zeros or not, is no number udev wrote.
+  if (text.size() > 20) return false;
   uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    const auto digit = static_cast<uint64_t>(c - '0');
-    if (v > (max - digit) / 10) return false;
-    v = v * 10 + digit;
-  }
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, v);
+  if (ec != std::errc() || ptr != end || v > max) return false;
   *out = v;
   return true;
 }
@@ -388,15 +387,5 @@ bool udev_entry_to_block(const std::string& entry, udev_rebuild* out) {
   static_assert(RAW_HEADER_SIZE == 8, "the raw block header above");
   put32(out->block, RAW_LENGTH_OFFSET, static_cast<uint32_t>(table.size()));
   out->block.insert(out->block.end(), table.begin(), table.end());
-  return true;
-}
-
-bool parse_table_source(const std::string& name, table_source* out) {
-  if (name == "firmware")
-    *out = table_source::firmware;
-  else if (name == "udev")
-    *out = table_source::udev;
-  else
-    return false;
   return true;
 }

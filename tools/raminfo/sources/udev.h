@@ -36,10 +36,4 @@ struct udev_rebuild {
 // entry holds no memory device property.
 bool udev_entry_to_block(const std::string& entry, udev_rebuild* out);
 
-// Which table the command-line tool reads: --source.
-enum class table_source { automatic, firmware, udev };
-
-// Parses "firmware" or "udev"; false for anything else.
-bool parse_table_source(const std::string& name, table_source* out);
-
 #endif
