@@ -40,6 +40,28 @@ if(WIN32)
   return()
 endif()
 
+# For a fleet (README.md, "Across a fleet"): systemd units that run raminfo
+# from where this build installs it, Prometheus alert rules and an Ansible
+# local fact. The tar.gz has them all among its examples; the raminfo package
+# puts the units where systemd looks (enabled by no one: it has no maintainer
+# scripts) and the rest in its examples.
+set(RAMINFO_PROGRAM ${CMAKE_INSTALL_FULL_BINDIR}/raminfo)
+set(RAMINFO_UNITS)
+foreach(unit raminfo-baseline.service raminfo-check.service raminfo-textfile.service
+             raminfo-check.timer raminfo-textfile.timer)
+  set(source ${CMAKE_CURRENT_LIST_DIR}/fleet/${unit})
+  if(EXISTS ${source}.in)
+    configure_file(${source}.in ${PROJECT_BINARY_DIR}/fleet/${unit} @ONLY)
+  else()
+    configure_file(${source} ${PROJECT_BINARY_DIR}/fleet/${unit} COPYONLY)
+  endif()
+  list(APPEND RAMINFO_UNITS ${PROJECT_BINARY_DIR}/fleet/${unit})
+endforeach()
+set(RAMINFO_FLEET_EXAMPLES ${CMAKE_CURRENT_LIST_DIR}/fleet/raminfo.rules.yml
+  ${CMAKE_CURRENT_LIST_DIR}/fleet/raminfo.fact)
+install(FILES ${RAMINFO_UNITS} ${RAMINFO_FLEET_EXAMPLES}
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tarnwick-smbios-ram-info/examples COMPONENT docs)
+
 set(CPACK_PACKAGE_NAME tarnwick-smbios-ram-info)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The tarnwick-smbios-ram-info authors")
@@ -122,6 +144,13 @@ number, voltage and form factor.")
 # (packaging/debian/raminfo.lintian-overrides).
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/raminfo.lintian-overrides
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${RAMINFO_DEB_program}
+  COMPONENT debian-program EXCLUDE_FROM_ALL)
+
+# Debian 12 keeps a package's units in /lib/systemd/system.
+install(FILES ${RAMINFO_UNITS} DESTINATION /lib/systemd/system
+  COMPONENT debian-program EXCLUDE_FROM_ALL)
+install(FILES ${RAMINFO_FLEET_EXAMPLES}
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${RAMINFO_DEB_program}/examples
   COMPONENT debian-program EXCLUDE_FROM_ALL)
 
 # Each Debian package carries its copyright file (the licence in Debian's
