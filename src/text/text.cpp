@@ -91,6 +91,15 @@ std::string printable_text(const std::string& raw) {
   return out;
 }
 
+std::string controls_as_question_marks(const std::string& raw) {
+  std::string out = raw;
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = '?';
+  }
+  return out;
+}
+
 size_t display_width(const std::string& text) {
   size_t w = 0;
   for (size_t i = 0; i < text.size();) {

@@ -214,16 +214,6 @@ bool detail_state(const json_value& doc, memory_state* out, std::string* error) 
   return true;
 }
 
-// Library text comes escaped for JSON ('"' and '\' after a backslash).
-std::string unescaped(const char* escaped) {
-  std::string out;
-  for (const char* p = escaped; *p != '\0'; ++p) {
-    if (*p == '\\' && p[1] != '\0') ++p;
-    out += *p;
-  }
-  return out;
-}
-
 // The library stops its report's list when the next device's object (at
 // most 512 bytes) might not fit in 16 KiB, so a cut report is never shorter
 // than this.
@@ -268,13 +258,13 @@ memory_state state_from_inventory(const inventory& inv) {
   memory_state out;
   for (const dimm_info& d : inv.devices) {
     module_state m;
-    m.slot = unescaped(d.slot);
+    m.slot = library_text(d.slot);
     if (d.size_mb > 0) {
       m.size_bytes = static_cast<uint64_t>(d.size_mb) << 20;
       m.type = d.type;
-      m.manufacturer = unescaped(d.manufacturer);
-      m.part_number = unescaped(d.part_number);
-      m.serial = unescaped(d.serial);
+      m.manufacturer = library_text(d.manufacturer);
+      m.part_number = library_text(d.part_number);
+      m.serial = library_text(d.serial);
       m.form_factor = d.form_factor;
       m.speed_mts = known(d.speed_mts);
       m.configured_speed_mts = known(d.configured_speed_mts);

@@ -71,14 +71,16 @@ bool read_inventory(inventory* out) {
   return true;
 }
 
-std::string display_text(const char* escaped) {
+std::string library_text(const char* escaped) {
   std::string raw;
   for (const char* p = escaped; *p != '\0'; ++p) {
     if (*p == '\\' && p[1] != '\0') ++p;
     raw += *p;
   }
-  return printable_text(raw);
+  return raw;
 }
+
+std::string display_text(const char* escaped) { return printable_text(library_text(escaped)); }
 
 std::string render_table(const inventory& inv) {
   const std::vector<std::string> head = {"SLOT",       "SIZE",       "TYPE",         "SPEED",

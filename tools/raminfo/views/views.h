@@ -37,8 +37,11 @@ std::string render_table(const inventory& inv);
 // over system memory, and the number of other memory devices.
 std::string render_prometheus(const inventory& inv);
 
-// Library text fields come escaped for JSON; this gives back the firmware
-// text, made printable by printable_text.
+// Library text fields come escaped for JSON ('"' and '\' after a
+// backslash); this gives back the firmware text.
+std::string library_text(const char* escaped);
+
+// The same, made printable by printable_text.
 std::string display_text(const char* escaped);
 
 #endif
