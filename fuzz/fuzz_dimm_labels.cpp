@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "edac.h"
-#include "edac_join.h"
-#include "edac_labels.h"
+#include "sources/edac.h"
+#include "sources/edac_join.h"
+#include "sources/edac_labels.h"
 
 namespace {
 

@@ -137,7 +137,6 @@ const char* jedec_vendor_name(unsigned bank, uint8_t code);
 // kept, '"' and '\' are escaped, control bytes become \u00XX and every byte
 // that is not part of valid UTF-8 becomes U+FFFD.
 std::string json_string(const std::string& bytes);
-bool is_valid_utf8(const std::string& bytes);
 
 }  // namespace raminfo_detail
 

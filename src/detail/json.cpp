@@ -3,57 +3,13 @@
 #include <cstdio>
 
 #include "detail/detail.h"
+#include "text/text.h"
 
 namespace raminfo_detail {
 
-bool is_valid_utf8(const std::string& bytes) {
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-  const size_t n = bytes.size();
-  for (size_t i = 0; i < n;) {
-    const unsigned c = s[i];
-    size_t len = 0;
-    uint32_t cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2, cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3, cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (n - i < len) return false;
-    for (size_t k = 1; k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (s[i + k] & 0x3Fu);
-    }
-    // Overlong forms, surrogates and code points past U+10FFFF.
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += len;
-  }
-  return true;
-}
-
-namespace {
-
-// Length of the valid UTF-8 sequence at s[i], 0 when there is none.
-size_t utf8_at(const std::string& s, size_t i) {
-  for (size_t len = 2; len <= 4 && i + len <= s.size(); ++len) {
-    if (is_valid_utf8(s.substr(i, len))) return len;
-  }
-  return 0;
-}
-
-}  // namespace
-
 std::string json_string(const std::string& bytes) {
   std::string out = "\"";
+  uint32_t cp = 0;
   for (size_t i = 0; i < bytes.size();) {
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c == '"' || c == '\\') {
@@ -68,7 +24,7 @@ std::string json_string(const std::string& bytes) {
     } else if (c < 0x80) {
       out += static_cast<char>(c);
       ++i;
-    } else if (const size_t len = utf8_at(bytes, i)) {
+    } else if (const size_t len = utf8_sequence(bytes, i, &cp)) {
       out.append(bytes, i, len);
       i += len;
     } else {

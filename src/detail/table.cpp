@@ -4,28 +4,13 @@
 #include <cstdio>
 
 #include "detail/detail.h"
-#include "text/printable.h"
+#include "text/text.h"
 
 namespace raminfo_detail {
 
 namespace {
 
-std::string bytes_text(uint64_t bytes) {
-  constexpr uint64_t kKiB = 1024, kMiB = kKiB << 10, kGiB = kMiB << 10, kTiB = kGiB << 10;
-  struct unit {
-    uint64_t size;
-    const char* name;
-  };
-  static const unit units[] = {{kTiB, "TiB"}, {kGiB, "GiB"}, {kMiB, "MiB"}, {kKiB, "KiB"}};
-  for (const unit& u : units) {
-    if (bytes < u.size) continue;
-    if (bytes % u.size == 0) return std::to_string(bytes / u.size) + " " + u.name;
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.1f %s", static_cast<double>(bytes) / u.size, u.name);
-    return buf;
-  }
-  return std::to_string(bytes) + " B";
-}
+std::string bytes_text(uint64_t bytes) { return size_text(bytes, kTiB, "B"); }
 
 // Firmware text as it prints on a terminal (printable_text), trailing spaces
 // dropped; "-" for a filler.
@@ -82,19 +67,7 @@ std::string detail_table(const document& doc) {
                     d.rank ? std::to_string(*d.rank) : "-", yes_no(d.ecc), vendor_text(d),
                     shown(d.part_number), shown(d.serial_number), note});
   }
-  std::vector<size_t> widths(rows[0].size(), 0);
-  for (const auto& row : rows)
-    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], display_width(row[c]));
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t c = 0; c < row.size(); ++c) {
-      line += row[c];
-      line.append(widths[c] - display_width(row[c]) + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    out += line + "\n";
-  }
-  return out;
+  return out + aligned_rows(rows);
 }
 
 }  // namespace raminfo_detail

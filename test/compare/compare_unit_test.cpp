@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "compare.h"
+#include "compare/compare.h"
 
 namespace {
 

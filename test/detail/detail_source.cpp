@@ -1,6 +1,6 @@
 #include "detail_source.h"
 
-#include "dump.h"
+#include "sources/saved_table.h"
 
 raminfo_detail::document detail_of_table(const std::vector<uint8_t>& table) {
   return raminfo_detail::decode_detail(smbios_view{table.data(), table.size()});

@@ -14,8 +14,8 @@
 
 #include "cli_runner.h"
 #include "real_tables.h"
+#include "sources/udev.h"
 #include "table_builder.h"
-#include "udev_source.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // read back by --from-dump's own reader. The namespace test compares whole
 // files with dmidecode's; these cases reach the entry points and faults a
 // mounted table does not.
-#include "save_dump.h"
+#include "save/save_dump.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "dump.h"
+#include "sources/saved_table.h"
 
 namespace {
 

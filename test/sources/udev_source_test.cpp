@@ -1,8 +1,6 @@
 // Memory devices rebuilt from udev database entries, decoded back by the
 // library's own decoder (over the test double), and the raw fields of the
 // rebuilt structures where the report does not show them.
-#include "udev_source.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,6 +12,7 @@
 
 #include "fake_platform.h"
 #include "smbios/smbios.h"
+#include "sources/udev.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The command-line tool's table and Prometheus views.
-#include "views.h"
+#include "views/views.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

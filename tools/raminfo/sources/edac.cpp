@@ -1,4 +1,4 @@
-#include "edac.h"
+#include "sources/edac.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "input.h"
+#include "files/input.h"
 
 namespace fs = std::filesystem;
 

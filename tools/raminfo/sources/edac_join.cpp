@@ -1,21 +1,16 @@
-#include "edac_join.h"
+#include "sources/edac_join.h"
 
 #include <limits>
 #include <map>
 #include <set>
 #include <utility>
 
+#include "text/text.h"
+
 namespace {
 
 // Text from the tree or the table as a note shows it: no control bytes.
-std::string printable(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
-  }
-  return out;
-}
+std::string printable(const std::string& s) { return controls_as_question_marks(s); }
 
 std::string device_text(const join_device& d) {
   const std::string b = fold_name(d.bank_locator).empty() ? "" : d.bank_locator;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "edac.h"
-#include "edac_labels.h"
+#include "sources/edac.h"
+#include "sources/edac_labels.h"
 
 // A type-17 device as the join needs it: its two locator strings, as the
 // table holds them, and the caller's index for it.

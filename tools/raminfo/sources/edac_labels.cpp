@@ -1,4 +1,4 @@
-#include "edac_labels.h"
+#include "sources/edac_labels.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,7 +6,8 @@
 #include <map>
 #include <system_error>
 
-#include "input.h"
+#include "files/input.h"
+#include "text/text.h"
 
 namespace fs = std::filesystem;
 
@@ -26,14 +27,7 @@ std::string trim(const std::string& s) {
 char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A label as a note may show it: control bytes would reach the terminal.
-std::string printable(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
-  }
-  return out;
-}
+std::string printable(const std::string& s) { return controls_as_question_marks(s); }
 
 // "Vendor:", "model:"... at the start of a trimmed line: the value after it.
 bool keyword(const std::string& line, const char* key, std::string* value) {

@@ -1,0 +1,158 @@
+#include "text/text.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// C0 controls, DEL and the C1 controls steer a terminal (U+009B is CSI) or
+// break a line; the bidirectional controls make a terminal show the text
+// after them in another order than the bytes give it.
+bool shown_as_question_mark(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
+         (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// Terminal columns of a code point: 2 for East Asian wide and fullwidth
+// characters (Unicode UAX #11), 0 for combining marks, 1 otherwise.
+size_t code_point_width(uint32_t cp) {
+  struct range {
+    uint32_t first, last;
+  };
+  static const range kCombining[] = {
+      {0x0300, 0x036F}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
+      {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F},
+  };
+  static const range kWide[] = {
+      {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x2E80, 0x303E},
+      {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
+      {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},
+      {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F},
+      {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+  };
+  for (const range& r : kCombining)
+    if (cp >= r.first && cp <= r.last) return 0;
+  for (const range& r : kWide)
+    if (cp >= r.first && cp <= r.last) return 2;
+  return 1;
+}
+
+}  // namespace
+
+size_t utf8_sequence(const std::string& s, size_t i, uint32_t* cp) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  size_t n = 0;
+  if (c < 0x80) {
+    *cp = c;
+    return 1;
+  }
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 2, *cp = c & 0x1Fu;
+  else if (c >= 0xE0 && c <= 0xEF)
+    n = 3, *cp = c & 0x0Fu;
+  else if (c >= 0xF0 && c <= 0xF4)
+    n = 4, *cp = c & 0x07u;
+  else
+    return 0;
+  if (n > s.size() - i) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    const auto d = static_cast<unsigned char>(s[i + k]);
+    if ((d & 0xC0) != 0x80) return 0;
+    *cp = *cp << 6 | (d & 0x3Fu);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+  if ((n == 3 && *cp < 0x800) || (n == 4 && (*cp < 0x10000 || *cp > 0x10FFFF)) ||
+      (*cp >= 0xD800 && *cp <= 0xDFFF))
+    return 0;
+  return n;
+}
+
+bool is_valid_utf8(const std::string& bytes) {
+  uint32_t cp = 0;
+  for (size_t i = 0, n = 0; i < bytes.size(); i += n)
+    if ((n = utf8_sequence(bytes, i, &cp)) == 0) return false;
+  return true;
+}
+
+std::string printable_text(const std::string& raw) {
+  std::string out;
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size();) {
+    uint32_t cp = 0;
+    const size_t n = utf8_sequence(raw, i, &cp);
+    if (n == 0 || shown_as_question_mark(cp)) {
+      out += '?';
+      i += n == 0 ? 1 : n;
+    } else {
+      out.append(raw, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
+std::string controls_as_question_marks(const std::string& raw) {
+  std::string out = raw;
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = '?';
+  }
+  return out;
+}
+
+size_t display_width(const std::string& text) {
+  size_t w = 0;
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp = 0;
+    const size_t n = utf8_sequence(text, i, &cp);
+    if (n == 0) {
+      ++w, ++i;
+      continue;
+    }
+    w += code_point_width(cp);
+    i += n;
+  }
+  return w;
+}
+
+uint64_t size_unit(uint64_t bytes, uint64_t largest) {
+  for (uint64_t unit = largest; unit >= kKiB; unit >>= 10)
+    if (bytes >= unit) return unit;
+  return 1;
+}
+
+std::string size_in_unit(uint64_t bytes, uint64_t unit, const char* bytes_name) {
+  const char* name = unit == kTiB   ? "TiB"
+                     : unit == kGiB ? "GiB"
+                     : unit == kMiB ? "MiB"
+                     : unit == kKiB ? "KiB"
+                                    : bytes_name;
+  if (bytes % unit == 0) return std::to_string(bytes / unit) + " " + name;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.1f %s", static_cast<double>(bytes) / static_cast<double>(unit),
+                name);
+  return buf;
+}
+
+std::string size_text(uint64_t bytes, uint64_t largest, const char* bytes_name) {
+  return size_in_unit(bytes, size_unit(bytes, largest), bytes_name);
+}
+
+std::string aligned_rows(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> widths;
+  for (const auto& row : rows) {
+    if (widths.size() < row.size()) widths.resize(row.size(), 0);
+    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], display_width(row[c]));
+  }
+  std::string out;
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      line.append(widths[c] - display_width(row[c]) + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out += line + "\n";
+  }
+  return out;
+}

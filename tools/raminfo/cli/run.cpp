@@ -1,0 +1,283 @@
+// One run of raminfo: the options parsed, the table chosen, the view
+// rendered or the comparison made, the answer written, the exit status.
+#include "cli/run.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "compare/compare.h"
+#include "compare/json_value.h"
+#include "detail/detail.h"
+#include "files/file_names.h"
+#include "files/input.h"
+#include "files/output.h"
+#include "raminfo.h"
+#include "save/save_dump.h"
+#include "sources/saved_table.h"
+#include "sources/table_source.h"
+#include "sources/tool_platform.h"
+#include "views/views.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int kExitTableUnreadable = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitChanged = 3;
+
+// A baseline is a report or detail document: a few hundred KiB at most.
+constexpr size_t kBaselineLimit = size_t{4} << 20;
+
+// Tells the user why the table could not be read and what would help.
+void report_unreadable(const cli_options& opt) {
+  std::fprintf(stderr, "raminfo: cannot read the SMBIOS table: %s\n", raminfo_last_error());
+  if (opt.from_dump) {
+    std::fprintf(stderr, "raminfo: hint: %s: the saved table is too short or inconsistent\n",
+                 opt.dump_path.c_str());
+    return;
+  }
+#if defined(_WIN32)
+  std::fprintf(stderr, "raminfo: hint: this system's firmware provides no SMBIOS table\n");
+#else
+  const char* table = "/sys/firmware/dmi/tables/DMI";
+  // Anyone can see whether the table exists; only then is root the answer.
+  struct stat st;
+  if (stat(table, &st) != 0 && errno == ENOENT) {
+    std::fprintf(stderr,
+                 "raminfo: hint: this machine exposes no SMBIOS table at %s (a virtual machine "
+                 "or container without DMI, for example)\n",
+                 table);
+  } else if (geteuid() != 0) {
+    std::fprintf(stderr, "raminfo: hint: reading %s needs root (try sudo)\n", table);
+  } else {
+    std::fprintf(stderr, "raminfo: hint: the firmware's table at %s is unusable\n", table);
+  }
+#endif
+}
+
+// Reads the saved table and hands it to the library in place of the live one;
+// false, after saying why, when it cannot be read.
+bool load_dump(const cli_options& opt) {
+  std::vector<uint8_t> file;
+  std::string error;
+  std::vector<std::string> warnings;
+  const bool ok = read_dump_file(opt.dump_path, &file, &error) &&
+                  dump_to_raw_block(&file, opt.format, &warnings, &error);
+  for (const std::string& w : warnings)
+    std::fprintf(stderr, "raminfo: warning: %s: %s\n", opt.dump_path.c_str(), w.c_str());
+  if (!ok) {
+    std::fprintf(stderr, "raminfo: cannot read %s: %s\n", opt.dump_path.c_str(), error.c_str());
+    return false;
+  }
+  use_saved_table(std::move(file), opt.total_given ? opt.total_mb : -1);
+  return true;
+}
+
+// Renders the chosen view; readable is false when the table cannot be read.
+std::string render(view v, bool* readable) {
+  if (v == view::table || v == view::prometheus) {
+    inventory inv;
+    *readable = read_inventory(&inv);
+    return v == view::table ? render_table(inv) : render_prometheus(inv);
+  }
+  if (v == view::count) {
+    const int32_t n = raminfo_slot_count();
+    *readable = n >= 0;
+    return std::to_string(n) + "\n";
+  }
+  std::string text = raminfo_get_json();
+  *readable = raminfo_last_error()[0] == '\0';
+  return text + "\n";
+}
+
+// The detail document of the table the library reads, or its table view.
+std::string render_detail(view v, bool* readable) {
+  *readable = raminfo_slot_count() >= 0;
+  raminfo_detail::document doc;
+  if (*readable) doc = raminfo_detail::decode_detail(smbios_cached_view());
+  return v == view::table ? raminfo_detail::detail_table(doc) : raminfo_detail::detail_json(doc);
+}
+
+// Reads the saved inventory; false, after saying why, when it is missing,
+// unreadable, not JSON or not a document raminfo can compare with.
+bool load_baseline(const cli_options& opt, memory_state* out) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  const bool ok = read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error) &&
+                  state_from_text(std::string(bytes.begin(), bytes.end()), out, &error);
+  if (!ok)
+    std::fprintf(stderr, "raminfo: cannot use the baseline %s: %s\n", opt.baseline_path.c_str(),
+                 error.c_str());
+  return ok;
+}
+
+// The present inventory in the baseline's own terms: the detail document
+// raminfo would have saved, or every device the plain report would list
+// without its length limit.
+memory_state present_state(const memory_state& baseline, const inventory& inv) {
+  if (!baseline.detail) return state_from_inventory(inv);
+  bool readable = false;
+  memory_state state;
+  std::string error;
+  state_from_text(render_detail(view::json, &readable), &state, &error);
+  return state;
+}
+
+// True, after saying so, when a plain baseline may list only the first
+// devices, as the library's report does when its 16 KiB limit cuts it: a
+// module it never listed would show as new, and one that went missing from
+// the part it lacks would go unnoticed.
+bool baseline_cut(const cli_options& opt, const memory_state& baseline, const inventory& inv) {
+  if (!plain_baseline_may_be_cut(baseline, inv.devices.size())) return false;
+  std::fprintf(stderr,
+               "raminfo: cannot use the baseline %s: it lists %zu of the %zu devices, as a plain "
+               "report cut by its 16 KiB limit does; save the baseline with raminfo --detail "
+               "--output FILE, which lists all\n",
+               opt.baseline_path.c_str(), baseline.modules.size(), inv.devices.size());
+  return true;
+}
+
+// The plain report lists devices until its 16 KiB limit; says so on stderr
+// when that left some out.
+void warn_if_cut(const std::string& report, const inventory& inv) {
+  memory_state listed;
+  std::string error;
+  if (!state_from_text(report, &listed, &error) || listed.modules.size() >= inv.devices.size())
+    return;
+  std::fprintf(stderr,
+               "raminfo: warning: the report lists %zu of %zu devices (16 KiB limit); --detail "
+               "lists all\n",
+               listed.modules.size(), inv.devices.size());
+}
+
+std::string gauge(const char* name, const char* help, int value) {
+  return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + name + " " +
+         std::to_string(value) + "\n";
+}
+
+// The baseline's gauges: whether it could be compared with, and if so (and
+// the table could be read) what changed. Without the counts an alert on them
+// stays silent, so raminfo_baseline_readable 0 is the one to alert on.
+std::string baseline_gauges(bool usable, const comparison* c) {
+  std::string out = gauge("raminfo_baseline_readable",
+                          "Whether the baseline inventory could be read and compared with (1) or "
+                          "not (0).",
+                          usable ? 1 : 0);
+  if (c == nullptr) return out;
+  out += gauge("raminfo_baseline_modules_missing",
+               "Modules in the baseline inventory that are no longer found.", c->missing);
+  out += gauge("raminfo_baseline_modules_changed",
+               "Modules found in the baseline inventory that were replaced, moved or changed.",
+               c->changed);
+  out += gauge("raminfo_baseline_modules_new", "Modules found that the baseline inventory lacks.",
+               c->added);
+  return out;
+}
+
+int emit(const cli_options& opt, const std::string& text) {
+  std::string error, warning;
+  const bool ok = opt.to_file ? write_file_atomically(opt.output_path, text, &error, &warning)
+                              : write_stdout(text, &error);
+  if (!warning.empty())
+    std::fprintf(stderr, "raminfo: warning: %s: %s\n", opt.output_path.c_str(), warning.c_str());
+  if (ok) return 0;
+  std::fprintf(stderr, "raminfo: %s\n", error.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args) {
+  cli_options opt;
+  std::string error;
+  switch (parse_options(args, &opt, &error)) {
+    case parse_result::help: return emit(cli_options{}, help_text());
+    case parse_result::version: return emit(cli_options{}, std::string(raminfo_version()) + "\n");
+    case parse_result::usage_error:
+      std::fprintf(stderr, "raminfo: %s (see raminfo --help)\n", error.c_str());
+      return kExitUsage;
+    case parse_result::run: break;
+  }
+
+  // Writing over the file being read would destroy it before it is read.
+  for (const std::string* input : {&opt.baseline_path, &opt.dump_path}) {
+    if (opt.to_file && !input->empty() && same_file(opt.output_path, *input)) {
+      std::fprintf(stderr, "raminfo: --output %s is the file being read (see raminfo --help)\n",
+                   opt.output_path.c_str());
+      return kExitUsage;
+    }
+  }
+
+  // This machine's table saved, or udev's devices in its place.
+  if (opt.save_dump) return save_dump(opt.save_path);
+  bool udev_incomplete = false;
+  if (!opt.from_dump && select_table_source(opt.source, &udev_incomplete) != 0)
+    return kExitTableUnreadable;
+  // With --prometheus a baseline that cannot be used still gives the gauges,
+  // so that stale ones from an earlier run do not stay behind.
+  const bool gauges = opt.out_view == view::prometheus;
+  bool baseline_usable = false;
+  memory_state baseline;
+  if (opt.compare && udev_incomplete) {
+    std::fprintf(stderr,
+                 "raminfo: cannot compare with %s: udev's entry lacks devices, which would "
+                 "show as missing\n",
+                 opt.baseline_path.c_str());
+  } else if (opt.compare) {
+    baseline_usable = load_baseline(opt, &baseline);
+  }
+  if (opt.compare && !baseline_usable && !gauges) return kExitTableUnreadable;
+  if (opt.from_dump && !load_dump(opt)) return kExitTableUnreadable;
+
+  inventory inv;
+  if (opt.compare && baseline_usable && read_inventory(&inv) && baseline_cut(opt, baseline, inv)) {
+    baseline_usable = false;
+    if (!gauges) return kExitTableUnreadable;
+  }
+
+  bool readable = false;
+  std::string text;
+  bool changed = false;
+  if (opt.compare && opt.out_view == view::json) {
+    readable = raminfo_slot_count() >= 0;
+    if (readable) {
+      const comparison c = compare_states(baseline, present_state(baseline, inv));
+      for (const std::string& line : c.lines) text += line + "\n";
+      changed = !c.lines.empty();
+    }
+  } else if (opt.detail) {
+    text = render_detail(opt.out_view, &readable);
+  } else {
+    text = render(opt.out_view, &readable);
+    if (opt.compare) {
+      comparison c;
+      if (readable && baseline_usable) {
+        c = compare_states(baseline, present_state(baseline, inv));
+        changed = !c.lines.empty();
+      }
+      text += baseline_gauges(baseline_usable, readable && baseline_usable ? &c : nullptr);
+    }
+    if (readable && opt.out_view == view::json && read_inventory(&inv)) warn_if_cut(text, inv);
+  }
+  // A file someone relies on (a baseline, say) keeps its content when there
+  // is nothing true to replace it with. Gauges are the exception: they say
+  // that the table cannot be read.
+  const bool keep_file = !readable && opt.to_file && opt.out_view != view::prometheus;
+  if (!keep_file && emit(opt, text) != 0) return 1;
+  if (keep_file) std::fprintf(stderr, "raminfo: %s is left as it was\n", opt.output_path.c_str());
+  if (!readable) {
+    report_unreadable(opt);
+    return kExitTableUnreadable;
+  }
+  if (opt.compare && !baseline_usable) return kExitTableUnreadable;
+  return changed ? kExitChanged : 0;
+}

@@ -1,0 +1,414 @@
+#include "compare/compare.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "detail/detail.h"
+#include "text/text.h"
+
+namespace {
+
+using raminfo_detail::is_placeholder;
+
+// Sizes in bytes, KiB, MiB or GiB.
+std::string module_size(uint64_t bytes) { return size_text(bytes, kGiB, "bytes"); }
+
+// Two sizes in one unit, the larger one's, so that "64 GiB → 512 MiB" reads
+// "64 GiB → 0.5 GiB"; a smaller unit where rounding would make them read
+// the same.
+std::string size_change(uint64_t a, uint64_t b) {
+  const auto tenths = [](uint64_t bytes, uint64_t unit) {
+    return (bytes * 10 + unit / 2) / unit;  // sizes stay far below 2^60
+  };
+  uint64_t unit = size_unit(std::max(a, b), kGiB);
+  while (unit > 1 && a != b && tenths(a, unit) == tenths(b, unit)) unit >>= 10;
+  return size_in_unit(a, unit, "bytes") + " → " + size_in_unit(b, unit, "bytes");
+}
+
+// Firmware text without the white space at either end, which udev's decoder
+// strips and which never tells two modules apart. The other losses of udev's
+// entry (a string holding a control byte, DEL or bytes that are not UTF-8,
+// and "Not Specified", become no string) leave a placeholder or an empty
+// slot name on its side, which the comparison does not hold against a module.
+std::string trimmed(const std::string& raw) {
+  const char* space = " \t\n\r";
+  const size_t first = raw.find_first_not_of(space);
+  if (first == std::string::npos) return "";
+  return raw.substr(first, raw.find_last_not_of(space) - first + 1);
+}
+
+module_state compared_terms(const module_state& m) {
+  module_state out = m;
+  for (std::string* text :
+       {&out.slot, &out.bank_locator, &out.manufacturer, &out.part_number, &out.serial})
+    *text = trimmed(*text);
+  return out;
+}
+
+// What a person needs to find the module: maker, part, size and serial.
+std::string describe(const module_state& m) {
+  std::string out;
+  auto add = [&out](const std::string& part, const char* sep) {
+    if (part.empty()) return;
+    if (!out.empty()) out += sep;
+    out += part;
+  };
+  add(!m.vendor.empty() ? m.vendor : is_placeholder(m.manufacturer) ? "" : m.manufacturer, " ");
+  add(is_placeholder(m.part_number) ? "" : m.part_number, " ");
+  add(module_size(m.size_bytes), ", ");
+  if (!is_placeholder(m.serial)) add("serial " + m.serial, ", ");
+  return out;
+}
+
+// Two strings differ in a way that means something: neither is a placeholder.
+bool really_differ(const std::string& a, const std::string& b) {
+  return !is_placeholder(a) && !is_placeholder(b) && a != b;
+}
+
+bool same_identity(const module_state& a, const module_state& b) {
+  return !really_differ(a.serial, b.serial) && !really_differ(a.part_number, b.part_number);
+}
+
+bool exactly_same_identity(const module_state& a, const module_state& b) {
+  return a.serial == b.serial && a.part_number == b.part_number;
+}
+
+// A module named by a real serial and part number.
+bool identifiable(const module_state& m) {
+  return !is_placeholder(m.serial) && !is_placeholder(m.part_number);
+}
+
+// The bank tells apart slots of one name (channels A and B each with a
+// "DIMM 1") where both sides give it.
+bool same_bank(const module_state& a, const module_state& b) {
+  return a.bank_locator.empty() || b.bank_locator.empty() || a.bank_locator == b.bank_locator;
+}
+
+bool same_slot(const module_state& a, const module_state& b) {
+  return a.slot == b.slot && same_bank(a, b);
+}
+
+// The attribute changes of a module that is still the same one.
+std::vector<std::string> attribute_changes(const module_state& a, const module_state& b) {
+  std::vector<std::string> out;
+  auto number = [&out](const char* what, int64_t x, int64_t y, const char* unit) {
+    if (x >= 0 && y >= 0 && x != y)
+      out.push_back(std::string(what) + " " + std::to_string(x) + " → " + std::to_string(y) + unit);
+  };
+  auto text = [&out](const char* what, const std::string& x, const std::string& y) {
+    if (really_differ(x, y)) out.push_back(std::string(what) + " " + x + " → " + y);
+  };
+  if (a.size_bytes != b.size_bytes)
+    out.push_back("size " + size_change(a.size_bytes, b.size_bytes));
+  text("type", a.type, b.type);
+  number("speed", a.speed_mts, b.speed_mts, " MT/s");
+  number("configured speed", a.configured_speed_mts, b.configured_speed_mts, " MT/s");
+  number("voltage", a.voltage_mv, b.voltage_mv, " mV");
+  text("form factor", a.form_factor, b.form_factor);
+  text("manufacturer", a.manufacturer, b.manufacturer);
+  text("bank", a.bank_locator, b.bank_locator);
+  number("rank", a.rank, b.rank, "");
+  return out;
+}
+
+// A whole number of the document, or -1 when it is absent, not a number, or
+// outside what any field can hold (2^53: exact in a double, and far above
+// any size in bytes).
+int64_t whole(const json_value& obj, const char* key) {
+  const json_value* v = obj.find(key);
+  if (v == nullptr || v->type != json_value::kind::number) return -1;
+  const double n = v->number;
+  if (!(n >= 0 && n <= 9007199254740992.0)) return -1;
+  return static_cast<int64_t>(n);
+}
+
+// A value the document writes as 0 when the firmware did not give it.
+int64_t known(int64_t v) { return v > 0 ? v : -1; }
+
+bool plain_state(const json_value& doc, memory_state* out, std::string* error) {
+  const json_value* slots = doc.find("slots");
+  if (slots == nullptr || slots->type != json_value::kind::array ||
+      doc.find("total_mb") == nullptr) {
+    *error = "not a raminfo report: no \"slots\" list and \"total_mb\"";
+    return false;
+  }
+  for (const json_value& s : slots->items) {
+    if (s.type != json_value::kind::object || s.find("slot") == nullptr) {
+      *error = "not a raminfo report: a slot without \"slot\"";
+      return false;
+    }
+    module_state m;
+    m.slot = s.text_or("slot", "");
+    const int64_t mb = whole(s, "size_mb");
+    // size_mb is a 32-bit field; anything larger is no size the report wrote.
+    m.size_bytes = mb > 0 && mb <= INT32_MAX ? static_cast<uint64_t>(mb) << 20 : 0;
+    m.type = s.text_or("type", "");
+    m.manufacturer = s.text_or("manufacturer", "");
+    m.part_number = s.text_or("part_number", "");
+    m.serial = s.text_or("serial", "");
+    m.form_factor = s.text_or("form_factor", "");
+    m.speed_mts = known(whole(s, "speed_mts"));
+    m.configured_speed_mts = known(whole(s, "configured_speed_mts"));
+    m.voltage_mv = known(whole(s, "voltage_mv"));
+    out->modules.push_back(m);
+  }
+  return true;
+}
+
+// Firmware text as a detail document gives it, without the trailing spaces
+// the plain report trims.
+std::string detail_text(const json_value& device, const char* key) {
+  const json_value* field = device.find(key);
+  std::string raw = field != nullptr ? field->text_or("raw", "") : "";
+  while (!raw.empty() && raw.back() == ' ') raw.pop_back();
+  return raw;
+}
+
+std::string detail_name(const json_value& device, const char* key) {
+  const json_value* field = device.find(key);
+  return field != nullptr ? field->text_or("name", "") : "";
+}
+
+bool detail_state(const json_value& doc, memory_state* out, std::string* error) {
+  const json_value* devices = doc.find("devices");
+  if (devices == nullptr || devices->type != json_value::kind::array) {
+    *error = "not a raminfo detail document: no \"devices\" list";
+    return false;
+  }
+  const json_value* readable = doc.find("readable");
+  if (readable != nullptr && readable->type == json_value::kind::boolean && !readable->boolean) {
+    *error = "saved when the table could not be read (\"readable\": false)";
+    return false;
+  }
+  out->detail = true;
+  for (const json_value& d : devices->items) {
+    if (d.type != json_value::kind::object || d.find("locator") == nullptr) {
+      *error = "not a raminfo detail document: a device without \"locator\"";
+      return false;
+    }
+    module_state m;
+    m.slot = detail_text(d, "locator");
+    const json_value* populated = d.find("populated");
+    const int64_t bytes = whole(d, "size_bytes");
+    if (populated != nullptr && populated->boolean && bytes > 0)
+      m.size_bytes = static_cast<uint64_t>(bytes);
+    m.type = detail_name(d, "memory_type");
+    m.form_factor = detail_name(d, "form_factor");
+    m.manufacturer = detail_text(d, "manufacturer");
+    m.part_number = detail_text(d, "part_number");
+    m.serial = detail_text(d, "serial_number");
+    m.bank_locator = detail_text(d, "bank_locator");
+    const json_value* vendor = d.find("vendor");
+    if (vendor != nullptr) m.vendor = vendor->text_or("name", "");
+    // 0 is "unknown" here too, and what a source that lacks the value (udev's
+    // rounded voltages) gives.
+    m.speed_mts = known(whole(d, "speed_mts"));
+    m.configured_speed_mts = known(whole(d, "configured_speed_mts"));
+    m.voltage_mv = known(whole(d, "configured_voltage_mv"));
+    m.rank = known(whole(d, "rank"));
+    const json_value* system = d.find("system_memory");
+    m.system_memory = system == nullptr || system->boolean;
+    out->modules.push_back(m);
+  }
+  return true;
+}
+
+// The library stops its report's list when the next device's object (at
+// most 512 bytes) might not fit in 16 KiB, so a cut report is never shorter
+// than this.
+constexpr size_t kCutReportBytes = 16384 - 512;
+
+}  // namespace
+
+bool state_from_document(const json_value& doc, memory_state* out, std::string* error) {
+  *out = memory_state();
+  if (doc.type != json_value::kind::object) {
+    *error = "not a raminfo report: the document is no JSON object";
+    return false;
+  }
+  if (doc.find("schema") != nullptr) {
+    const std::string schema = doc.text_or("schema", "?");
+    if (schema != raminfo_detail::kSchema) {
+      *error = "a document of schema \"" + printable_text(schema) +
+               "\", where this raminfo reads \"" + raminfo_detail::kSchema + "\"";
+      return false;
+    }
+    return detail_state(doc, out, error);
+  }
+  return plain_state(doc, out, error);
+}
+
+bool state_from_text(const std::string& text, memory_state* out, std::string* error) {
+  json_value doc;
+  if (!parse_json(text, &doc, error)) {
+    *error = "not JSON: " + *error;
+    return false;
+  }
+  if (!state_from_document(doc, out, error)) return false;
+  size_t end = text.size();
+  while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r' || text[end - 1] == ' ' ||
+                     text[end - 1] == '\t'))
+    --end;
+  out->text_bytes = end;
+  return true;
+}
+
+memory_state state_from_inventory(const inventory& inv) {
+  memory_state out;
+  for (const dimm_info& d : inv.devices) {
+    module_state m;
+    m.slot = library_text(d.slot);
+    if (d.size_mb > 0) {
+      m.size_bytes = static_cast<uint64_t>(d.size_mb) << 20;
+      m.type = d.type;
+      m.manufacturer = library_text(d.manufacturer);
+      m.part_number = library_text(d.part_number);
+      m.serial = library_text(d.serial);
+      m.form_factor = d.form_factor;
+      m.speed_mts = known(d.speed_mts);
+      m.configured_speed_mts = known(d.configured_speed_mts);
+      m.voltage_mv = known(d.voltage_mv);
+    }
+    out.modules.push_back(m);
+  }
+  return out;
+}
+
+bool plain_baseline_may_be_cut(const memory_state& baseline, size_t present_devices) {
+  return !baseline.detail && baseline.modules.size() < present_devices &&
+         baseline.text_bytes >= kCutReportBytes;
+}
+
+comparison compare_states(const memory_state& before, const memory_state& now) {
+  // A populated module of one side: compared in trimmed terms, shown as the
+  // document gives it, and what became of it.
+  enum class fate { unmatched, kept, moved, replaced };
+  struct entry {
+    module_state m;
+    const module_state* shown;
+    size_t other = 0;  // the matching entry of the other side, unless unmatched
+    fate how = fate::unmatched;
+  };
+  const auto entries = [](const memory_state& side) {
+    std::vector<entry> out;
+    for (const module_state& m : side.modules)
+      if (m.size_bytes != 0) out.push_back({compared_terms(m), &m});
+    return out;
+  };
+  std::vector<entry> was = entries(before), is = entries(now);
+
+  // Modules are matched as two multisets, not by their place in the table:
+  // pass by pass, from the strictest test to the loosest, each module of the
+  // baseline takes the first module of now that passes and is still free.
+  const auto pass = [&](fate how, auto fits) {
+    for (size_t i = 0; i < was.size(); ++i) {
+      if (was[i].how != fate::unmatched) continue;
+      for (size_t j = 0; j < is.size(); ++j) {
+        if (is[j].how != fate::unmatched || !fits(was[i].m, is[j].m)) continue;
+        was[i].other = j, is[j].other = i;
+        was[i].how = is[j].how = how;
+        break;
+      }
+    }
+  };
+  // The same slot (and bank, where both give one) with the same module: first
+  // exactly and unchanged, then with placeholders allowed, then changed.
+  pass(fate::kept, [](const module_state& a, const module_state& b) {
+    return same_slot(a, b) && exactly_same_identity(a, b) && attribute_changes(a, b).empty();
+  });
+  pass(fate::kept, [](const module_state& a, const module_state& b) {
+    return same_slot(a, b) && same_identity(a, b) && attribute_changes(a, b).empty();
+  });
+  pass(fate::kept, [](const module_state& a, const module_state& b) {
+    return same_slot(a, b) && same_identity(a, b);
+  });
+  // A slot name one side lacks (udev gives none for a name it cannot keep).
+  const auto unnamed = [](const module_state& a, const module_state& b) {
+    return (a.slot.empty() || b.slot.empty()) && same_bank(a, b);
+  };
+  pass(fate::kept, [&](const module_state& a, const module_state& b) {
+    return unnamed(a, b) && exactly_same_identity(a, b);
+  });
+  pass(fate::kept, [&](const module_state& a, const module_state& b) {
+    return unnamed(a, b) && same_identity(a, b);
+  });
+
+  // A module that left one slot and turned up in another (moved, swapped, or
+  // its slot renamed) is one change, not a removal and an arrival. Only a
+  // serial and part number that name one module on each side tell where it
+  // went; firmware that writes "XXXXXXXX" for every serial does not.
+  std::map<std::string, int> uses_before, uses_now;
+  const auto identity = [](const module_state& m) { return m.serial + '\n' + m.part_number; };
+  for (const entry& e : was) ++uses_before[identity(e.m)];
+  for (const entry& e : is) ++uses_now[identity(e.m)];
+  pass(fate::moved, [&](const module_state& a, const module_state& b) {
+    return identifiable(a) && uses_before[identity(a)] == 1 && uses_now[identity(a)] == 1 &&
+           exactly_same_identity(a, b);
+  });
+  // Another module where this one was, and neither moved: a replacement.
+  pass(fate::replaced,
+       [](const module_state& a, const module_state& b) { return same_slot(a, b); });
+
+  // Where a side repeats a slot name, the bank tells which slot a line means.
+  const auto labels = [](const memory_state& side) {
+    std::map<std::string, int> count;
+    for (const module_state& m : side.modules) ++count[trimmed(m.slot)];
+    return count;
+  };
+  const std::map<std::string, int> names_before = labels(before), names_now = labels(now);
+  const auto label = [](const entry& e, const std::map<std::string, int>& names) {
+    std::string out = e.shown->slot.empty() ? "(unnamed slot)" : e.shown->slot;
+    if (names.at(e.m.slot) > 1 && !e.m.bank_locator.empty()) out += " (" + e.m.bank_locator + ")";
+    return out;
+  };
+
+  comparison c;
+  for (const entry& b : was) {
+    const std::string slot = label(b, names_before);
+    const entry* n = b.how == fate::unmatched ? nullptr : &is[b.other];
+    if (b.how == fate::kept) {
+      const std::vector<std::string> changes = attribute_changes(b.m, n->m);
+      for (const std::string& line : changes) c.lines.push_back(slot + ": " + line);
+      if (!changes.empty()) ++c.changed;
+    } else if (b.how == fate::moved) {
+      c.lines.push_back(slot + ": now in slot " + label(*n, names_now) + " (" +
+                        describe(*n->shown) + ")");
+      ++c.changed;
+    } else if (b.how == fate::replaced) {
+      std::string what;
+      if (really_differ(b.m.part_number, n->m.part_number))
+        what += "part " + b.m.part_number + " → " + n->m.part_number;
+      if (really_differ(b.m.serial, n->m.serial))
+        what +=
+            (what.empty() ? "" : ", ") + std::string("serial ") + b.m.serial + " → " + n->m.serial;
+      c.lines.push_back(slot + ": replaced: " + what);
+      ++c.changed;
+    } else {
+      c.lines.push_back(slot + ": missing (was " + describe(*b.shown) + ")");
+      ++c.missing;
+    }
+  }
+  for (const entry& n : is) {
+    if (n.how != fate::unmatched) continue;
+    c.lines.push_back(label(n, names_now) + ": new module (" + describe(*n.shown) + ")");
+    ++c.added;
+  }
+
+  // Memory that is not system memory (flash, ROM) stays out of the total.
+  // udev's entry does not say which devices those are, so a module that
+  // either side knows for one stays out of both sides' totals.
+  const auto total = [](const std::vector<entry>& side, const std::vector<entry>& other) {
+    uint64_t sum = 0;
+    for (const entry& e : side)
+      if (e.m.system_memory && (e.how == fate::unmatched || other[e.other].m.system_memory))
+        sum += e.m.size_bytes;
+    return sum;
+  };
+  const uint64_t total_before = total(was, is), total_now = total(is, was);
+  if (total_before != total_now) c.lines.push_back("total " + size_change(total_before, total_now));
+  // Firmware text goes to a terminal or a log: each difference stays one
+  // line, and no control character reaches the reader.
+  for (std::string& line : c.lines) line = printable_text(line);
+  return c;
+}

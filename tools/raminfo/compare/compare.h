@@ -1,0 +1,65 @@
+// Comparing the memory found now with a saved inventory: which modules went
+// missing, which are new, which changed.
+#ifndef RAMINFO_TOOLS_COMPARE_COMPARE_H
+#define RAMINFO_TOOLS_COMPARE_COMPARE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "compare/json_value.h"
+#include "views/views.h"
+
+// One memory device as both a saved inventory and the present one describe
+// it. Text is the firmware's; a number is -1 when the document lacks it.
+struct module_state {
+  std::string slot;
+  uint64_t size_bytes = 0;  // 0 for an empty slot
+  std::string type, manufacturer, part_number, serial, form_factor;
+  int64_t speed_mts = -1, configured_speed_mts = -1, voltage_mv = -1;
+  // Only a detail document has these; "" or -1 otherwise.
+  std::string bank_locator;
+  int64_t rank = -1;
+  std::string vendor;  // the maker's name from its JEDEC code
+  // False for flash, ROM and the like, which the total leaves out.
+  bool system_memory = true;
+};
+
+struct memory_state {
+  std::vector<module_state> modules;  // every device, populated or not
+  bool detail = false;                // from a --detail document
+  // Length of the document's text, trailing white space left out; 0 when
+  // the state was not read from a text.
+  size_t text_bytes = 0;
+};
+
+// Reads the state out of a document raminfo wrote: its plain JSON report or
+// its --detail document. False with the reason for anything else, a detail
+// document of another schema version included.
+bool state_from_document(const json_value& doc, memory_state* out, std::string* error);
+
+// The same from the document's text, which must be JSON.
+bool state_from_text(const std::string& text, memory_state* out, std::string* error);
+
+// The present devices as the library's report would list them if it had no
+// length limit.
+memory_state state_from_inventory(const inventory& inv);
+
+// True when a plain baseline may be the library's report cut short by its
+// 16 KiB limit: it lists fewer devices than the table has now, and its text
+// is long enough for the limit to have stopped the list. Such a baseline
+// cannot tell a module that went missing from one it never listed.
+bool plain_baseline_may_be_cut(const memory_state& baseline, size_t present_devices);
+
+struct comparison {
+  std::vector<std::string> lines;  // one per difference, for people
+  int missing = 0, changed = 0, added = 0;
+};
+
+// What changed from before to now. The order of the table, placeholder
+// strings, and what udev's entry loses of the firmware's text (on either
+// side) make no difference.
+comparison compare_states(const memory_state& before, const memory_state& now);
+
+#endif

@@ -1,0 +1,34 @@
+// A small JSON reader for the documents raminfo itself writes: a saved
+// report or detail document read back as a baseline.
+#ifndef RAMINFO_TOOLS_COMPARE_JSON_VALUE_H
+#define RAMINFO_TOOLS_COMPARE_JSON_VALUE_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct json_value {
+  enum class kind { null, boolean, number, string, array, object } type = kind::null;
+  bool boolean = false;
+  double number = 0;
+  // Strings keep their bytes as decoded from the escapes; bytes that are not
+  // UTF-8 pass through, as the library writes them.
+  std::string text;
+  std::vector<json_value> items;
+  std::map<std::string, json_value> members;
+
+  // The member named key, or NULL when this is no object or has no such key.
+  const json_value* find(const std::string& key) const;
+  // A member's value as text or as a number, with a fallback when it is
+  // absent or of another kind.
+  std::string text_or(const std::string& key, const std::string& fallback) const;
+  double number_or(const std::string& key, double fallback) const;
+};
+
+// Parses one JSON document (nesting at most 64 deep, at most 200,000 values,
+// no member name twice in an object); false with the reason and the byte
+// offset when the text is not such JSON.
+bool parse_json(const std::string& text, json_value* out, std::string* error);
+
+#endif

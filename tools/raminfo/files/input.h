@@ -1,0 +1,31 @@
+// The one way raminfo reads a file it is given: whole, and never more than a
+// limit.
+#ifndef RAMINFO_TOOLS_FILES_INPUT_H
+#define RAMINFO_TOOLS_FILES_INPUT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Whether a file that is not a regular one (a pipe, a device, a socket) may
+// be read: a saved table may come through a pipe, but a FIFO where a regular
+// file belongs would block the reader until someone writes to it.
+enum class file_kind { any, regular_only };
+
+// Reads the whole of path into out, at most limit bytes and never more than
+// one byte past it. A regular file larger than the limit is refused unread.
+// spare bytes of capacity are left after the content, so that a caller can
+// add a header without moving the bytes. False with the reason (without the
+// path) when the file cannot be opened, is a directory, cannot be read or is
+// larger than the limit. With regular_only, the file is opened without
+// waiting for a writer, and anything but a regular file is refused unread;
+// otherwise a path of "-" reads stdin.
+bool read_bounded_file(const std::string& path, size_t limit, std::vector<uint8_t>* out,
+                       std::string* error, size_t spare = 0, file_kind kind = file_kind::any);
+
+// The same for text; the reason starts with the path.
+bool read_bounded_file(const std::string& path, size_t limit, std::string* out, std::string* error,
+                       file_kind kind = file_kind::any);
+
+#endif

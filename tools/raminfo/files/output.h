@@ -1,0 +1,23 @@
+// Where raminfo's answer goes: stdout, or a file replaced in one step.
+#ifndef RAMINFO_TOOLS_FILES_OUTPUT_H
+#define RAMINFO_TOOLS_FILES_OUTPUT_H
+
+#include <string>
+
+// Writes text to stdout and flushes and closes it; false with the reason when
+// any of that fails (a full disk, a closed pipe).
+bool write_stdout(const std::string& text, std::string* error);
+
+// Replaces path with text: writes a temporary file in path's directory, then
+// renames it over path, so that a reader sees the old file or the whole new
+// one, never part of one. A symbolic link is followed, a dangling one too
+// (the link stays, its target is written); an existing file keeps its owner,
+// group and permissions; a device, pipe or directory is refused. On failure
+// path is untouched, the temporary file is removed, and error names the file
+// and the reason (and the directory when it takes no new file). warning
+// (when given) tells a user other than root that the old owner or group
+// could not be kept.
+bool write_file_atomically(const std::string& path, const std::string& text, std::string* error,
+                           std::string* warning = nullptr);
+
+#endif

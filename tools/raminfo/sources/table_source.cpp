@@ -1,0 +1,50 @@
+#include "sources/table_source.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <utility>
+
+#include "platform/os.h"
+#include "sources/tool_platform.h"
+
+int select_table_source(table_source source, bool* incomplete, const std::string& entry_path) {
+  if (incomplete != nullptr) *incomplete = false;
+  if (source == table_source::firmware) return 0;
+#if defined(_WIN32)
+  // Windows gives every user the firmware table.
+  if (source == table_source::automatic) return 0;
+#else
+  if (source == table_source::automatic && os_raw_smbios(nullptr, 0) != 0) return 0;
+#endif
+  std::string text;
+  std::string error;
+  udev_rebuild rebuilt;
+  // A FIFO there would block the tool for ever: only a regular file is read.
+  const bool read =
+      read_bounded_file(entry_path, kUdevEntryLimit, &text, &error, file_kind::regular_only);
+  if (!read || !udev_entry_to_block(text, &rebuilt)) {
+    // Without udev's devices the firmware table stays the source, and its
+    // failure is reported as usual.
+    if (source == table_source::automatic) return 0;
+    if (read) error = entry_path + " holds no memory device properties (MEMORY_DEVICE_*)";
+    std::fprintf(stderr, "raminfo: cannot read the memory devices from udev's database: %s\n",
+                 error.c_str());
+    return 1;
+  }
+
+  uint64_t bytes = 0;
+  const int64_t total_mb = os_total_memory(&bytes) ? static_cast<int64_t>(bytes >> 20) : -1;
+  use_saved_table(std::move(rebuilt.block), total_mb);
+  if (incomplete != nullptr) *incomplete = rebuilt.incomplete;
+
+  std::string caveats;
+  for (const std::string& note : rebuilt.notes) caveats += (caveats.empty() ? "" : ", ") + note;
+  std::fprintf(stderr, "raminfo: %s udev's database (%s); %s%s\n",
+               source == table_source::automatic
+                   ? "the firmware table cannot be read, so these devices come from"
+                   : "these devices come from",
+               entry_path.c_str(),
+               caveats.empty() ? "no field approximate or missing" : "approximate or missing: ",
+               caveats.c_str());
+  return 0;
+}

@@ -1,0 +1,196 @@
+#include "views/views.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+#include "detail/detail.h"
+#include "raminfo.h"
+
+namespace {
+
+std::string format(const char* fmt, double value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, fmt, value);
+  return buf;
+}
+
+// A module's size in MiB or GiB.
+std::string module_size(int32_t mb) {
+  return mb <= 0 ? "empty" : size_text(static_cast<uint64_t>(mb) << 20, kGiB, "B");
+}
+
+// A sum in GiB, however small.
+std::string gib_text(int64_t mb) {
+  return size_in_unit(static_cast<uint64_t>(mb) << 20, kGiB, "B");
+}
+
+std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
+
+// Label values: backslash, double quote and line feed are escaped.
+std::string label(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+bool read_inventory(inventory* out) {
+  out->total_mb = raminfo_total_mb();
+  out->devices.clear();
+  out->other_memory.clear();
+  out->readable = load_smbios() == 1;
+  if (!out->readable) return false;
+  // One walk for all devices: fetching each by index would walk from the
+  // table start every time.
+  const smbios_view t = smbios_cached_view();
+  // What is system memory is decided once, by the detail decoder, whose
+  // devices are every type 17 structure in the same walk order.
+  const raminfo_detail::document doc = raminfo_detail::decode_detail(t);
+  smbios_walk w = smbios_walk_start(t);
+  smbios_struct st;
+  dimm_info d;
+  size_t detail_index = 0;
+  while (smbios_next(t, &w, &st)) {
+    if (st.type != 17) continue;
+    const size_t k = detail_index++;
+    if (!is_memory_device(st)) continue;
+    decode_dimm(t, st, &d);
+    out->devices.push_back(d);
+    out->other_memory.push_back(k < doc.devices.size() ? doc.devices[k].other_memory_reason
+                                                       : nullptr);
+  }
+  return true;
+}
+
+std::string library_text(const char* escaped) {
+  std::string raw;
+  for (const char* p = escaped; *p != '\0'; ++p) {
+    if (*p == '\\' && p[1] != '\0') ++p;
+    raw += *p;
+  }
+  return raw;
+}
+
+std::string display_text(const char* escaped) { return printable_text(library_text(escaped)); }
+
+std::string render_table(const inventory& inv) {
+  const std::vector<std::string> head = {"SLOT",       "SIZE",       "TYPE",         "SPEED",
+                                         "CONFIGURED", "VOLTAGE",    "MANUFACTURER", "PART NUMBER",
+                                         "SERIAL",     "FORM FACTOR"};
+  std::vector<std::vector<std::string>> rows = {head};
+  int64_t installed_mb = 0;
+  int populated = 0;
+  size_t slots = 0, others = 0;
+  for (size_t i = 0; i < inv.devices.size(); ++i) {
+    const dimm_info& d = inv.devices[i];
+    const char* other = i < inv.other_memory.size() ? inv.other_memory[i] : nullptr;
+    const std::string slot = or_dash(display_text(d.slot));
+    if (other != nullptr)
+      ++others;
+    else
+      ++slots;
+    if (d.size_mb <= 0) {
+      rows.push_back({slot, "empty", "-", "-", "-", "-", "-", "-", "-", "-"});
+    } else {
+      if (other == nullptr) ++populated, installed_mb += d.size_mb;
+      rows.push_back(
+          {slot, module_size(d.size_mb), d.type,
+           d.speed_mts > 0 ? std::to_string(d.speed_mts) + " MT/s" : "-",
+           d.configured_speed_mts > 0 ? std::to_string(d.configured_speed_mts) + " MT/s" : "-",
+           d.voltage_mv > 0 ? format("%.2f V", d.voltage_mv / 1000.0) : "-",
+           or_dash(display_text(d.manufacturer)), or_dash(display_text(d.part_number)),
+           or_dash(display_text(d.serial)), d.form_factor});
+    }
+    rows.back().push_back(other != nullptr ? "not system memory" : "");
+  }
+  // The NOTE column is there only when a device needs it.
+  rows[0].push_back("NOTE");
+  if (others == 0)
+    for (auto& row : rows) row.pop_back();
+  std::string out = aligned_rows(rows);
+  out += std::to_string(populated) + " of " + std::to_string(slots) + " slots populated, " +
+         gib_text(installed_mb) + " installed";
+  if (others > 0)
+    out += ", not counting " + std::to_string(others) +
+           (others == 1 ? " device that is" : " devices that are") + " not system memory";
+  if (inv.total_mb >= 0) out += "; " + gib_text(inv.total_mb) + " visible to the operating system";
+  out += "\n";
+  return out;
+}
+
+std::string render_prometheus(const inventory& inv) {
+  std::string size, speed, configured, voltage;
+  int64_t installed_mb = 0;
+  int populated = 0;
+  size_t slots = 0, others = 0;
+  for (size_t i = 0; i < inv.devices.size(); ++i) {
+    const dimm_info& d = inv.devices[i];
+    // A flash ROM or video memory is no module of the machine's memory.
+    if (i < inv.other_memory.size() && inv.other_memory[i] != nullptr) {
+      ++others;
+      continue;
+    }
+    ++slots;
+    if (d.size_mb <= 0) continue;
+    ++populated;
+    installed_mb += d.size_mb;
+    // The index keeps series apart when firmware repeats a slot name.
+    const std::string slot =
+        "{index=\"" + std::to_string(i) + "\",slot=\"" + label(display_text(d.slot)) + "\"";
+    size += "raminfo_module_size_bytes" + slot + ",type=\"" + d.type + "\",manufacturer=\"" +
+            label(display_text(d.manufacturer)) + "\",part_number=\"" +
+            label(display_text(d.part_number)) + "\",serial=\"" + label(display_text(d.serial)) +
+            "\",form_factor=\"" + d.form_factor + "\"} " +
+            std::to_string(static_cast<int64_t>(d.size_mb) << 20) + "\n";
+    speed += "raminfo_module_speed_mts" + slot + "} " + std::to_string(d.speed_mts) + "\n";
+    configured += "raminfo_module_configured_speed_mts" + slot + "} " +
+                  std::to_string(d.configured_speed_mts) + "\n";
+    voltage +=
+        "raminfo_module_voltage_volts" + slot + "} " + format("%g", d.voltage_mv / 1000.0) + "\n";
+  }
+  std::string out;
+  // Dashboards tell a machine whose table cannot be read from one with no
+  // modules by this gauge; the module counts are left out when it is 0.
+  out +=
+      "# HELP raminfo_smbios_readable Whether the SMBIOS table could be read (1) or not (0).\n"
+      "# TYPE raminfo_smbios_readable gauge\nraminfo_smbios_readable " +
+      std::string(inv.readable ? "1" : "0") + "\n";
+  auto family = [&out](const char* name, const char* help, const std::string& samples) {
+    out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + samples;
+  };
+  if (inv.readable) {
+    family("raminfo_module_size_bytes",
+           "Size of an installed memory module, with its identity as labels.", size);
+    family("raminfo_module_speed_mts", "Rated speed of a memory module in MT/s (0 when unknown).",
+           speed);
+    family("raminfo_module_configured_speed_mts",
+           "Configured speed of a memory module in MT/s (0 when unknown).", configured);
+    family("raminfo_module_voltage_volts",
+           "Configured voltage of a memory module in volts (0 when unknown).", voltage);
+    family("raminfo_slots", "Memory device slots of system memory in the SMBIOS table.",
+           "raminfo_slots " + std::to_string(slots) + "\n");
+    family("raminfo_modules_populated", "Installed memory modules of system memory.",
+           "raminfo_modules_populated " + std::to_string(populated) + "\n");
+    family("raminfo_installed_bytes",
+           "Sum of the sizes of the installed memory modules of system memory.",
+           "raminfo_installed_bytes " + std::to_string(installed_mb << 20) + "\n");
+    family("raminfo_other_memory_devices",
+           "Memory devices that are not system memory (flash ROM, video memory), left out of "
+           "the other gauges.",
+           "raminfo_other_memory_devices " + std::to_string(others) + "\n");
+  }
+  if (inv.total_mb >= 0)
+    family(
+        "raminfo_visible_bytes", "Physical memory visible to the operating system.",
+        "raminfo_visible_bytes " + std::to_string(static_cast<int64_t>(inv.total_mb) << 20) + "\n");
+  return out;
+}

@@ -1,0 +1,47 @@
+// Views of the inventory for people and for monitoring, beside the library's
+// own JSON.
+#ifndef RAMINFO_TOOLS_VIEWS_VIEWS_H
+#define RAMINFO_TOOLS_VIEWS_VIEWS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "smbios/smbios.h"
+#include "text/text.h"
+
+// The inventory as the command-line tool shows it: every device in table
+// order and the operating system's total (-1 when unknown).
+struct inventory {
+  std::vector<dimm_info> devices;
+  // For each device, why it is not system memory (a flash ROM, video memory),
+  // as --detail decides it; null for system memory. The views count and total
+  // system memory only, as --detail does.
+  std::vector<const char*> other_memory;
+  int32_t total_mb = -1;
+  // False when the SMBIOS table could not be read; devices is then empty.
+  bool readable = false;
+};
+
+// Reads every device in one walk of the table, decoded as the library decodes
+// it; false when the table cannot be read.
+bool read_inventory(inventory* out);
+
+// An aligned table, one row per device, and a closing summary line over the
+// system memory; a device that is not system memory is marked in a NOTE
+// column.
+std::string render_table(const inventory& inv);
+
+// The Prometheus text exposition format, for node_exporter's textfile
+// collector: one series per populated module of system memory, the totals
+// over system memory, and the number of other memory devices.
+std::string render_prometheus(const inventory& inv);
+
+// Library text fields come escaped for JSON ('"' and '\' after a
+// backslash); this gives back the firmware text.
+std::string library_text(const char* escaped);
+
+// The same, made printable by printable_text.
+std::string display_text(const char* escaped);
+
+#endif
