@@ -64,6 +64,14 @@ struct memory_array {
   bool system_memory = true;   // use is not video, flash, non-volatile or cache memory
 };
 
+// Memory errors counted against one device by the operating system (Linux's
+// EDAC), joined to it by the command-line host; the decoder never sets them.
+struct module_errors {
+  opt<uint64_t> corrected, uncorrected;  // null when a joined count is unknown
+  std::vector<std::string> edac;         // the joined EDAC names, "mc0/dimm3"
+  std::string matched_by;                // "label" or "label_file"
+};
+
 struct memory_device {
   uint16_t handle = 0;
   uint8_t length = 0;
@@ -102,6 +110,29 @@ struct memory_device {
   opt<bool> ecc;  // the ECC of the array this device names; null without one
   bool system_memory = true;
   const char* other_memory_reason = nullptr;  // why it is not system memory
+  opt<module_errors> errors;                  // null when no counted module joins this device
+};
+
+// A counted module that joined no device, listed rather than guessed.
+struct unmatched_errors {
+  std::string edac;
+  opt<std::string> label, location;  // raw bytes as the kernel wrote them
+  opt<uint64_t> corrected, uncorrected;
+};
+
+// Errors a memory controller could not place on a module.
+struct unplaced_errors_count {
+  std::string controller;
+  opt<uint64_t> corrected, uncorrected;
+};
+
+// Where the per-module counts come from and whether there are any; unknown
+// counts are never written as 0.
+struct memory_errors {
+  bool available = false;
+  std::string reason = "not read";  // why not, for people; empty when available
+  std::vector<unmatched_errors> unmatched;
+  std::vector<unplaced_errors_count> unplaced;
 };
 
 struct totals {
@@ -117,6 +148,7 @@ struct document {
   std::vector<memory_array> arrays;
   std::vector<memory_device> devices;
   totals sum;
+  memory_errors errors;
 };
 
 // Decodes every type 16 and type 17 structure the walk reaches in t.
@@ -127,6 +159,11 @@ std::string detail_json(const document& doc);
 
 // The document for people: the arrays line, then one row per device.
 std::string detail_table(const document& doc);
+
+// The line closing a table when some counted errors are on no listed device
+// (modules that joined none, errors the controllers could not place); empty
+// when there are none.
+std::string memory_errors_line(const memory_errors& e);
 
 // Pieces shared with the tests.
 bool is_placeholder(const std::string& raw);

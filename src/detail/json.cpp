@@ -170,6 +170,18 @@ void write_vendor(writer& w, const opt<vendor_id>& v) {
   w.close('}');
 }
 
+void write_errors(writer& w, const opt<module_errors>& e) {
+  if (!e) return w.null("errors");
+  w.open("errors", '{');
+  w.number("corrected", e->corrected);
+  w.number("uncorrected", e->uncorrected);
+  w.open("edac", '[');
+  for (const std::string& name : e->edac) w.raw(nullptr, json_string(name));
+  w.close(']');
+  w.raw("matched_by", json_string(e->matched_by));
+  w.close('}');
+}
+
 void write_device(writer& w, const memory_device& d) {
   w.open(nullptr, '{');
   w.number("handle", static_cast<uint64_t>(d.handle));
@@ -222,6 +234,45 @@ void write_device(writer& w, const memory_device& d) {
   w.number("pmic0_revision_number", d.pmic0_revision_number);
   w.number("rcd_manufacturer_id", d.rcd_manufacturer_id);
   w.number("rcd_revision_number", d.rcd_revision_number);
+  write_errors(w, d.errors);
+  w.close('}');
+}
+
+void write_text(writer& w, const char* key, const opt<std::string>& v) {
+  if (v)
+    w.raw(key, json_string(*v));
+  else
+    w.null(key);
+}
+
+void write_memory_errors(writer& w, const memory_errors& e) {
+  w.open("memory_errors", '{');
+  w.string("source", "edac");
+  w.boolean("available", e.available);
+  if (e.available)
+    w.null("reason");
+  else
+    w.raw("reason", json_string(e.reason));
+  w.open("unmatched", '[');
+  for (const unmatched_errors& u : e.unmatched) {
+    w.open(nullptr, '{');
+    w.raw("edac", json_string(u.edac));
+    write_text(w, "label", u.label);
+    write_text(w, "location", u.location);
+    w.number("corrected", u.corrected);
+    w.number("uncorrected", u.uncorrected);
+    w.close('}');
+  }
+  w.close(']');
+  w.open("unplaced", '[');
+  for (const unplaced_errors_count& u : e.unplaced) {
+    w.open(nullptr, '{');
+    w.raw("controller", json_string(u.controller));
+    w.number("corrected", u.corrected);
+    w.number("uncorrected", u.uncorrected);
+    w.close('}');
+  }
+  w.close(']');
   w.close('}');
 }
 
@@ -245,6 +296,7 @@ std::string detail_json(const document& doc) {
   w.open("devices", '[');
   for (const memory_device& d : doc.devices) write_device(w, d);
   w.close(']');
+  write_memory_errors(w, doc.errors);
   w.close('}');
   return w.text + "\n";
 }

@@ -37,7 +37,39 @@ std::string speed_text(const opt<uint32_t>& mts) {
 
 std::string yes_no(const opt<bool>& v) { return v ? (*v ? "yes" : "no") : "-"; }
 
+std::string count_text(const opt<uint64_t>& n) { return n ? std::to_string(*n) : "?"; }
+
+// The corrected and uncorrected counts before the NOTE column: "-" when
+// nothing joined the device, "?" for a count that could not be read.
+void add_counts(const memory_device& d, std::vector<std::string>* row) {
+  const std::string ce = d.errors ? count_text(d.errors->corrected) : "-";
+  const std::string ue = d.errors ? count_text(d.errors->uncorrected) : "-";
+  row->insert(row->end() - 1, {ce, ue});
+}
+
 }  // namespace
+
+std::string memory_errors_line(const memory_errors& e) {
+  // A sum is unknown ("?") when any of its counts is.
+  opt<uint64_t> ce = 0, ue = 0, pce = 0, pue = 0;
+  const auto add = [](opt<uint64_t>* sum, const opt<uint64_t>& n) {
+    *sum = *sum && n ? opt<uint64_t>(**sum + *n) : std::nullopt;
+  };
+  for (const unmatched_errors& u : e.unmatched) add(&ce, u.corrected), add(&ue, u.uncorrected);
+  for (const unplaced_errors_count& u : e.unplaced)
+    add(&pce, u.corrected), add(&pue, u.uncorrected);
+  const bool unplaced = pce != opt<uint64_t>(0) || pue != opt<uint64_t>(0);
+  if (e.unmatched.empty() && !unplaced) return "";
+  std::string out;
+  if (!e.unmatched.empty())
+    out += std::to_string(e.unmatched.size()) +
+           (e.unmatched.size() == 1 ? " EDAC module" : " EDAC modules") + " joined no device (CE " +
+           count_text(ce) + ", UE " + count_text(ue) + ")";
+  if (unplaced)
+    out += std::string(out.empty() ? "" : "; ") + "errors the controllers could not place: CE " +
+           count_text(pce) + ", UE " + count_text(pue);
+  return out + "\n";
+}
 
 std::string detail_table(const document& doc) {
   const totals& s = doc.sum;
@@ -54,11 +86,14 @@ std::string detail_table(const document& doc) {
   std::vector<std::vector<std::string>> rows = {{"SLOT", "BANK", "SIZE", "TYPE", "SPEED",
                                                  "CONFIGURED", "RANK", "ECC", "VENDOR",
                                                  "PART NUMBER", "SERIAL", "NOTE"}};
+  const bool counts = doc.errors.available;
+  if (counts) rows[0].insert(rows[0].end() - 1, {"CE", "UE"});
   for (const memory_device& d : doc.devices) {
     const std::string note = d.system_memory ? "" : "not system memory";
     if (!d.populated) {
       rows.push_back({shown(d.locator), shown(d.bank_locator), d.size_bytes ? "empty" : "unknown",
                       "-", "-", "-", "-", yes_no(d.ecc), "-", "-", "-", note});
+      if (counts) add_counts(d, &rows.back());
       continue;
     }
     const char* type = d.memory_type && d.memory_type->name ? d.memory_type->name : "-";
@@ -66,8 +101,9 @@ std::string detail_table(const document& doc) {
                     speed_text(d.speed_mts), speed_text(d.configured_speed_mts),
                     d.rank ? std::to_string(*d.rank) : "-", yes_no(d.ecc), vendor_text(d),
                     shown(d.part_number), shown(d.serial_number), note});
+    if (counts) add_counts(d, &rows.back());
   }
-  return out + aligned_rows(rows);
+  return out + aligned_rows(rows) + (counts ? memory_errors_line(doc.errors) : "");
 }
 
 }  // namespace raminfo_detail

@@ -25,14 +25,16 @@ enum class field {
   output_path,
   baseline_path,
   source,
-  save_path
+  save_path,
+  sysfs_root,
+  dimm_labels
 };
 
 // Where an option's help line is shown (the option works everywhere).
 enum class platform { any, windows, posix };
 
 // The help's sections, in order.
-enum class section { views, input_output, bug_reports, change_detection, last };
+enum class section { views, input_output, bug_reports, memory_errors, change_detection, last };
 
 struct option_spec {
   const char* name;
@@ -85,6 +87,13 @@ constexpr option_spec kOptions[] = {
      "  --save-dump FILE     write this machine's table to FILE, to attach to a bug report\n"
      "                       (the layout of 'dmidecode --dump-bin'); --from-dump reads it\n"
      "                       back\n"},
+    {"--sysfs-root", true, field::sysfs_root, platform::posix, section::memory_errors,
+     "  --sysfs-root DIR     read EDAC's counts from DIR/devices/system/edac/mc (default:\n"
+     "                       /sys); a saved table (--from-dump) gets counts only with it\n"},
+    {"--dimm-labels", true, field::dimm_labels, platform::posix, section::memory_errors,
+     "  --dimm-labels FILE   the DIMM label database (ras-mc-ctl's format) that names the\n"
+     "                       modules by EDAC position; default: /etc/ras/dimm_labels.db\n"
+     "                       and the files in /etc/ras/dimm_labels.d/\n"},
     {"--compare", true, field::baseline_path, platform::any, section::change_detection,
      "  --compare BASELINE   compare the memory found now with BASELINE, a file saved\n"
      "                       earlier by raminfo or raminfo --detail (which has more to\n"
@@ -128,7 +137,7 @@ const char* const kUsage =
 #if defined(_WIN32)
     "                | --source firmware]\n"
 #else
-    "                | --source firmware|udev]\n"
+    "                | --source firmware|udev] [--sysfs-root DIR] [--dimm-labels FILE]\n"
 #endif
     "       raminfo --compare BASELINE [--prometheus] [--output FILE]\n"
     "               [--from-dump FILE [--dump-format F] [--total-mb N] | --source S]\n"
@@ -149,6 +158,8 @@ constexpr section_text kSections[] = {
      "  --save-dump); write ./- for a file of that name\n"},
     {section::bug_reports, kWindows ? "For bug reports:\n" : "Without root, and for bug reports:\n",
      ""},
+    {section::memory_errors,
+     "Memory error counts (Linux's EDAC, with --table, --prometheus or --detail):\n", ""},
     {section::change_detection, "Change detection:\n", ""},
     {section::last, "", ""},
 };
@@ -177,10 +188,12 @@ const char* const kClosing =
 std::string build_help() {
   std::string out = kUsage;
   for (const section_text& s : kSections) {
-    out += std::string("\n") + s.title;
+    std::string options;
     for (const option_spec& o : kOptions)
-      if (o.in == s.in && shown_here(o)) out += o.help;
-    out += s.after;
+      if (o.in == s.in && shown_here(o)) options += o.help;
+    // A section with nothing for this platform is left out.
+    if (options.empty() && s.in != section::last) continue;
+    out += std::string("\n") + s.title + options + s.after;
   }
   return out + kClosing;
 }
@@ -217,6 +230,12 @@ bool take_value(const option_spec& o, const std::string& value, cli_options* out
       return take_file(o.name, "a baseline file", value, &out->compare, &out->baseline_path, error);
     case field::save_path:
       return take_file(o.name, "a file", value, &out->save_dump, &out->save_path, error);
+    case field::sysfs_root:
+      return take_file(o.name, "a directory", value, &out->sysfs_root_given, &out->sysfs_root,
+                       error);
+    case field::dimm_labels:
+      return take_file(o.name, "a file", value, &out->dimm_labels_given, &out->dimm_labels_path,
+                       error);
     case field::output_path: {
       // "-" is stdout, as if --output were not given.
       bool given = false;
@@ -266,6 +285,9 @@ bool check_combination(const std::vector<std::string>& args, const cli_options& 
     return refuse("--source chooses this machine's table, not a saved one");
   if (!o.from_dump && (format_given || o.total_given))
     return refuse("--dump-format and --total-mb go with --from-dump");
+  const bool counts_shown = o.detail || o.out_view == view::table || o.out_view == view::prometheus;
+  if ((o.sysfs_root_given || o.dimm_labels_given) && !counts_shown)
+    return refuse("--sysfs-root and --dimm-labels go with --table, --prometheus or --detail");
   return true;
 }
 
@@ -287,6 +309,10 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
       return parse_result::usage_error;
     }
     const option_spec* o = find_option(arg);
+    if (o == nullptr && kWindows && (arg == "--sysfs-root" || arg == "--dimm-labels")) {
+      *error = arg + " reads Linux's EDAC memory error counts, which Windows has not";
+      return parse_result::usage_error;
+    }
     if (o == nullptr) {
       *error = "unknown option '" + arg + "'";
       return parse_result::usage_error;

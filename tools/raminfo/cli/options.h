@@ -34,6 +34,15 @@ struct cli_options {
   // --save-dump FILE: write this machine's table to FILE, and nothing else.
   bool save_dump = false;
   std::string save_path;
+  // --sysfs-root DIR: where Linux's EDAC tree is read (DIR/devices/system/
+  // edac/mc) for per-module memory error counts; a saved table gets counts
+  // only when it is given.
+  bool sysfs_root_given = false;
+  std::string sysfs_root = "/sys";
+  // --dimm-labels FILE: the DIMM label database to read instead of the
+  // default one (/etc/ras/dimm_labels.db and /etc/ras/dimm_labels.d/).
+  bool dimm_labels_given = false;
+  std::string dimm_labels_path;
 };
 
 enum class parse_result { run, help, version, usage_error };

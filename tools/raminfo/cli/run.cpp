@@ -19,6 +19,7 @@
 #include "files/output.h"
 #include "raminfo.h"
 #include "save/save_dump.h"
+#include "sources/memory_errors.h"
 #include "sources/saved_table.h"
 #include "sources/table_source.h"
 #include "sources/tool_platform.h"
@@ -82,11 +83,30 @@ bool load_dump(const cli_options& opt) {
   return true;
 }
 
+// Whether and where the views read per-module memory error counts: for this
+// machine's table, and for a saved one only when --sysfs-root names the tree.
+memory_errors_request errors_request(const cli_options& opt) {
+  memory_errors_request req;
+#if defined(_WIN32)
+  req.reason = "not read on Windows, which keeps memory errors in its event log";
+#else
+  req.read = !opt.from_dump || opt.sysfs_root_given;
+  if (!req.read) req.reason = "the saved table named no tree";
+  req.identity_from_sysfs = !opt.from_dump;
+#endif
+  req.sysfs_root = opt.sysfs_root;
+  req.labels_given = opt.dimm_labels_given;
+  req.labels_path = opt.dimm_labels_path;
+  return req;
+}
+
 // Renders the chosen view; readable is false when the table cannot be read.
-std::string render(view v, bool* readable) {
+// The table and Prometheus views add the counts errors asks for.
+std::string render(view v, bool* readable, const memory_errors_request* errors = nullptr) {
   if (v == view::table || v == view::prometheus) {
     inventory inv;
     *readable = read_inventory(&inv);
+    if (*readable && errors != nullptr) add_memory_errors(*errors, &inv);
     return v == view::table ? render_table(inv) : render_prometheus(inv);
   }
   if (v == view::count) {
@@ -99,11 +119,13 @@ std::string render(view v, bool* readable) {
   return text + "\n";
 }
 
-// The detail document of the table the library reads, or its table view.
-std::string render_detail(view v, bool* readable) {
+// The detail document of the table the library reads, or its table view,
+// with the memory error counts errors asks for.
+std::string render_detail(view v, bool* readable, const memory_errors_request* errors = nullptr) {
   *readable = raminfo_slot_count() >= 0;
   raminfo_detail::document doc;
   if (*readable) doc = raminfo_detail::decode_detail(smbios_cached_view());
+  if (*readable && errors != nullptr) add_memory_errors(*errors, smbios_cached_view(), &doc);
   return v == view::table ? raminfo_detail::detail_table(doc) : raminfo_detail::detail_json(doc);
 }
 
@@ -255,9 +277,11 @@ int run(const std::vector<std::string>& args) {
       changed = !c.lines.empty();
     }
   } else if (opt.detail) {
-    text = render_detail(opt.out_view, &readable);
+    const memory_errors_request errors = errors_request(opt);
+    text = render_detail(opt.out_view, &readable, &errors);
   } else {
-    text = render(opt.out_view, &readable);
+    const memory_errors_request errors = errors_request(opt);
+    text = render(opt.out_view, &readable, &errors);
     if (opt.compare) {
       comparison c;
       if (readable && baseline_usable) {

@@ -41,12 +41,83 @@ std::string label(const std::string& text) {
   return out;
 }
 
+std::string count_text(const std::optional<uint64_t>& n) { return n ? std::to_string(*n) : "?"; }
+
+// CE and UE after FORM FACTOR (before NOTE): "-" for a device nothing
+// joined, "?" for a count that could not be read.
+void add_count_columns(const inventory& inv, std::vector<std::vector<std::string>>* rows) {
+  constexpr std::ptrdiff_t kAfterFormFactor = 10;
+  (*rows)[0].insert((*rows)[0].begin() + kAfterFormFactor, {"CE", "UE"});
+  for (size_t i = 0; i < inv.devices.size(); ++i) {
+    const std::optional<raminfo_detail::module_errors> none;
+    const auto& e = i < inv.errors.size() ? inv.errors[i] : none;
+    std::vector<std::string>& row = (*rows)[i + 1];
+    row.insert(row.begin() + kAfterFormFactor,
+               {e ? count_text(e->corrected) : "-", e ? count_text(e->uncorrected) : "-"});
+  }
+}
+
+std::string metric_family(const char* name, const char* type, const char* help,
+                          const std::string& samples) {
+  return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" +
+         samples;
+}
+
+// The counters of the errors on no listed device, by kind; unknown counts
+// are left out.
+void unlisted_sample(std::string* out, const std::string& labels, const char* kind,
+                     const std::optional<uint64_t>& n) {
+  if (n) *out += labels + ",kind=\"" + kind + "\"} " + std::to_string(*n) + "\n";
+}
+
+// Whether counts are available, and the counters when they are.
+std::string memory_error_families(const inventory& inv, const std::string& corrected,
+                                  const std::string& uncorrected) {
+  const raminfo_detail::memory_errors& m = inv.memory_errors;
+  std::string out = metric_family(
+      "raminfo_memory_errors_available", "gauge",
+      "Whether per-module memory error counts (Linux EDAC) could be read (1) or not (0).",
+      std::string("raminfo_memory_errors_available ") + (m.available ? "1" : "0") + "\n");
+  if (!m.available) return out;
+  out += metric_family("raminfo_module_corrected_errors_total", "counter",
+                       "Corrected memory errors counted on an installed module since the count "
+                       "was last reset, with its identity as labels.",
+                       corrected);
+  out += metric_family("raminfo_module_uncorrected_errors_total", "counter",
+                       "Uncorrected memory errors counted on an installed module since the count "
+                       "was last reset, with its identity as labels.",
+                       uncorrected);
+  std::string unmatched, unplaced;
+  for (const raminfo_detail::unmatched_errors& u : m.unmatched) {
+    const std::string labels = "raminfo_memory_errors_unmatched_total{edac=\"" +
+                               label(printable_text(u.edac)) + "\",label=\"" +
+                               label(printable_text(u.label.value_or(""))) + "\"";
+    unlisted_sample(&unmatched, labels, "corrected", u.corrected);
+    unlisted_sample(&unmatched, labels, "uncorrected", u.uncorrected);
+  }
+  for (const raminfo_detail::unplaced_errors_count& u : m.unplaced) {
+    const std::string labels = "raminfo_memory_errors_unplaced_total{controller=\"" +
+                               label(printable_text(u.controller)) + "\"";
+    unlisted_sample(&unplaced, labels, "corrected", u.corrected);
+    unlisted_sample(&unplaced, labels, "uncorrected", u.uncorrected);
+  }
+  out += metric_family("raminfo_memory_errors_unmatched_total", "counter",
+                       "Memory errors counted on an EDAC module that joined no memory device.",
+                       unmatched);
+  out += metric_family("raminfo_memory_errors_unplaced_total", "counter",
+                       "Memory errors a memory controller could not place on a module.", unplaced);
+  return out;
+}
+
 }  // namespace
 
 bool read_inventory(inventory* out) {
   out->total_mb = raminfo_total_mb();
   out->devices.clear();
   out->other_memory.clear();
+  out->detail_index.clear();
+  out->errors.clear();
+  out->memory_errors = raminfo_detail::memory_errors{};
   out->readable = load_smbios() == 1;
   if (!out->readable) return false;
   // One walk for all devices: fetching each by index would walk from the
@@ -65,6 +136,7 @@ bool read_inventory(inventory* out) {
     if (!is_memory_device(st)) continue;
     decode_dimm(t, st, &d);
     out->devices.push_back(d);
+    out->detail_index.push_back(k);
     out->other_memory.push_back(k < doc.devices.size() ? doc.devices[k].other_memory_reason
                                                        : nullptr);
   }
@@ -116,6 +188,8 @@ std::string render_table(const inventory& inv) {
   rows[0].push_back("NOTE");
   if (others == 0)
     for (auto& row : rows) row.pop_back();
+  const bool counts = inv.memory_errors.available;
+  if (counts) add_count_columns(inv, &rows);
   std::string out = aligned_rows(rows);
   out += std::to_string(populated) + " of " + std::to_string(slots) + " slots populated, " +
          gib_text(installed_mb) + " installed";
@@ -124,11 +198,12 @@ std::string render_table(const inventory& inv) {
            (others == 1 ? " device that is" : " devices that are") + " not system memory";
   if (inv.total_mb >= 0) out += "; " + gib_text(inv.total_mb) + " visible to the operating system";
   out += "\n";
+  if (counts) out += raminfo_detail::memory_errors_line(inv.memory_errors);
   return out;
 }
 
 std::string render_prometheus(const inventory& inv) {
-  std::string size, speed, configured, voltage;
+  std::string size, speed, configured, voltage, corrected, uncorrected;
   int64_t installed_mb = 0;
   int populated = 0;
   size_t slots = 0, others = 0;
@@ -146,11 +221,20 @@ std::string render_prometheus(const inventory& inv) {
     // The index keeps series apart when firmware repeats a slot name.
     const std::string slot =
         "{index=\"" + std::to_string(i) + "\",slot=\"" + label(display_text(d.slot)) + "\"";
-    size += "raminfo_module_size_bytes" + slot + ",type=\"" + d.type + "\",manufacturer=\"" +
-            label(display_text(d.manufacturer)) + "\",part_number=\"" +
-            label(display_text(d.part_number)) + "\",serial=\"" + label(display_text(d.serial)) +
-            "\",form_factor=\"" + d.form_factor + "\"} " +
+    const std::string identity =
+        slot + ",type=\"" + d.type + "\",manufacturer=\"" + label(display_text(d.manufacturer)) +
+        "\",part_number=\"" + label(display_text(d.part_number)) + "\",serial=\"" +
+        label(display_text(d.serial)) + "\",form_factor=\"" + d.form_factor + "\"} ";
+    size += "raminfo_module_size_bytes" + identity +
             std::to_string(static_cast<int64_t>(d.size_mb) << 20) + "\n";
+    // A count that could not be read is left out, never written as 0.
+    const auto& e = i < inv.errors.size() ? inv.errors[i] : std::nullopt;
+    if (e && e->corrected)
+      corrected +=
+          "raminfo_module_corrected_errors_total" + identity + std::to_string(*e->corrected) + "\n";
+    if (e && e->uncorrected)
+      uncorrected += "raminfo_module_uncorrected_errors_total" + identity +
+                     std::to_string(*e->uncorrected) + "\n";
     speed += "raminfo_module_speed_mts" + slot + "} " + std::to_string(d.speed_mts) + "\n";
     configured += "raminfo_module_configured_speed_mts" + slot + "} " +
                   std::to_string(d.configured_speed_mts) + "\n";
@@ -188,6 +272,7 @@ std::string render_prometheus(const inventory& inv) {
            "the other gauges.",
            "raminfo_other_memory_devices " + std::to_string(others) + "\n");
   }
+  if (inv.readable) out += memory_error_families(inv, corrected, uncorrected);
   if (inv.total_mb >= 0)
     family(
         "raminfo_visible_bytes", "Physical memory visible to the operating system.",

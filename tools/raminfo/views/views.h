@@ -3,10 +3,13 @@
 #ifndef RAMINFO_TOOLS_VIEWS_VIEWS_H
 #define RAMINFO_TOOLS_VIEWS_VIEWS_H
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "detail/detail.h"
 #include "smbios/smbios.h"
 #include "text/text.h"
 
@@ -21,6 +24,14 @@ struct inventory {
   int32_t total_mb = -1;
   // False when the SMBIOS table could not be read; devices is then empty.
   bool readable = false;
+  // For each device, its place among the detail document's devices (every
+  // type 17 structure).
+  std::vector<size_t> detail_index;
+  // Memory error counts, when read (sources/memory_errors.h): for each
+  // device the counts joined to it, and where they come from. Without them
+  // (available false) the views show no counts.
+  std::vector<std::optional<raminfo_detail::module_errors>> errors;
+  raminfo_detail::memory_errors memory_errors;
 };
 
 // Reads every device in one walk of the table, decoded as the library decodes
@@ -29,12 +40,14 @@ bool read_inventory(inventory* out);
 
 // An aligned table, one row per device, and a closing summary line over the
 // system memory; a device that is not system memory is marked in a NOTE
-// column.
+// column. With memory error counts, CE and UE columns and a line for the
+// errors on no listed device.
 std::string render_table(const inventory& inv);
 
 // The Prometheus text exposition format, for node_exporter's textfile
 // collector: one series per populated module of system memory, the totals
-// over system memory, and the number of other memory devices.
+// over system memory, and the number of other memory devices; with memory
+// error counts read, whether they are available and the counters.
 std::string render_prometheus(const inventory& inv);
 
 // Library text fields come escaped for JSON ('"' and '\' after a
