@@ -111,8 +111,10 @@ void check_detail(smbios_view t) {
   // No masking here: the document must be valid UTF-8 as it stands.
   const nlohmann::json d = nlohmann::json::parse(text, nullptr, false);
   CHECK(!d.is_discarded(), "detail document is not strict JSON", text);
-  CHECK(d.is_object() && d.size() == 5 && d["schema"] == raminfo_detail::kSchema &&
-            d["readable"] == true && d["arrays"].is_array() && d["devices"].is_array(),
+  // The decoder reads no memory error counts: memory_errors says so.
+  CHECK(d.is_object() && d.size() == 6 && d["schema"] == raminfo_detail::kSchema &&
+            d["readable"] == true && d["arrays"].is_array() && d["devices"].is_array() &&
+            d["memory_errors"].is_object() && d["memory_errors"]["available"] == false,
         "detail document shape", text.substr(0, 400));
   size_t type16 = 0, type17 = 0;
   smbios_walk w = smbios_walk_start(t);
@@ -124,11 +126,12 @@ void check_detail(smbios_view t) {
   CHECK(d["arrays"].size() == type16 && d["devices"].size() == type17,
         "detail lists differ from the walk's structures");
   // Every device and array carries the same keys, null or not.
-  constexpr size_t kDeviceKeys = 50, kArrayKeys = 13;
+  constexpr size_t kDeviceKeys = 51, kArrayKeys = 13;
   uint64_t installed = 0;
   size_t slots = 0, populated = 0;
   for (const auto& dev : d["devices"]) {
-    CHECK(dev.is_object() && dev.size() == kDeviceKeys, "device keys", dev.dump());
+    CHECK(dev.is_object() && dev.size() == kDeviceKeys && dev["errors"].is_null(), "device keys",
+          dev.dump());
     CHECK(dev["length"].get<unsigned>() >= 4, "device length below 4", dev.dump());
     if (!dev["system_memory"].get<bool>()) continue;
     ++slots;
