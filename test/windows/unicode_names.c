@@ -197,6 +197,21 @@ int main(void) {
     printf("exit %lu; stderr: %s\n", r.exit_code, r.err);
     fail("--source udev is not bad usage naming Windows", L"--source udev");
   }
+  /* Nor Linux's EDAC tree: the memory error options are left out of --help
+   * and are bad usage that names Windows. */
+  if (run_raminfo(L"--help", &r) &&
+      (strstr(r.out, "--sysfs-root") || strstr(r.out, "--dimm-labels")))
+    fail("--help mentions the Linux memory error options", L"--help");
+  {
+    const wchar_t* linux_only[] = {L"--table --sysfs-root C:\\", L"--table --dimm-labels x.db"};
+    for (size_t i = 0; i < sizeof linux_only / sizeof linux_only[0]; ++i) {
+      if (run_raminfo(linux_only[i], &r) &&
+          (r.exit_code != 2 || strstr(r.err, "Windows") == NULL)) {
+        printf("exit %lu; stderr: %s\n", r.exit_code, r.err);
+        fail("a Linux memory error option is not bad usage naming Windows", linux_only[i]);
+      }
+    }
+  }
   if (run_raminfo(L"--source firmware --count", &r) && r.exit_code == 2)
     fail("--source firmware is refused", L"--source firmware --count");
 
