@@ -44,6 +44,7 @@
 #include <optional>
 #include <sstream>
 
+#include "command_output.h"
 #include "detail_doc.h"
 
 namespace {
@@ -59,17 +60,6 @@ std::string udev_value(const std::string& v) {
 
 using detail_doc::number;
 using nlohmann::json;
-
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) out.append(buf.data(), n);
-  if (pclose(pipe) != 0) out.clear();
-  return out;
-}
 
 std::string quote(const std::string& s) {
   std::string q = "'";
@@ -226,8 +216,8 @@ std::vector<std::string> expect_array(const json& a) {
 
 std::string udev_decoder_path() {
   static const std::string path = [] {
-    std::string p =
-        run(quote(std::string(RAMINFO_SOURCE_DIR) + "/scripts/udev-decoder") + " 2>/dev/null");
+    std::string p = command_output(
+        quote(std::string(RAMINFO_SOURCE_DIR) + "/scripts/udev-decoder") + " 2>/dev/null");
     while (!p.empty() && (p.back() == '\n' || p.back() == '\r')) p.pop_back();
     return p;
   }();
@@ -243,7 +233,7 @@ std::vector<std::string> compare_detail_with_udev(const std::string& detail_json
     out.push_back("not a detail document");
     return out;
   }
-  const std::string text = run(quote(tool) + " -F " + quote(dmi_path) + " 2>/dev/null");
+  const std::string text = command_output(quote(tool) + " -F " + quote(dmi_path) + " 2>/dev/null");
   std::vector<std::string> arrays;
   std::map<unsigned, std::map<std::string, std::string>> devices;
   std::optional<uint64_t> total;

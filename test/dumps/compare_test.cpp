@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli_runner.h"
+#include "command_output.h"
 #include "real_tables.h"
 #include "sources/udev.h"
 #include "table_builder.h"
@@ -316,22 +317,11 @@ Bytes joined(const Bytes& head, const Bytes& t) {
   return out;
 }
 
-std::string run_command(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) out.append(buf.data(), n);
-  if (pclose(pipe) != 0) out.clear();
-  return out;
-}
-
 // systemd's dmi_memory_id, the decoder behind udev's entry; "" without it.
 std::string udev_decoder() {
   static const std::string path = [] {
-    std::string p =
-        run_command(std::string("'") + RAMINFO_SOURCE_DIR + "/scripts/udev-decoder' 2>/dev/null");
+    std::string p = command_output(std::string("'") + RAMINFO_SOURCE_DIR +
+                                   "/scripts/udev-decoder' 2>/dev/null");
     while (!p.empty() && p.back() == '\n') p.pop_back();
     return p;
   }();
@@ -341,7 +331,7 @@ std::string udev_decoder() {
 // The raw block raminfo rebuilds from the entry udev would store for this
 // dmidecode dump; empty when the entry holds no memory device.
 Bytes udev_rebuild_of(const std::string& dmi_path) {
-  const std::string properties = run_command("'" + udev_decoder() + "' -F '" + dmi_path + "'");
+  const std::string properties = command_output("'" + udev_decoder() + "' -F '" + dmi_path + "'");
   std::string entry = "I:5123456\n";
   size_t pos = 0;
   while (pos < properties.size()) {

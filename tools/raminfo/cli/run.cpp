@@ -216,28 +216,103 @@ int emit(const cli_options& opt, const std::string& text) {
   return 1;
 }
 
+// What the run prints and how it ends, before it is written.
+struct answer {
+  std::string text;
+  bool readable = false;
+  bool changed = false;
+};
+
+// Help, version or bad usage: the exit status when the run ends here.
+bool ends_before_reading(const std::vector<std::string>& args, cli_options* opt, int* status) {
+  std::string error;
+  switch (parse_options(args, opt, &error)) {
+    case parse_result::help: *status = emit(cli_options{}, help_text()); return true;
+    case parse_result::version:
+      *status = emit(cli_options{}, std::string(raminfo_version()) + "\n");
+      return true;
+    case parse_result::usage_error:
+      std::fprintf(stderr, "raminfo: %s (see raminfo --help)\n", error.c_str());
+      *status = kExitUsage;
+      return true;
+    case parse_result::run: break;
+  }
+  // Writing over the file being read would destroy it before it is read.
+  for (const std::string* input : {&opt->baseline_path, &opt->dump_path}) {
+    if (opt->to_file && !input->empty() && same_file(opt->output_path, *input)) {
+      std::fprintf(stderr, "raminfo: --output %s is the file being read (see raminfo --help)\n",
+                   opt->output_path.c_str());
+      *status = kExitUsage;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Reads the baseline; false, after saying why, when it cannot be compared
+// with (udev's entry lacking devices would show them as missing).
+bool usable_baseline(const cli_options& opt, bool udev_incomplete, memory_state* baseline) {
+  if (!udev_incomplete) return load_baseline(opt, baseline);
+  std::fprintf(stderr,
+               "raminfo: cannot compare with %s: udev's entry lacks devices, which would "
+               "show as missing\n",
+               opt.baseline_path.c_str());
+  return false;
+}
+
+// The chosen view of the table, with the comparison's lines or gauges.
+answer compose(const cli_options& opt, const memory_state& baseline, bool baseline_usable,
+               inventory* inv) {
+  answer a;
+  if (opt.compare && opt.out_view == view::json) {
+    a.readable = raminfo_slot_count() >= 0;
+    if (a.readable) {
+      const comparison c = compare_states(baseline, present_state(baseline, *inv));
+      for (const std::string& line : c.lines) a.text += line + "\n";
+      a.changed = !c.lines.empty();
+    }
+    return a;
+  }
+  const memory_errors_request errors = errors_request(opt);
+  if (opt.detail) {
+    a.text = render_detail(opt.out_view, &a.readable, &errors);
+    return a;
+  }
+  a.text = render(opt.out_view, &a.readable, &errors);
+  if (opt.compare) {
+    comparison c;
+    if (a.readable && baseline_usable) {
+      c = compare_states(baseline, present_state(baseline, *inv));
+      a.changed = !c.lines.empty();
+    }
+    a.text += baseline_gauges(baseline_usable, a.readable && baseline_usable ? &c : nullptr);
+  }
+  if (a.readable && opt.out_view == view::json && read_inventory(inv)) warn_if_cut(a.text, *inv);
+  return a;
+}
+
+// Writes the answer and gives the exit status.
+int deliver(const cli_options& opt, const answer& a, bool baseline_usable) {
+  // A file someone relies on (a baseline, say) keeps its content when there
+  // is nothing true to replace it with. Gauges are the exception: they say
+  // that the table cannot be read.
+  const bool keep_file = !a.readable && opt.to_file && opt.out_view != view::prometheus;
+  if (!keep_file && emit(opt, a.text) != 0) return 1;
+  if (keep_file) std::fprintf(stderr, "raminfo: %s is left as it was\n", opt.output_path.c_str());
+  if (!a.readable) {
+    report_unreadable(opt);
+    return kExitTableUnreadable;
+  }
+  if (opt.compare && !baseline_usable) return kExitTableUnreadable;
+  return a.changed ? kExitChanged : 0;
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& args) {
   cli_options opt;
-  std::string error;
-  switch (parse_options(args, &opt, &error)) {
-    case parse_result::help: return emit(cli_options{}, help_text());
-    case parse_result::version: return emit(cli_options{}, std::string(raminfo_version()) + "\n");
-    case parse_result::usage_error:
-      std::fprintf(stderr, "raminfo: %s (see raminfo --help)\n", error.c_str());
-      return kExitUsage;
-    case parse_result::run: break;
-  }
-
-  // Writing over the file being read would destroy it before it is read.
-  for (const std::string* input : {&opt.baseline_path, &opt.dump_path}) {
-    if (opt.to_file && !input->empty() && same_file(opt.output_path, *input)) {
-      std::fprintf(stderr, "raminfo: --output %s is the file being read (see raminfo --help)\n",
-                   opt.output_path.c_str());
-      return kExitUsage;
-    }
-  }
+  int status = 0;
+  if (ends_before_reading(args, &opt, &status)) return status;
 
   // This machine's table saved, or udev's devices in its place.
   if (opt.save_dump) return save_dump(opt.save_path);
@@ -247,61 +322,15 @@ int run(const std::vector<std::string>& args) {
   // With --prometheus a baseline that cannot be used still gives the gauges,
   // so that stale ones from an earlier run do not stay behind.
   const bool gauges = opt.out_view == view::prometheus;
-  bool baseline_usable = false;
   memory_state baseline;
-  if (opt.compare && udev_incomplete) {
-    std::fprintf(stderr,
-                 "raminfo: cannot compare with %s: udev's entry lacks devices, which would "
-                 "show as missing\n",
-                 opt.baseline_path.c_str());
-  } else if (opt.compare) {
-    baseline_usable = load_baseline(opt, &baseline);
-  }
+  bool baseline_usable = opt.compare && usable_baseline(opt, udev_incomplete, &baseline);
   if (opt.compare && !baseline_usable && !gauges) return kExitTableUnreadable;
   if (opt.from_dump && !load_dump(opt)) return kExitTableUnreadable;
 
   inventory inv;
-  if (opt.compare && baseline_usable && read_inventory(&inv) && baseline_cut(opt, baseline, inv)) {
+  if (baseline_usable && read_inventory(&inv) && baseline_cut(opt, baseline, inv)) {
     baseline_usable = false;
     if (!gauges) return kExitTableUnreadable;
   }
-
-  bool readable = false;
-  std::string text;
-  bool changed = false;
-  if (opt.compare && opt.out_view == view::json) {
-    readable = raminfo_slot_count() >= 0;
-    if (readable) {
-      const comparison c = compare_states(baseline, present_state(baseline, inv));
-      for (const std::string& line : c.lines) text += line + "\n";
-      changed = !c.lines.empty();
-    }
-  } else if (opt.detail) {
-    const memory_errors_request errors = errors_request(opt);
-    text = render_detail(opt.out_view, &readable, &errors);
-  } else {
-    const memory_errors_request errors = errors_request(opt);
-    text = render(opt.out_view, &readable, &errors);
-    if (opt.compare) {
-      comparison c;
-      if (readable && baseline_usable) {
-        c = compare_states(baseline, present_state(baseline, inv));
-        changed = !c.lines.empty();
-      }
-      text += baseline_gauges(baseline_usable, readable && baseline_usable ? &c : nullptr);
-    }
-    if (readable && opt.out_view == view::json && read_inventory(&inv)) warn_if_cut(text, inv);
-  }
-  // A file someone relies on (a baseline, say) keeps its content when there
-  // is nothing true to replace it with. Gauges are the exception: they say
-  // that the table cannot be read.
-  const bool keep_file = !readable && opt.to_file && opt.out_view != view::prometheus;
-  if (!keep_file && emit(opt, text) != 0) return 1;
-  if (keep_file) std::fprintf(stderr, "raminfo: %s is left as it was\n", opt.output_path.c_str());
-  if (!readable) {
-    report_unreadable(opt);
-    return kExitTableUnreadable;
-  }
-  if (opt.compare && !baseline_usable) return kExitTableUnreadable;
-  return changed ? kExitChanged : 0;
+  return deliver(opt, compose(opt, baseline, baseline_usable, &inv), baseline_usable);
 }

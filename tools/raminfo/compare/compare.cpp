@@ -280,34 +280,40 @@ bool plain_baseline_may_be_cut(const memory_state& baseline, size_t present_devi
          baseline.text_bytes >= kCutReportBytes;
 }
 
-comparison compare_states(const memory_state& before, const memory_state& now) {
-  // A populated module of one side: compared in trimmed terms, shown as the
-  // document gives it, and what became of it.
-  enum class fate { unmatched, kept, moved, replaced };
-  struct entry {
-    module_state m;
-    const module_state* shown;
-    size_t other = 0;  // the matching entry of the other side, unless unmatched
-    fate how = fate::unmatched;
-  };
-  const auto entries = [](const memory_state& side) {
-    std::vector<entry> out;
-    for (const module_state& m : side.modules)
-      if (m.size_bytes != 0) out.push_back({compared_terms(m), &m});
-    return out;
-  };
-  std::vector<entry> was = entries(before), is = entries(now);
+namespace {
 
-  // Modules are matched as two multisets, not by their place in the table:
-  // pass by pass, from the strictest test to the loosest, each module of the
-  // baseline takes the first module of now that passes and is still free.
+// What became of a populated module of one side.
+enum class fate { unmatched, kept, moved, replaced };
+
+// A populated module of one side: compared in trimmed terms, shown as the
+// document gives it, and what became of it.
+struct entry {
+  module_state m;
+  const module_state* shown;
+  size_t other = 0;  // the matching entry of the other side, unless unmatched
+  fate how = fate::unmatched;
+};
+
+std::vector<entry> populated_entries(const memory_state& side) {
+  std::vector<entry> out;
+  for (const module_state& m : side.modules)
+    if (m.size_bytes != 0) out.push_back({compared_terms(m), &m});
+  return out;
+}
+
+// Modules are matched as two multisets, not by their place in the table:
+// pass by pass, from the strictest test to the loosest, each module of the
+// baseline takes the first module of now that passes and is still free.
+void match_modules(std::vector<entry>* was, std::vector<entry>* is) {
   const auto pass = [&](fate how, auto fits) {
-    for (size_t i = 0; i < was.size(); ++i) {
-      if (was[i].how != fate::unmatched) continue;
-      for (size_t j = 0; j < is.size(); ++j) {
-        if (is[j].how != fate::unmatched || !fits(was[i].m, is[j].m)) continue;
-        was[i].other = j, is[j].other = i;
-        was[i].how = is[j].how = how;
+    for (size_t i = 0; i < was->size(); ++i) {
+      entry& a = (*was)[i];
+      if (a.how != fate::unmatched) continue;
+      for (size_t j = 0; j < is->size(); ++j) {
+        entry& b = (*is)[j];
+        if (b.how != fate::unmatched || !fits(a.m, b.m)) continue;
+        a.other = j, b.other = i;
+        a.how = b.how = how;
         break;
       }
     }
@@ -340,8 +346,8 @@ comparison compare_states(const memory_state& before, const memory_state& now) {
   // went; firmware that writes "XXXXXXXX" for every serial does not.
   std::map<std::string, int> uses_before, uses_now;
   const auto identity = [](const module_state& m) { return m.serial + '\n' + m.part_number; };
-  for (const entry& e : was) ++uses_before[identity(e.m)];
-  for (const entry& e : is) ++uses_now[identity(e.m)];
+  for (const entry& e : *was) ++uses_before[identity(e.m)];
+  for (const entry& e : *is) ++uses_now[identity(e.m)];
   pass(fate::moved, [&](const module_state& a, const module_state& b) {
     return identifiable(a) && uses_before[identity(a)] == 1 && uses_now[identity(a)] == 1 &&
            exactly_same_identity(a, b);
@@ -349,40 +355,65 @@ comparison compare_states(const memory_state& before, const memory_state& now) {
   // Another module where this one was, and neither moved: a replacement.
   pass(fate::replaced,
        [](const module_state& a, const module_state& b) { return same_slot(a, b); });
+}
 
-  // Where a side repeats a slot name, the bank tells which slot a line means.
-  const auto labels = [](const memory_state& side) {
-    std::map<std::string, int> count;
-    for (const module_state& m : side.modules) ++count[trimmed(m.slot)];
-    return count;
-  };
-  const std::map<std::string, int> names_before = labels(before), names_now = labels(now);
-  const auto label = [](const entry& e, const std::map<std::string, int>& names) {
-    std::string out = e.shown->slot.empty() ? "(unnamed slot)" : e.shown->slot;
-    if (names.at(e.m.slot) > 1 && !e.m.bank_locator.empty()) out += " (" + e.m.bank_locator + ")";
-    return out;
-  };
+// How many devices of a side carry each slot name.
+std::map<std::string, int> slot_name_counts(const memory_state& side) {
+  std::map<std::string, int> count;
+  for (const module_state& m : side.modules) ++count[trimmed(m.slot)];
+  return count;
+}
 
+// The slot a line names; where a side repeats a slot name, the bank tells
+// which slot it means.
+std::string slot_label(const entry& e, const std::map<std::string, int>& names) {
+  std::string out = e.shown->slot.empty() ? "(unnamed slot)" : e.shown->slot;
+  if (names.at(e.m.slot) > 1 && !e.m.bank_locator.empty()) out += " (" + e.m.bank_locator + ")";
+  return out;
+}
+
+// What differs between a module and its replacement.
+std::string replacement(const module_state& was, const module_state& is) {
+  std::string what;
+  if (really_differ(was.part_number, is.part_number))
+    what += "part " + was.part_number + " → " + is.part_number;
+  if (really_differ(was.serial, is.serial))
+    what += (what.empty() ? "" : ", ") + std::string("serial ") + was.serial + " → " + is.serial;
+  return what;
+}
+
+// Memory that is not system memory (flash, ROM) stays out of the total.
+// udev's entry does not say which devices those are, so a module that either
+// side knows for one stays out of both sides' totals.
+uint64_t system_total(const std::vector<entry>& side, const std::vector<entry>& other) {
+  uint64_t sum = 0;
+  for (const entry& e : side)
+    if (e.m.system_memory && (e.how == fate::unmatched || other[e.other].m.system_memory))
+      sum += e.m.size_bytes;
+  return sum;
+}
+
+}  // namespace
+
+comparison compare_states(const memory_state& before, const memory_state& now) {
+  std::vector<entry> was = populated_entries(before), is = populated_entries(now);
+  match_modules(&was, &is);
+  const std::map<std::string, int> names_before = slot_name_counts(before),
+                                   names_now = slot_name_counts(now);
   comparison c;
   for (const entry& b : was) {
-    const std::string slot = label(b, names_before);
+    const std::string slot = slot_label(b, names_before);
     const entry* n = b.how == fate::unmatched ? nullptr : &is[b.other];
     if (b.how == fate::kept) {
       const std::vector<std::string> changes = attribute_changes(b.m, n->m);
       for (const std::string& line : changes) c.lines.push_back(slot + ": " + line);
       if (!changes.empty()) ++c.changed;
     } else if (b.how == fate::moved) {
-      c.lines.push_back(slot + ": now in slot " + label(*n, names_now) + " (" +
+      c.lines.push_back(slot + ": now in slot " + slot_label(*n, names_now) + " (" +
                         describe(*n->shown) + ")");
       ++c.changed;
     } else if (b.how == fate::replaced) {
-      std::string what;
-      if (really_differ(b.m.part_number, n->m.part_number))
-        what += "part " + b.m.part_number + " → " + n->m.part_number;
-      if (really_differ(b.m.serial, n->m.serial))
-        what +=
-            (what.empty() ? "" : ", ") + std::string("serial ") + b.m.serial + " → " + n->m.serial;
-      c.lines.push_back(slot + ": replaced: " + what);
+      c.lines.push_back(slot + ": replaced: " + replacement(b.m, n->m));
       ++c.changed;
     } else {
       c.lines.push_back(slot + ": missing (was " + describe(*b.shown) + ")");
@@ -391,21 +422,10 @@ comparison compare_states(const memory_state& before, const memory_state& now) {
   }
   for (const entry& n : is) {
     if (n.how != fate::unmatched) continue;
-    c.lines.push_back(label(n, names_now) + ": new module (" + describe(*n.shown) + ")");
+    c.lines.push_back(slot_label(n, names_now) + ": new module (" + describe(*n.shown) + ")");
     ++c.added;
   }
-
-  // Memory that is not system memory (flash, ROM) stays out of the total.
-  // udev's entry does not say which devices those are, so a module that
-  // either side knows for one stays out of both sides' totals.
-  const auto total = [](const std::vector<entry>& side, const std::vector<entry>& other) {
-    uint64_t sum = 0;
-    for (const entry& e : side)
-      if (e.m.system_memory && (e.how == fate::unmatched || other[e.other].m.system_memory))
-        sum += e.m.size_bytes;
-    return sum;
-  };
-  const uint64_t total_before = total(was, is), total_now = total(is, was);
+  const uint64_t total_before = system_total(was, is), total_now = system_total(is, was);
   if (total_before != total_now) c.lines.push_back("total " + size_change(total_before, total_now));
   // Firmware text goes to a terminal or a log: each difference stays one
   // line, and no control character reaches the reader.

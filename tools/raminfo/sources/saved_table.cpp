@@ -124,6 +124,79 @@ dump_format detect_dump_format(const std::vector<uint8_t>& file) {
   return dump_format::table;
 }
 
+namespace {
+
+// What a dmidecode dump's entry point says of the table it points to.
+struct entry_point {
+  uint8_t major = 0, minor = 0, revision = 0;
+  uint64_t address = 0;
+  uint64_t length = 0;
+  bool checksum_ok = false;
+  // An SMBIOS 3 entry point gives only the table's maximum size, which the
+  // table may fall short of; the older ones give its exact length.
+  bool exact_length = true;
+};
+
+// Entry point layouts, DMTF DSP0134 sections 5.2.1 (32-bit), 5.2.2 (64-bit)
+// and the legacy DMI one; false when the file opens with none of them.
+bool read_entry_point(const std::vector<uint8_t>& f, entry_point* ep) {
+  if (starts_with(f, "_SM3_") && f.size() >= 0x18) {
+    ep->major = f[7];
+    ep->minor = f[8];
+    ep->revision = f[9];
+    ep->length = le(f, 0x0C, 4);
+    ep->address = le(f, 0x10, 4) | static_cast<uint64_t>(le(f, 0x14, 4)) << 32;
+    ep->checksum_ok = f[6] >= 0x18 && sums_to_zero(f, 0, f[6]);
+    ep->exact_length = false;
+  } else if (starts_with(f, "_SM_") && f.size() >= 0x1F) {
+    // Some SMBIOS 2.1 firmware writes an entry point length of 0x1E, which
+    // dmidecode accepts too.
+    ep->major = f[6];
+    ep->minor = f[7];
+    ep->revision = f[0x1E];
+    ep->length = le(f, 0x16, 2);
+    ep->address = le(f, 0x18, 4);
+    ep->checksum_ok = f[5] >= 0x1E && sums_to_zero(f, 0, f[5]) && sums_to_zero(f, 0x10, 0x0F);
+  } else if (starts_with(f, "_DMI_") && f.size() >= 0x0F) {
+    ep->revision = f[0x0E];
+    ep->major = static_cast<uint8_t>(ep->revision >> 4);
+    ep->minor = static_cast<uint8_t>(ep->revision & 0x0F);
+    ep->length = le(f, 0x06, 2);
+    ep->address = le(f, 0x08, 4);
+    ep->checksum_ok = sums_to_zero(f, 0, 0x0F);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The table a dmidecode dump's entry point names, as a raw block in place.
+bool dmidecode_to_raw_block(std::vector<uint8_t>* file, std::vector<std::string>* warnings,
+                            std::string* error) {
+  std::vector<uint8_t>& f = *file;
+  entry_point ep;
+  if (!read_entry_point(f, &ep)) {
+    *error = "not a dmidecode dump: no usable entry point at offset 0";
+    return false;
+  }
+  // dmidecode refuses such a file; the table it points to may still be sound.
+  if (!ep.checksum_ok) warnings->push_back("entry point checksum is wrong");
+  if (ep.address > f.size()) {
+    *error = "dmidecode dump: the table address lies past the end of the file";
+    return false;
+  }
+  // The table is what the file holds from its address, up to the length the
+  // entry point gives.
+  const uint64_t present = f.size() - ep.address;
+  if (ep.exact_length && ep.length > present) warnings->push_back(cut_warning(present, ep.length));
+  const uint64_t len = ep.length < present ? ep.length : present;
+  make_block(file, static_cast<size_t>(ep.address), static_cast<size_t>(len), ep.major, ep.minor,
+             ep.revision);
+  return is_table(f, ep.exact_length && ep.length > present, error);
+}
+
+}  // namespace
+
 bool dump_to_raw_block(std::vector<uint8_t>* file, dump_format format,
                        std::vector<std::string>* warnings, std::string* error) {
   const dump_format seen = detect_dump_format(*file);
@@ -152,55 +225,5 @@ bool dump_to_raw_block(std::vector<uint8_t>* file, dump_format format,
     }
     return is_table(f, cut, error);
   }
-
-  // Entry point layouts, DMTF DSP0134 sections 5.2.1 (32-bit), 5.2.2 (64-bit)
-  // and the legacy DMI one.
-  uint8_t major = 0, minor = 0, revision = 0;
-  uint64_t address = 0;
-  uint64_t length = 0;
-  bool checksum_ok = false;
-  // An SMBIOS 3 entry point gives only the table's maximum size, which the
-  // table may fall short of; the older ones give its exact length.
-  bool exact_length = true;
-  if (starts_with(f, "_SM3_") && f.size() >= 0x18) {
-    major = f[7];
-    minor = f[8];
-    revision = f[9];
-    length = le(f, 0x0C, 4);
-    address = le(f, 0x10, 4) | static_cast<uint64_t>(le(f, 0x14, 4)) << 32;
-    checksum_ok = f[6] >= 0x18 && sums_to_zero(f, 0, f[6]);
-    exact_length = false;
-  } else if (starts_with(f, "_SM_") && f.size() >= 0x1F) {
-    // Some SMBIOS 2.1 firmware writes an entry point length of 0x1E, which
-    // dmidecode accepts too.
-    major = f[6];
-    minor = f[7];
-    revision = f[0x1E];
-    length = le(f, 0x16, 2);
-    address = le(f, 0x18, 4);
-    checksum_ok = f[5] >= 0x1E && sums_to_zero(f, 0, f[5]) && sums_to_zero(f, 0x10, 0x0F);
-  } else if (starts_with(f, "_DMI_") && f.size() >= 0x0F) {
-    revision = f[0x0E];
-    major = static_cast<uint8_t>(revision >> 4);
-    minor = static_cast<uint8_t>(revision & 0x0F);
-    length = le(f, 0x06, 2);
-    address = le(f, 0x08, 4);
-    checksum_ok = sums_to_zero(f, 0, 0x0F);
-  } else {
-    *error = "not a dmidecode dump: no usable entry point at offset 0";
-    return false;
-  }
-  // dmidecode refuses such a file; the table it points to may still be sound.
-  if (!checksum_ok) warnings->push_back("entry point checksum is wrong");
-  if (address > f.size()) {
-    *error = "dmidecode dump: the table address lies past the end of the file";
-    return false;
-  }
-  // The table is what the file holds from its address, up to the length the
-  // entry point gives.
-  const uint64_t present = f.size() - address;
-  if (exact_length && length > present) warnings->push_back(cut_warning(present, length));
-  const uint64_t len = length < present ? length : present;
-  make_block(file, static_cast<size_t>(address), static_cast<size_t>(len), major, minor, revision);
-  return is_table(f, exact_length && length > present, error);
+  return dmidecode_to_raw_block(file, warnings, error);
 }

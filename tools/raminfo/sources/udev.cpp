@@ -202,34 +202,34 @@ std::string firmware_string(const properties& p, const char* field) {
   return s;
 }
 
-void rebuild_device(const properties& p, uint16_t handle, notes_list* notes,
-                    std::vector<uint8_t>* table) {
-  device_writer d(handle);
-  const auto get = [&p](const char* field) -> const std::string* {
-    const auto it = p.find(field);
-    return it == p.end() ? nullptr : &it->second;
-  };
+// One property of a device, or nullptr when udev gave none.
+const std::string* property(const properties& p, const char* field) {
+  const auto it = p.find(field);
+  return it == p.end() ? nullptr : &it->second;
+}
+
+// Widths: udev leaves out 0 and 0xFFFF alike, so a missing one is unknown.
+void write_widths(const properties& p, device_writer* d) {
   uint64_t n = 0;
+  const std::string* total_width = property(p, "TOTAL_WIDTH");
+  const std::string* data_width = property(p, "DATA_WIDTH");
+  d->word(0x08, total_width && parse_decimal(*total_width, 0xFFFE, &n) ? static_cast<uint32_t>(n)
+                                                                       : kUnknownWord);
+  d->word(0x0A, data_width && parse_decimal(*data_width, 0xFFFE, &n) ? static_cast<uint32_t>(n)
+                                                                     : kUnknownWord);
+}
 
-  d.word(0x04, kNoHandle);
-  d.word(0x06, kNoHandle);
-  // Widths: udev leaves out 0 and 0xFFFF alike, so a missing one is unknown.
-  const std::string* total_width = get("TOTAL_WIDTH");
-  const std::string* data_width = get("DATA_WIDTH");
-  d.word(0x08, total_width && parse_decimal(*total_width, 0xFFFE, &n) ? static_cast<uint32_t>(n)
-                                                                      : kUnknownWord);
-  d.word(0x0A, data_width && parse_decimal(*data_width, 0xFFFE, &n) ? static_cast<uint32_t>(n)
-                                                                    : kUnknownWord);
-
-  // Size: PRESENT=0 stands for size 0 (no module); no size at all for an
-  // unknown one (0xFFFF), which udev's decoder leaves out.
+// Size: PRESENT=0 stands for size 0 (no module); no size at all for an
+// unknown one (0xFFFF), which udev's decoder leaves out.
+void write_size(const properties& p, notes_list* notes, device_writer* d) {
   uint16_t size_word = kUnknownWord;
   uint32_t extended = 0;
-  const std::string* present = get("PRESENT");
-  const std::string* size = get("SIZE");
+  const std::string* present = property(p, "PRESENT");
+  const std::string* size = property(p, "SIZE");
   if (present && *present == "0") {
     size_word = 0;
   } else if (size) {
+    uint64_t n = 0;
     const bool number = parse_decimal(*size, UINT64_MAX, &n);
     // udev's decoder takes all 32 bits of the Extended Size (DSP0134 7.18.5)
     // as MiB, reserved bit 31 included, so a module of 32 GiB with that bit
@@ -243,62 +243,81 @@ void rebuild_device(const properties& p, uint16_t handle, notes_list* notes,
       notes->add("sizes that are no byte count (taken as unknown)");
     }
   }
-  d.word(0x0C, size_word);
-  d.dword(0x1C, extended);
+  d->word(0x0C, size_word);
+  d->dword(0x1C, extended);
+}
 
+// Form factor, device set, memory type and type detail: names mapped back to
+// their codes.
+void write_codes(const properties& p, notes_list* notes, device_writer* d) {
   uint8_t code = kUnknownCode;
-  const std::string* form_factor = get("FORM_FACTOR");
+  const std::string* form_factor = property(p, "FORM_FACTOR");
   if (form_factor && !find_code(raminfo_detail::form_factor_full_name, *form_factor, &code)) {
     code = kUnknownCode;
     if (!peer_has_no_name(*form_factor))
       notes->add("form factor '" + printable(*form_factor) + "' (taken as Unknown)");
   }
-  d.byte(0x0E, code);
+  d->byte(0x0E, code);
 
-  const std::string* set = get("SET");
+  uint64_t n = 0;
+  const std::string* set = property(p, "SET");
   if (set && *set == "Unknown")
-    d.byte(0x0F, 0xFF);
+    d->byte(0x0F, 0xFF);
   else if (set && parse_decimal(*set, 0xFE, &n))
-    d.byte(0x0F, static_cast<uint8_t>(n));
+    d->byte(0x0F, static_cast<uint8_t>(n));
 
   code = kUnknownCode;
-  const std::string* type = get("TYPE");
+  const std::string* type = property(p, "TYPE");
   if (type && !find_code(raminfo_detail::memory_type_full_name, *type, &code)) {
     code = kUnknownCode;
     if (!peer_has_no_name(*type) && *type != "Reserved")
       notes->add("type '" + printable(*type) + "' (taken as Unknown)");
   }
-  d.byte(0x12, code);
+  d->byte(0x12, code);
 
-  const std::string* detail = get("TYPE_DETAIL");
-  d.word(0x13, detail ? type_detail_bits(*detail) : 0);
+  const std::string* detail = property(p, "TYPE_DETAIL");
+  d->word(0x13, detail ? type_detail_bits(*detail) : 0);
+}
 
+// Speeds, rank and voltages: numbers udev prints, or leaves out when unknown.
+void write_electrical(const properties& p, notes_list* notes, device_writer* d) {
+  uint64_t n = 0;
   // Speeds: udev prints the 16-bit fields and leaves out 0 (unknown).
   const auto speed = [&](const char* field, size_t off) {
-    const std::string* v = get(field);
+    const std::string* v = property(p, field);
     if (!v) return;
     if (parse_decimal(*v, 0xFFFF, &n))
-      d.word(off, static_cast<uint32_t>(n));
+      d->word(off, static_cast<uint32_t>(n));
     else
       notes->add("speeds that are no number (left out)");
   };
   speed("SPEED_MTS", 0x15);
   speed("CONFIGURED_SPEED_MTS", 0x20);
 
-  const std::string* rank = get("RANK");
-  if (rank && parse_decimal(*rank, 15, &n)) d.byte(0x1B, static_cast<uint8_t>(n));
+  const std::string* rank = property(p, "RANK");
+  if (rank && parse_decimal(*rank, 15, &n)) d->byte(0x1B, static_cast<uint8_t>(n));
 
   const auto voltage = [&](const char* field, size_t off) {
-    const std::string* v = get(field);
+    const std::string* v = property(p, field);
     if (!v) return;
     bool approximate = false;
-    d.word(off, exact_millivolts(*v, &approximate));
+    d->word(off, exact_millivolts(*v, &approximate));
     if (approximate) notes->add("voltages (udev gives whole volts; left out)");
   };
   voltage("MINIMUM_VOLTAGE", 0x22);
   voltage("MAXIMUM_VOLTAGE", 0x24);
   voltage("CONFIGURED_VOLTAGE", 0x26);
+}
 
+void rebuild_device(const properties& p, uint16_t handle, notes_list* notes,
+                    std::vector<uint8_t>* table) {
+  device_writer d(handle);
+  d.word(0x04, kNoHandle);
+  d.word(0x06, kNoHandle);
+  write_widths(p, &d);
+  write_size(p, notes, &d);
+  write_codes(p, notes, &d);
+  write_electrical(p, notes, &d);
   d.text(0x10, firmware_string(p, "LOCATOR"));
   d.text(0x11, firmware_string(p, "BANK_LOCATOR"));
   d.text(0x17, firmware_string(p, "MANUFACTURER"));
