@@ -213,7 +213,7 @@ elseif(CHECK STREQUAL "machine")
   string(REGEX REPLACE "^0+" "" machine "${machine}")
   if(NOT signature STREQUAL "00004550")
     fail("no PE signature at offset ${pe_offset}")
-  elseif(NOT machine STREQUAL machine_${MACHINE})
+  elseif(NOT machine STREQUAL "${machine_${MACHINE}}")
     fail("the machine field is 0x${machine}, not 0x${machine_${MACHINE}}: ${MACHINE} processes cannot load it")
   endif()
 
