@@ -27,6 +27,16 @@ string(REGEX REPLACE "<!-- ${RAMINFO_README_DROP} -->[^<]*(<[^!][^<]*)*<!-- /${R
 string(REGEX REPLACE "<!-- /?${RAMINFO_README_KEEP} -->\n" "" RAMINFO_RELEASE_README
   "${RAMINFO_RELEASE_README}")
 string(REPLACE "@VERSION@" "${PROJECT_VERSION}" RAMINFO_RELEASE_README "${RAMINFO_RELEASE_README}")
+# The Windows zip is made for x64 and for x86: its README names its own.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(windows_words ARCH x64 GCC x86_64-w64-mingw32-gcc BITS 64-bit OTHER_ARCH x86 OTHER_BITS 32-bit)
+else()
+  set(windows_words ARCH x86 GCC i686-w64-mingw32-gcc BITS 32-bit OTHER_ARCH x64 OTHER_BITS 64-bit)
+endif()
+while(windows_words)
+  list(POP_FRONT windows_words word value)
+  string(REPLACE "@WINDOWS_${word}@" "${value}" RAMINFO_RELEASE_README "${RAMINFO_RELEASE_README}")
+endwhile()
 file(WRITE ${PROJECT_BINARY_DIR}/release/README.md "${RAMINFO_RELEASE_README}")
 set(RAMINFO_RELEASE_DOCS ${PROJECT_BINARY_DIR}/release/README.md ${PROJECT_SOURCE_DIR}/LICENSE
   ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/docs/raminfo-detail.schema.json)

@@ -22,17 +22,17 @@ int32_t query_total_mb() {
 
 extern "C" {
 
-const char* raminfo_get_json(void) {
+const char* RAMINFO_CALL raminfo_get_json(void) {
   g_err[0] = '\0';
   return render_report(query_total_mb());
 }
 
-const char* raminfo_last_error(void) { return g_err; }
+const char* RAMINFO_CALL raminfo_last_error(void) { return g_err; }
 
-int32_t raminfo_slot_count(void) { return for_each_dimm(-1, nullptr); }
+int32_t RAMINFO_CALL raminfo_slot_count(void) { return for_each_dimm(-1, nullptr); }
 
-int32_t raminfo_total_mb(void) { return query_total_mb(); }
+int32_t RAMINFO_CALL raminfo_total_mb(void) { return query_total_mb(); }
 
-const char* raminfo_version(void) { return RAMINFO_VERSION_TEXT; }
+const char* RAMINFO_CALL raminfo_version(void) { return RAMINFO_VERSION_TEXT; }
 
 }  // extern "C"

@@ -3,9 +3,15 @@
 //
 // One file, nothing beyond the base class library; builds for .NET Framework
 // 4.5+ and Mono (mcs, csc) and for .NET 6+. Add it to a project, ship the
-// library beside the program, and call Tarnwick.RamInfo.GetInventory(). The
-// Windows DLL is x64: the process must be 64-bit (clear "Prefer 32-bit" in a
-// .NET Framework project).
+// library beside the program, and call Tarnwick.RamInfo.GetInventory().
+//
+// Windows: a process loads only a DLL of its own bitness. A 64-bit process
+// needs the DLL of the windows-x64 zip (or the win_amd64 wheel); a 32-bit
+// one, such as a .NET Framework program built "Prefer 32-bit" (AnyCPU with
+// that box ticked) or for x86, needs the DLL of the windows-x86 zip (or the
+// win32 wheel). Both have the same name. Every import below declares
+// CallingConvention.Cdecl, the DLL's convention: on x86 .NET would otherwise
+// call it as StdCall.
 //
 // Loading. The library is named without an extension, so the same
 // declaration finds tarnwick-smbios-ram-info.dll on Windows and

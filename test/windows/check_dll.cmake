@@ -1,5 +1,6 @@
 # Reads a PE DLL's tables with objdump and checks one of them:
-#   cmake -DOBJDUMP=... -DDLL=... -DCHECK=name|exports|imports -P check_dll.cmake
+#   cmake -DOBJDUMP=... -DDLL=... -DCHECK=name|exports|imports|aslr -P check_dll.cmake
+#   cmake -DOBJDUMP=... -DDLL=... -DCHECK=machine -DMACHINE=i386|x86-64 -P check_dll.cmake
 # name:    the export directory names the module tarnwick-smbios-ram-info.dll;
 # exports: exactly the five functions, by name, at ordinals 1 to 5 in
 #          alphabetical order, each inside a code section (no data exports,
@@ -7,10 +8,14 @@
 # imports: only KERNEL32.dll and the C runtime (msvcrt.dll or the
 #          api-ms-win-crt-* set), with the two kernel32 calls the platform
 #          layer makes.
-# aslr:    the module (a DLL or a program) is relocatable with high-entropy
-#          (64-bit) address randomisation and marked NX compatible
-#          (DllCharacteristics DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT),
-#          and keeps its relocations, without which Windows cannot move it.
+# aslr:    the module (a DLL or a program) is relocatable, with high-entropy
+#          (64-bit) address randomisation when it is a 64-bit image, and
+#          marked NX compatible (DllCharacteristics DYNAMIC_BASE,
+#          HIGH_ENTROPY_VA for PE32+ only, NX_COMPAT), and keeps its
+#          relocations, without which Windows cannot move it. A 32-bit
+#          image (PE32) has no high-entropy randomisation to ask for.
+# machine: the COFF header's machine field is MACHINE's: i386 (0x14c) or
+#          x86-64 (0x8664), the one process bitness that can load it.
 cmake_minimum_required(VERSION 3.20)
 
 foreach(var OBJDUMP DLL CHECK)
@@ -162,7 +167,13 @@ elseif(CHECK STREQUAL "aslr")
   else()
     set(characteristics_hex "${CMAKE_MATCH_1}")
     math(EXPR characteristics "0x${characteristics_hex}")
-    foreach(flag HIGH_ENTROPY_VA:32 DYNAMIC_BASE:64 NX_COMPAT:256)
+    set(flags DYNAMIC_BASE:64 NX_COMPAT:256)
+    if(pe MATCHES "Magic[ \t]+020b")
+      list(PREPEND flags HIGH_ENTROPY_VA:32)
+    elseif(NOT pe MATCHES "Magic[ \t]+010b")
+      fail("objdump shows neither a PE32 nor a PE32+ optional header")
+    endif()
+    foreach(flag IN LISTS flags)
       string(REPLACE ":" ";" flag "${flag}")
       list(GET flag 0 name)
       list(GET flag 1 bit)
@@ -174,6 +185,36 @@ elseif(CHECK STREQUAL "aslr")
   endif()
   if(NOT pe MATCHES "Entry 5 [0-9a-fA-F]+ [0]*[1-9a-fA-F][0-9a-fA-F]* Base Relocation Directory")
     fail("no base relocations: the loader cannot move the module")
+  endif()
+
+elseif(CHECK STREQUAL "machine")
+  # Read from the file itself: the PE header's offset at 0x3C, then the
+  # machine field after the "PE\0\0" signature (both little-endian).
+  set(machine_i386 14c)
+  set(machine_x86-64 8664)
+  if(NOT DEFINED machine_${MACHINE})
+    message(FATAL_ERROR "check_dll.cmake: MACHINE must be i386 or x86-64, not '${MACHINE}'")
+  endif()
+  macro(read_le offset size out)
+    file(READ "${DLL}" _hex OFFSET ${offset} LIMIT ${size} HEX)
+    set(${out} "")
+    string(LENGTH "${_hex}" _len)
+    while(_len GREATER 0)
+      math(EXPR _len "${_len} - 2")
+      string(SUBSTRING "${_hex}" ${_len} 2 _byte)
+      string(APPEND ${out} "${_byte}")
+    endwhile()
+  endmacro()
+  read_le(60 4 pe_offset)
+  math(EXPR pe_offset "0x${pe_offset}")
+  math(EXPR field_offset "${pe_offset} + 4")
+  read_le(${pe_offset} 4 signature)
+  read_le(${field_offset} 2 machine)
+  string(REGEX REPLACE "^0+" "" machine "${machine}")
+  if(NOT signature STREQUAL "00004550")
+    fail("no PE signature at offset ${pe_offset}")
+  elseif(NOT machine STREQUAL "${machine_${MACHINE}}")
+    fail("the machine field is 0x${machine}, not 0x${machine_${MACHINE}}: ${MACHINE} processes cannot load it")
   endif()
 
 else()

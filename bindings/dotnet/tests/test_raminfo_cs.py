@@ -139,5 +139,51 @@ class CSharpBinding(AgainstTheTool):
         )
 
 
+class Declarations(unittest.TestCase):
+    """The binding's imports as a 32-bit Windows process needs them, read by
+    reflection (DeclarationsCheck.cs): Mono on Linux cannot load the Windows
+    x86 DLL, and Debian has no Windows build of Mono for Wine to run."""
+
+    def check(self, source: str, name: str) -> subprocess.CompletedProcess[str]:
+        d = os.path.join(WORK, "declarations")
+        os.makedirs(d, exist_ok=True)
+        cs = os.path.join(d, name + ".cs")
+        with open(cs, "w") as f:
+            f.write(source)
+        library = os.path.join(d, name + ".dll")
+        checker = os.path.join(d, "DeclarationsCheck.exe")
+        for args in (
+            ["-target:library", "-out:" + library, cs],
+            ["-out:" + checker, os.path.join(here, "DeclarationsCheck.cs")],
+        ):
+            subprocess.run(["mcs", "-warnaserror+", "-warn:4", *args], check=True)
+        return subprocess.run(["mono", checker, library], capture_output=True, text=True)
+
+    def binding_source(self) -> str:
+        with open(os.path.join(here, "..", "RamInfo.cs")) as f:
+            return f.read()
+
+    def test_every_import_is_cdecl_and_binds_the_five_exports(self) -> None:
+        run = self.check(self.binding_source(), "RamInfo")
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertEqual(run.stdout.count(", Cdecl\n"), 5, run.stdout)
+
+    def test_an_import_without_cdecl_is_caught(self) -> None:
+        # The binding with one import left at the platform's default.
+        source = self.binding_source()
+        cdecl = ', EntryPoint = "raminfo_slot_count", CallingConvention = CallingConvention.Cdecl)'
+        self.assertIn(cdecl, source)
+        run = self.check(source.replace(cdecl, ', EntryPoint = "raminfo_slot_count")'), "Unpinned")
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        self.assertIn("FAIL: Tarnwick.RamInfo.NativeSlotCount: CallingConvention.Winapi, not Cdecl", run.stdout)
+
+    def test_a_missing_or_doubled_export_is_caught(self) -> None:
+        source = self.binding_source().replace('EntryPoint = "raminfo_version"', 'EntryPoint = "raminfo_total_mb"')
+        run = self.check(source, "Doubled")
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        self.assertIn("FAIL: raminfo_total_mb is declared 2 times, not once", run.stdout)
+        self.assertIn("FAIL: raminfo_version is declared 0 times, not once", run.stdout)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -3,7 +3,8 @@
 Run by bindings/test with the interpreter of a venv where only the Linux wheel
 is installed, over tables mounted in private mount namespaces (tables.py).
 
-Environment: as tables.py, and RAMINFO_WHEELS, the directory with both wheels.
+Environment: as tables.py, RAMINFO_WHEELS, the directory with the wheels, and
+RAMINFO_DLL_X86, the built 32-bit Windows DLL that the win32 wheel bundles.
 """
 
 from __future__ import annotations
@@ -35,6 +36,7 @@ from tables import (
 )
 
 WHEELS = os.environ["RAMINFO_WHEELS"]
+DLL_X86 = os.environ["RAMINFO_DLL_X86"]
 
 # Collects what the binding says, in a fresh process, for the parent.
 CHILD = r"""
@@ -190,8 +192,17 @@ class LibraryLookup(unittest.TestCase):
 C_MATH_LIBRARY = sorted(glob.glob("/lib/*/libm.so.6") + glob.glob("/usr/lib/*/libm.so.6"))[0]
 
 
+def pe_machine(dll: bytes) -> int:
+    """The COFF header's machine field of a PE module."""
+    pe = struct.unpack_from("<I", dll, 0x3C)[0]
+    if dll[pe : pe + 4] != b"PE\0\0":
+        raise ValueError("no PE signature")
+    machine: int = struct.unpack_from("<H", dll, pe + 4)[0]
+    return machine
+
+
 class Wheels(unittest.TestCase):
-    """The two wheels' names, tags and contents."""
+    """The wheels' names, tags and contents."""
 
     def wheel(self, platform: str) -> str:
         found = [f for f in os.listdir(WHEELS) if f.endswith(".whl") and platform in f]
@@ -232,9 +243,15 @@ class Wheels(unittest.TestCase):
 
     def test_windows_wheel(self) -> None:
         dll = self.check_wheel("win_amd64", ["py3-none-win_amd64"], "tarnwick-smbios-ram-info.dll", b"MZ")
-        pe = struct.unpack_from("<I", dll, 0x3C)[0]
-        self.assertEqual(dll[pe : pe + 4], b"PE\0\0")
-        self.assertEqual(struct.unpack_from("<H", dll, pe + 4)[0], 0x8664)  # IMAGE_FILE_MACHINE_AMD64
+        self.assertEqual(pe_machine(dll), 0x8664)  # IMAGE_FILE_MACHINE_AMD64
+
+    def test_win32_wheel_holds_the_x86_dll(self) -> None:
+        # A 32-bit Python can load only an x86 DLL: the wrong one would fail
+        # with "not a valid Win32 application" on the user's machine.
+        dll = self.check_wheel("win32", ["py3-none-win32"], "tarnwick-smbios-ram-info.dll", b"MZ")
+        self.assertEqual(pe_machine(dll), 0x14C)  # IMAGE_FILE_MACHINE_I386
+        with open(DLL_X86, "rb") as f:
+            self.assertEqual(dll, f.read())
 
 
 if __name__ == "__main__":
