@@ -97,6 +97,22 @@ set(CPACK_DEBIAN_PACKAGE_SOURCE tarnwick-smbios-ram-info)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${RAMINFO_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A cross build's packages are for the target's Debian architecture (arm64
+# from cmake/aarch64-linux-gnu.cmake), and dpkg-shlibdeps finds the target's
+# C library in Debian's cross root (/usr/aarch64-linux-gnu/lib).
+if(CMAKE_CROSSCOMPILING)
+  execute_process(COMMAND dpkg-architecture -t${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+    OUTPUT_VARIABLE RAMINFO_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(NOT RAMINFO_DEB_ARCH)
+    message(FATAL_ERROR "no Debian architecture for '${CMAKE_LIBRARY_ARCHITECTURE}' (dpkg-architecture)")
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${RAMINFO_DEB_ARCH})
+  set(CPACK_RAMINFO_DEB_ARCH ${RAMINFO_DEB_ARCH})
+  set(CPACK_RAMINFO_LIBRARY_DIRS)
+  foreach(dir IN LISTS CMAKE_FIND_ROOT_PATH)
+    list(APPEND CPACK_RAMINFO_LIBRARY_DIRS ${dir}/lib)
+  endforeach()
+endif()
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(RAMINFO_DEB_PACKAGES library development program)
 

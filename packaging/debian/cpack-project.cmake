@@ -12,10 +12,25 @@ file(READ "${CPACK_RAMINFO_LIBRARY_FILE_LIST}" raminfo_library)
 # enough for it.
 file(MAKE_DIRECTORY "${CPACK_RAMINFO_SCRATCH}/debian")
 file(WRITE "${CPACK_RAMINFO_SCRATCH}/debian/control" "")
-execute_process(COMMAND dpkg-shlibdeps -O "-e${raminfo_library}"
+# For a cross build, dpkg-shlibdeps reads the target's architecture and looks
+# in the cross root (packaging/cpack.cmake).
+set(raminfo_shlibdeps dpkg-shlibdeps)
+if(CPACK_RAMINFO_DEB_ARCH)
+  set(raminfo_shlibdeps env DEB_HOST_ARCH=${CPACK_RAMINFO_DEB_ARCH} dpkg-shlibdeps)
+  foreach(dir IN LISTS CPACK_RAMINFO_LIBRARY_DIRS)
+    list(APPEND raminfo_shlibdeps -l${dir})
+  endforeach()
+endif()
+execute_process(COMMAND ${raminfo_shlibdeps} -O "-e${raminfo_library}"
   WORKING_DIRECTORY "${CPACK_RAMINFO_SCRATCH}"
   OUTPUT_VARIABLE raminfo_substvars RESULT_VARIABLE raminfo_rc ERROR_VARIABLE raminfo_err)
 if(NOT raminfo_rc EQUAL 0 OR NOT raminfo_substvars MATCHES "shlibs:Depends=([^\n]+)")
   message(FATAL_ERROR "dpkg-shlibdeps ${raminfo_library} failed (${raminfo_rc}): ${raminfo_err}")
 endif()
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${CMAKE_MATCH_1}")
+set(raminfo_depends "${CMAKE_MATCH_1}")
+# Debian's cross C library declares itself as libc6:arm64, a name qualified
+# for other architectures' packages; the arm64 package names it plainly.
+if(CPACK_RAMINFO_DEB_ARCH)
+  string(REPLACE ":${CPACK_RAMINFO_DEB_ARCH}" "" raminfo_depends "${raminfo_depends}")
+endif()
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${raminfo_depends}")

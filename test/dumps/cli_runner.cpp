@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,22 @@ namespace {
 std::string read_all(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A cross-built host runs through the build's emulator (qemu-user for arm64),
+// as ctest runs the tests themselves: without binfmt_misc, the kernel cannot
+// start a foreign executable on its own. The words come '|'-separated.
+std::vector<std::string> cli_emulator() {
+  std::vector<std::string> words;
+#ifdef RAMINFO_CLI_EMULATOR
+  const std::string line = RAMINFO_CLI_EMULATOR;
+  for (size_t start = 0; start <= line.size();) {
+    const size_t bar = std::min(line.find('|', start), line.size());
+    if (bar > start) words.push_back(line.substr(start, bar - start));
+    start = bar + 1;
+  }
+#endif
+  return words;
 }
 
 }  // namespace
@@ -51,7 +68,8 @@ CliResult run_cli(const std::vector<std::string>& args, const std::string& stdou
   const TempDir dir;
   const std::string out_path = dir.path() + "/stdout";
   const std::string err_path = dir.path() + "/stderr";
-  std::vector<std::string> argv_text = {RAMINFO_CLI};
+  std::vector<std::string> argv_text = cli_emulator();
+  argv_text.push_back(RAMINFO_CLI);
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argv_text) argv.push_back(a.data());
