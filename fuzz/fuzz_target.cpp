@@ -126,7 +126,7 @@ void check_detail(smbios_view t) {
   CHECK(d["arrays"].size() == type16 && d["devices"].size() == type17,
         "detail lists differ from the walk's structures");
   // Every device and array carries the same keys, null or not.
-  constexpr size_t kDeviceKeys = 51, kArrayKeys = 13;
+  constexpr size_t kDeviceKeys = 52, kArrayKeys = 13;
   uint64_t installed = 0;
   size_t slots = 0, populated = 0;
   for (const auto& dev : d["devices"]) {

@@ -162,10 +162,13 @@ memory_device decode_device(smbios_view t, const smbios_struct& st) {
   d.speed_mts = speed_of(d.speed_raw, d.extended_speed_raw);
   d.configured_speed_mts = speed_of(d.configured_speed_raw, d.extended_configured_speed_raw);
 
-  // The SPD's maker code outranks a code spelled out in the string.
-  if (d.module_manufacturer_id) d.vendor = vendor_from_module_id(*d.module_manufacturer_id);
-  if (!d.vendor && d.manufacturer && d.manufacturer->raw)
-    d.vendor = vendor_from_string(*d.manufacturer->raw);
+  // The string names the maker the firmware reports (often the DRAM's); the
+  // module's SPD code, when present, its own maker. Without a usable string,
+  // the code stands for both.
+  if (d.module_manufacturer_id)
+    d.module_manufacturer = vendor_from_module_id(*d.module_manufacturer_id);
+  if (d.manufacturer && d.manufacturer->raw) d.vendor = vendor_from_string(*d.manufacturer->raw);
+  if (!d.vendor) d.vendor = d.module_manufacturer;
   return d;
 }
 

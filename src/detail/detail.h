@@ -39,12 +39,16 @@ struct flags {
   std::vector<const char*> names;
 };
 
-// A maker known by its JEDEC JEP106 code.
+// A module's maker: from a JEDEC JEP106 code, a readable name, or a system
+// maker's own label.
 struct vendor_id {
-  unsigned bank = 0;           // 1-based JEP106 bank (continuation codes + 1)
-  uint8_t code = 0;            // the ID byte, parity bit included
-  const char* name = nullptr;  // null when the code is not in our table
-  const char* source = "";     // "module_manufacturer_id" or "manufacturer_string"
+  unsigned bank = 0;  // 1-based JEP106 bank (continuation codes + 1); 0 without a code
+  uint8_t code = 0;   // the ID byte, parity bit included; with a bank only
+  std::string name;   // one spelling per maker; empty when the code names none we know
+  // "jedec_code" (the manufacturer string spells a code), "name" (it names a
+  // maker), "system_maker" (a machine maker's label, kept as written) or
+  // "module_manufacturer_id" (the structure's SPD code).
+  const char* source = "";
 };
 
 template <typename T>
@@ -106,8 +110,9 @@ struct memory_device {
   opt<uint16_t> pmic0_manufacturer_id, pmic0_revision_number;
   opt<uint16_t> rcd_manufacturer_id, rcd_revision_number;
   // Derived.
-  opt<vendor_id> vendor;
-  opt<bool> ecc;  // the ECC of the array this device names; null without one
+  opt<vendor_id> vendor;               // from the manufacturer string, else the module's ID
+  opt<vendor_id> module_manufacturer;  // from the module's ID (SMBIOS 3.2+)
+  opt<bool> ecc;                       // the ECC of the array this device names; null without one
   bool system_memory = true;
   const char* other_memory_reason = nullptr;  // why it is not system memory
   opt<module_errors> errors;                  // null when no counted module joins this device
@@ -168,7 +173,10 @@ std::string memory_errors_line(const memory_errors& e);
 // Pieces shared with the tests.
 bool is_placeholder(const std::string& raw);
 opt<vendor_id> vendor_from_module_id(uint16_t id);
+// The maker a manufacturer string names; none for a placeholder or a string
+// no rule knows.
 opt<vendor_id> vendor_from_string(const std::string& raw);
+// The JEP106 maker of a code (parity bit included); null when not listed.
 const char* jedec_vendor_name(unsigned bank, uint8_t code);
 // Firmware bytes as a JSON string literal, quotes included: valid UTF-8 is
 // kept, '"' and '\' are escaped, control bytes become \u00XX and every byte

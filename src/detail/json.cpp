@@ -160,12 +160,15 @@ void write_array(writer& w, const memory_array& a) {
   w.close('}');
 }
 
-void write_vendor(writer& w, const opt<vendor_id>& v) {
-  if (!v) return w.null("vendor");
-  w.open("vendor", '{');
-  w.string("name", v->name);
-  w.number("jedec_bank", static_cast<uint64_t>(v->bank));
-  w.number("jedec_code", static_cast<uint64_t>(v->code));
+void write_vendor(writer& w, const char* key, const opt<vendor_id>& v) {
+  if (!v) return w.null(key);
+  w.open(key, '{');
+  if (v->name.empty())
+    w.null("name");
+  else
+    w.raw("name", json_string(v->name));
+  w.number("jedec_bank", v->bank != 0 ? opt<uint64_t>(v->bank) : std::nullopt);
+  w.number("jedec_code", v->bank != 0 ? opt<uint64_t>(v->code) : std::nullopt);
   w.string("source", v->source);
   w.close('}');
 }
@@ -210,7 +213,7 @@ void write_device(writer& w, const memory_device& d) {
   w.number("extended_configured_speed_raw", d.extended_configured_speed_raw);
   w.number("configured_speed_mts", d.configured_speed_mts);
   w.text_value("manufacturer", d.manufacturer);
-  write_vendor(w, d.vendor);
+  write_vendor(w, "vendor", d.vendor);
   w.text_value("serial_number", d.serial_number);
   w.text_value("asset_tag", d.asset_tag);
   w.text_value("part_number", d.part_number);
@@ -223,6 +226,7 @@ void write_device(writer& w, const memory_device& d) {
   w.bits("operating_mode_capability", d.operating_mode_capability);
   w.text_value("firmware_version", d.firmware_version);
   w.number("module_manufacturer_id", d.module_manufacturer_id);
+  write_vendor(w, "module_manufacturer", d.module_manufacturer);
   w.number("module_product_id", d.module_product_id);
   w.number("subsystem_controller_manufacturer_id", d.subsystem_controller_manufacturer_id);
   w.number("subsystem_controller_product_id", d.subsystem_controller_product_id);

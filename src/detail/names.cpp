@@ -1,6 +1,6 @@
 // Names of the coded fields of types 16 and 17 (DMTF DSP0134 3.7, sections
-// 7.17 and 7.18), JEDEC JEP106 makers, and the filler strings firmware writes
-// where it has no value.
+// 7.17 and 7.18) and the filler strings firmware writes where it has no
+// value. The makers are in vendors.cpp.
 #include "detail/names.h"
 
 #include <cctype>
@@ -144,93 +144,6 @@ std::vector<const char*> operating_mode_names(uint32_t raw) {
   return out;
 }
 
-const char* jedec_vendor_name(unsigned bank, uint8_t code) {
-  // A small table of DRAM, module and register makers (JEDEC JEP106); the ID
-  // byte carries its odd parity bit, as SPD and SMBIOS hold it.
-  struct maker {
-    unsigned bank;
-    uint8_t code;
-    const char* name;
-  };
-  static const maker makers[] = {
-      {1, 0x2C, "Micron Technology"},
-      {1, 0x4F, "Transcend Information"},
-      {1, 0x89, "Intel"},
-      {1, 0x94, "Smart Modular"},
-      {1, 0xAD, "SK Hynix"},
-      {1, 0xB3, "IDT"},
-      {1, 0xC1, "Infineon"},
-      {1, 0xCE, "Samsung"},
-      {1, 0xDA, "Winbond"},
-      {2, 0x7A, "Apacer"},
-      {2, 0x98, "Kingston"},
-      {2, 0xFE, "Elpida"},
-      {3, 0x9E, "Corsair"},
-      {4, 0x0B, "Nanya Technology"},
-      {5, 0xCB, "A-DATA Technology"},
-      {5, 0xCD, "G.Skill"},
-      {5, 0xEF, "Team Group"},
-      {6, 0x51, "Qimonda"},
-      {6, 0x9B, "Crucial Technology"},
-      {7, 0x32, "Montage Technology"},
-  };
-  for (const maker& m : makers)
-    if (m.bank == bank && m.code == code) return m.name;
-  return nullptr;
-}
-
-namespace {
-
-// A JEP106 ID byte carries odd parity in bit 7; 0x00, 0x7F (the continuation
-// code) and 0xFF are no maker.
-bool valid_jedec_code(uint8_t code) {
-  unsigned bits = 0;
-  for (uint8_t c = code; c != 0; c = static_cast<uint8_t>(c >> 1)) bits += c & 1u;
-  return bits % 2 == 1 && code != 0x7F && code != 0xFF;
-}
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-opt<vendor_id> vendor_from_pair(uint8_t continuation, uint8_t code, const char* source) {
-  // The low 7 bits count continuation codes; bit 7 is their parity.
-  const unsigned bank = (continuation & 0x7Fu) + 1;
-  if (!valid_jedec_code(code) || bank > 16) return std::nullopt;
-  return vendor_id{bank, code, jedec_vendor_name(bank, code), source};
-}
-
-}  // namespace
-
-opt<vendor_id> vendor_from_module_id(uint16_t id) {
-  if (id == 0) return std::nullopt;
-  return vendor_from_pair(static_cast<uint8_t>(id & 0xFF), static_cast<uint8_t>(id >> 8),
-                          "module_manufacturer_id");
-}
-
-opt<vendor_id> vendor_from_string(const std::string& raw) {
-  // "80CE", "00AD00B300AD" (module, register and DRAM makers, the first
-  // counts) or "JEDEC ID:80 AD": the first two bytes are the continuation
-  // count and the ID byte.
-  std::string s = raw;
-  const std::string prefix = "JEDEC ID:";
-  if (s.compare(0, prefix.size(), prefix) == 0) s.erase(0, prefix.size());
-  std::string hex;
-  for (char c : s) {
-    if (c == ' ') continue;
-    if (hex_digit(c) < 0) return std::nullopt;
-    hex += c;
-  }
-  if (hex.size() < 4 || hex.size() % 2 != 0 || hex.size() > 32) return std::nullopt;
-  const auto byte = [&](size_t i) {
-    return static_cast<uint8_t>(hex_digit(hex[2 * i]) << 4 | hex_digit(hex[2 * i + 1]));
-  };
-  return vendor_from_pair(byte(0), byte(1), "manufacturer_string");
-}
-
 bool is_placeholder(const std::string& raw) {
   std::string s = raw;
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
@@ -256,8 +169,11 @@ bool is_placeholder(const std::string& raw) {
                                         "undefined"};
   for (const char* f : fillers)
     if (low == f) return true;
-  // Nothing but zeros: "0000", "00000000".
-  if (low.find_first_not_of('0') == std::string::npos) return true;
+  // A label for a JEDEC code with no code after it, or zeros: "JEDEC ID:".
+  const std::string label = "jedec id:";
+  if (low.compare(0, label.size(), label) == 0) low.erase(0, label.size());
+  // Nothing but zeros: "0000", "00000000", "JEDEC ID:00 00".
+  if (low.find_first_not_of("0 ") == std::string::npos) return true;
   // A template name with a number: "SerNum0", "PartNum3", "Array1_PartNumber0".
   static const char* const numbered[] = {"sernum", "partnum", "assettagnum", "serialnum",
                                          "manufacturer"};

@@ -22,8 +22,8 @@ std::string shown(const opt<text_field>& f) {
 }
 
 std::string vendor_text(const memory_device& d) {
-  if (d.vendor && d.vendor->name != nullptr) return d.vendor->name;
-  if (d.vendor) {
+  if (d.vendor && !d.vendor->name.empty()) return printable_text(d.vendor->name);
+  if (d.vendor && d.vendor->bank != 0) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "JEDEC %u:0x%02X", d.vendor->bank, d.vendor->code);
     return buf;

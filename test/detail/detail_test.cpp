@@ -173,39 +173,160 @@ TEST(DetailStrings, FirmwareBytesBecomeValidJsonStrings) {
   EXPECT_EQ(d["locator"]["bytes_hex"], nullptr);
 }
 
-TEST(DetailVendors, JedecCodesFromTheModuleIdOrTheManufacturerString) {
-  const std::pair<const char*, const char*> strings[] = {
-      {"80CE", "Samsung"},
-      {"00AD00B300AD", "SK Hynix"},
-      {"JEDEC ID:80 AD", "SK Hynix"},
-      {"859B", "Crucial Technology"},
-      {"0198", "Kingston"},
-      {"802C0000802C", "Micron Technology"},
-  };
-  for (const auto& [s, name] : strings) {
-    const auto v = vendor_from_string(s);
-    ASSERT_TRUE(v) << s;
-    EXPECT_STREQ(v->name, name) << s;
-  }
-  for (const char* s : {"0000", "Samsung", "80C", "80", "FFFF", "807F", ""})
-    EXPECT_FALSE(vendor_from_string(s)) << s;
-  // A valid code outside the table stays a code.
-  const auto unknown = vendor_from_string("80AB");
-  ASSERT_TRUE(unknown);
-  EXPECT_EQ(unknown->name, nullptr);
-  EXPECT_EQ(unknown->bank, 1u);
-  EXPECT_EQ(unknown->code, 0xAB);
+// Every spelling of a maker seen in the field, and what it resolves to.
+struct spelling {
+  const char* raw;
+  const char* name;  // "" for a code no line of the JEP106 list names
+  const char* source;
+  unsigned bank;  // 0: no JEDEC code
+  unsigned code;
+};
 
-  EXPECT_STREQ(vendor_from_module_id(0x9B85)->name, "Crucial Technology");
-  EXPECT_FALSE(vendor_from_module_id(0));
-  // The module ID outranks the string.
+const spelling kSpellings[] = {
+    // Count byte then ID byte, SPD's order, one pair or the module's,
+    // register's and DRAM's makers of which the first counts.
+    {"80AD", "SK Hynix", "jedec_code", 1, 0xAD},
+    {"0x80AD", "SK Hynix", "jedec_code", 1, 0xAD},
+    {"80ad", "SK Hynix", "jedec_code", 1, 0xAD},
+    {"80AD000080AD", "SK Hynix", "jedec_code", 1, 0xAD},
+    {"00AD00B300AD", "SK Hynix", "jedec_code", 1, 0xAD},
+    {"80CE80B380CE", "Samsung", "jedec_code", 1, 0xCE},
+    {"802C0000802C", "Micron Technology", "jedec_code", 1, 0x2C},
+    {"JEDEC ID:80 AD", "SK Hynix", "jedec_code", 1, 0xAD},
+    // The ID after its continuation codes, zero-padded to eight bytes.
+    {"AD00000000000000", "SK Hynix", "jedec_code", 1, 0xAD},
+    {"0xAD00000000000000", "SK Hynix", "jedec_code", 1, 0xAD},
+    {"CE00000000000000", "Samsung", "jedec_code", 1, 0xCE},
+    {"7F7F9E0000000000", "Corsair", "jedec_code", 3, 0x9E},
+    // Bank count and ID as four digits, with or without parity bits.
+    {"029E", "Corsair", "jedec_code", 3, 0x9E},
+    {"859B", "Crucial Technology", "jedec_code", 6, 0x9B},
+    {"859b", "Crucial Technology", "jedec_code", 6, 0x9B},
+    {"059B", "Crucial Technology", "jedec_code", 6, 0x9B},
+    {"04CD", "G Skill Intl", "jedec_code", 5, 0xCD},
+    {"0198", "Kingston", "jedec_code", 2, 0x98},
+    {"0x0198", "Kingston", "jedec_code", 2, 0x98},
+    {"8198", "", "", 0, 0},  // 0x81 has even parity: no count byte
+    {"0443", "Ramaxel Technology", "jedec_code", 5, 0x43},
+    {"83 0B", "Nanya Technology", "jedec_code", 4, 0x0B},
+    {"002D", "SK Hynix", "jedec_code", 1, 0xAD},  // the ID without its parity bit
+    {"80AC", "", "", 0, 0},                       // bit 7 set, parity wrong
+    {"0A92", "", "jedec_code", 11, 0x92},         // a code the list does not name
+    // Readable names, however spelled.
+    {"SK Hynix", "SK Hynix", "name", 1, 0xAD},
+    {"Hynix", "SK Hynix", "name", 1, 0xAD},
+    {"Hynix/Hyundai", "SK Hynix", "name", 1, 0xAD},
+    {"Hynix Semiconductor           ", "SK Hynix", "name", 1, 0xAD},
+    {"Hyundai", "SK Hynix", "name", 1, 0xAD},
+    {"Micron", "Micron Technology", "name", 1, 0x2C},
+    {"Micron Technology", "Micron Technology", "name", 1, 0x2C},
+    {"Crucial", "Crucial Technology", "name", 6, 0x9B},
+    {"CRUCIAL", "Crucial Technology", "name", 6, 0x9B},
+    {"Crucial Technology", "Crucial Technology", "name", 6, 0x9B},
+    {"G.Skill", "G Skill Intl", "name", 5, 0xCD},
+    {"G-Skill", "G Skill Intl", "name", 5, 0xCD},
+    {"G Skill Intl", "G Skill Intl", "name", 5, 0xCD},
+    {"A-DATA Technology", "A-DATA Technology", "name", 5, 0xCB},
+    {"ADATA", "A-DATA Technology", "name", 5, 0xCB},
+    {"Kingston", "Kingston", "name", 2, 0x98},
+    {"Samsung", "Samsung", "name", 1, 0xCE},
+    {"Corsair", "Corsair", "name", 3, 0x9E},
+    {"Nanya", "Nanya Technology", "name", 4, 0x0B},
+    {"Elpida", "Elpida", "name", 2, 0xFE},
+    {"Ramaxel", "Ramaxel Technology", "name", 5, 0x43},
+    {"Transcend", "Transcend Information", "name", 2, 0x4F},
+    {"Team Group", "Team Group Inc.", "name", 5, 0xEF},
+    {"TEAMGROUP", "Team Group Inc.", "name", 5, 0xEF},
+    {"Apacer", "Apacer Technology", "name", 2, 0x7A},
+    {"Smart Modular", "Smart Modular", "name", 2, 0x94},
+    {"SMART", "Smart Modular", "name", 2, 0x94},
+    {"Qimonda", "Qimonda", "name", 6, 0x51},
+    {"Infineon", "Infineon (Siemens)", "name", 1, 0xC1},
+    {"Winbond", "Winbond Electronic", "name", 1, 0xDA},
+    {"KIOXIA", "Kioxia Corporation", "name", 1, 0x98},
+    {"Montage", "Montage Technology", "name", 7, 0x32},
+    {"Patriot", "Patriot Memory", "name", 0, 0},
+    {"Kingmax", "Kingmax", "name", 0, 0},
+    {"Unifosa", "Unifosa", "name", 0, 0},
+    {"Netlist", "Netlist", "name", 0, 0},
+    {"Virtium", "Virtium", "name", 0, 0},
+    // A maker JEP106 names, give or take its company words.
+    {"Macronix International Co., Ltd.", "Macronix", "name", 1, 0xC2},
+    {"Intel Corporation", "Intel", "name", 1, 0x89},
+    // Machine makers' own labels: kept as written, no DRAM maker claimed.
+    {"HP", "HP", "system_maker", 0, 0},
+    {"Hewlett-Packard", "Hewlett-Packard", "system_maker", 0, 0},
+    {"Dell", "Dell", "system_maker", 0, 0},
+    {" Dell Inc. ", "Dell Inc.", "system_maker", 0, 0},
+    {"Lenovo", "Lenovo", "system_maker", 0, 0},
+    {"Apple", "Apple", "system_maker", 0, 0},
+    // Placeholders and strings no rule knows stay unnamed.
+    {"Unknown", "", "", 0, 0},
+    {"Manufacturer0", "", "", 0, 0},
+    {"0000", "", "", 0, 0},
+    {"JEDEC ID:", "", "", 0, 0},
+    {"", "", "", 0, 0},
+    {"FFFF", "", "", 0, 0},
+    {"807F", "", "", 0, 0},
+    {"80C", "", "", 0, 0},
+    {"80", "", "", 0, 0},
+    {"Micronas", "", "", 0, 0},  // whole words only: not Micron
+    {"Smartphone Parts Ltd", "", "", 0, 0},
+};
+
+TEST(DetailVendors, EverySpellingResolvesToItsMaker) {
+  for (const spelling& c : kSpellings) {
+    const auto v = vendor_from_string(c.raw);
+    if (*c.source == '\0') {
+      EXPECT_FALSE(v) << '"' << c.raw << "\" gave " << (v ? v->name : "");
+      continue;
+    }
+    ASSERT_TRUE(v) << '"' << c.raw << '"';
+    EXPECT_EQ(v->name, c.name) << c.raw;
+    EXPECT_STREQ(v->source, c.source) << c.raw;
+    EXPECT_EQ(v->bank, c.bank) << c.raw;
+    EXPECT_EQ(v->code, c.code) << c.raw;
+  }
+  // A placeholder is flagged as such, whether or not it looks like a code.
+  for (const char* s : {"Manufacturer0", "JEDEC ID:", "0000", "JEDEC ID:00 00"})
+    EXPECT_TRUE(is_placeholder(s)) << s;
+}
+
+TEST(DetailVendors, TheModuleIdNamesTheModuleMaker) {
+  EXPECT_EQ(vendor_from_module_id(0x9B85)->name, "Crucial Technology");
+  EXPECT_EQ(vendor_from_module_id(0x9801)->name, "Kingston");
+  for (uint16_t id : {0x0000, 0xFFFF, 0x7F80, 0xAD81})
+    EXPECT_FALSE(vendor_from_module_id(id)) << id;
+
+  // A Corsair module with Samsung's chips: both makers are known.
   Bytes b = device_of_length(0x34);
-  put(b, 0x2C, 0xCE80, 2);
+  put(b, 0x2C, 0x9E02, 2);
   put(b, 0x17, 2, 1);  // the manufacturer is string 2
-  const json d = doc_of(structure(b, {"x", "00AD00B300AD"}))["devices"][0];
-  EXPECT_EQ(d["vendor"]["name"], "Samsung");
+  json d = doc_of(structure(b, {"x", "Samsung"}))["devices"][0];
+  EXPECT_EQ(
+      d["vendor"],
+      (json{{"name", "Samsung"}, {"jedec_bank", 1}, {"jedec_code", 0xCE}, {"source", "name"}}));
+  EXPECT_EQ(d["module_manufacturer"], (json{{"name", "Corsair"},
+                                            {"jedec_bank", 3},
+                                            {"jedec_code", 0x9E},
+                                            {"source", "module_manufacturer_id"}}));
+  EXPECT_EQ(d["manufacturer"]["raw"], "Samsung");
+
+  // Without a usable string the module's code names the maker.
+  d = doc_of(structure(b, {"x", "Unknown"}))["devices"][0];
+  EXPECT_EQ(d["vendor"]["name"], "Corsair");
   EXPECT_EQ(d["vendor"]["source"], "module_manufacturer_id");
-  EXPECT_EQ(d["manufacturer"]["raw"], "00AD00B300AD");
+
+  // A machine maker's label has no code; an unknown string no vendor.
+  d = doc_of(structure(b, {"x", "Dell"}))["devices"][0];
+  EXPECT_EQ(d["vendor"], (json{{"name", "Dell"},
+                               {"jedec_bank", nullptr},
+                               {"jedec_code", nullptr},
+                               {"source", "system_maker"}}));
+  put(b, 0x2C, 0, 2);
+  d = doc_of(structure(b, {"x", "Nobody Known"}))["devices"][0];
+  EXPECT_EQ(d["vendor"], nullptr);
+  EXPECT_EQ(d["module_manufacturer"], nullptr);
 }
 
 Bytes memory_array(uint16_t handle, uint8_t use, uint8_t ecc) {
@@ -268,10 +389,10 @@ TEST(DetailTable, RowsShowVendorsRanksAndFillers) {
   put(b, 0x1A, 4, 1);
   const Bytes t = table({structure(b, {"DIMM\x01"
                                        "A",
-                                       "80AB", "SerNum0", "PN-1"})});
+                                       "0A92", "SerNum0", "PN-1"})});
   const std::string text = detail_table(decode_detail(smbios_view{t.data(), t.size()}));
   EXPECT_NE(text.find("DIMM?A  -     8 GiB  DDR4"), std::string::npos) << text;
-  EXPECT_NE(text.find("JEDEC 1:0xAB  PN-1         -"), std::string::npos) << text;
+  EXPECT_NE(text.find("JEDEC 11:0x92  PN-1         -"), std::string::npos) << text;
   EXPECT_NE(text.find(" 2     -    "), std::string::npos) << text;  // rank, no array: ECC unknown
 }
 

@@ -55,6 +55,26 @@ TEST_P(RealDump, UdevAgreesOnItsFields) {
   for (const std::string& d : compare_detail_with_udev(doc, tool, path)) ADD_FAILURE() << d;
 }
 
+// Every module whose firmware names its maker, by code or by name, gets that
+// maker's one spelling; so does every module code (SMBIOS 3.2+).
+TEST_P(RealDump, EveryMakerResolves) {
+  SKIP_IF_REAL_TABLE_ABSENT(GetParam());
+  const std::string path = (kRealTablesDir / (GetParam() + ".dmi")).string();
+  const auto table = table_of_file(path);
+  ASSERT_TRUE(table) << path;
+  for (const raminfo_detail::memory_device& d : detail_of_table(*table).devices) {
+    const std::string slot = d.locator && d.locator->raw ? *d.locator->raw : "?";
+    if (d.manufacturer && d.manufacturer->raw && !d.manufacturer->placeholder) {
+      EXPECT_TRUE(d.vendor && !d.vendor->name.empty())
+          << slot << ": \"" << *d.manufacturer->raw << "\" names no maker";
+    }
+    if (d.module_manufacturer_id && *d.module_manufacturer_id != 0) {
+      EXPECT_TRUE(d.module_manufacturer && !d.module_manufacturer->name.empty())
+          << slot << ": module code " << *d.module_manufacturer_id << " names no maker";
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Real, RealDump, testing::ValuesIn(dump_names()), test_name);
 
 constexpr uint64_t kTablesPerBatch = 40;

@@ -69,7 +69,7 @@ const Edit kEdits[] = {
        (*t)[d + 0x0C] = 0, (*t)[d + 0x0D] = 0;  // size 0: an empty slot
      },
      3,
-     "P1-DIMMA1: missing (was Micron 18KSF51272PZ-1G4K, 4 GiB, serial 346C4A12)\n"
+     "P1-DIMMA1: missing (was Micron Technology 18KSF51272PZ-1G4K, 4 GiB, serial 346C4A12)\n"
      "total 64 GiB → 60 GiB\n"},
     {"serial_changed", [](Bytes* t) { replace_text(t, devices(*t)[0], "346C4A12", "8A1B22C0"); }, 3,
      "P1-DIMMA1: replaced: serial 346C4A12 → 8A1B22C0\n"},
@@ -80,7 +80,7 @@ const Edit kEdits[] = {
      },
      3, "P1-DIMMB2: configured speed 1333 → 1066 MT/s\n"},
     {"slot_renamed", [](Bytes* t) { replace_text(t, devices(*t)[0], "P1-DIMMA1", "P1-DIMMX1"); }, 3,
-     "P1-DIMMA1: now in slot P1-DIMMX1 (Micron 18KSF51272PZ-1G4K, 4 GiB, serial 346C4A12)\n"},
+     "P1-DIMMA1: now in slot P1-DIMMX1 (Micron Technology 18KSF51272PZ-1G4K, 4 GiB, serial 346C4A12)\n"},
     {"order_shuffled",
      [](Bytes* t) {
        // The first and last memory devices change places.
@@ -106,7 +106,7 @@ const Edit kEdits[] = {
        replace_text(t, d[1], "P1-DIMMA2", "P1-DIMMA1");
      },
      3,
-     "P1-DIMMA1: now in slot P1-DIMMA2 (Micron 18KSF51272PZ-1G4K, 4 GiB, serial 346C4A12)\n"
+     "P1-DIMMA1: now in slot P1-DIMMA2 (Micron Technology 18KSF51272PZ-1G4K, 4 GiB, serial 346C4A12)\n"
      "P1-DIMMA2: now in slot P1-DIMMA1 (Kingston HP647647-071-HYE, 4 GiB, serial D2166C8B)\n"},
     // Firmware control bytes never reach the terminal: the report drops them,
     // the detail document keeps them and the line shows '?'.
@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(X9drw, CompareTest, testing::ValuesIn(kEdits),
 TEST(CompareIdentity, SharedSerialsNeverMakeAMove) {
   Bytes t = x9drw_table();
   ASSERT_FALSE(t.empty()) << kX9drw;
-  // Devices 0 and 2 are both Micron 18KSF51272PZ-1G4K.
+  // Devices 0 and 2 are both Micron Technology 18KSF51272PZ-1G4K.
   replace_text(&t, devices(t)[0], "346C4A12", "XXXXXXXX");
   replace_text(&t, devices(t)[2], "346C4A0C", "XXXXXXXX");
   const TempDir dir;
@@ -170,8 +170,8 @@ TEST(CompareIdentity, SharedSerialsNeverMakeAMove) {
       run_cli({"--from-dump", dir.write("a.rsmb", raw_block(t, 3, 0)), "--compare", baseline});
   EXPECT_EQ(r.exit_code, 3) << r.err;
   EXPECT_EQ(r.out,
-            "P1-DIMMA1: missing (was Micron 18KSF51272PZ-1G4K, 4 GiB, serial XXXXXXXX)\n"
-            "P1-DIMMX1: new module (Micron 18KSF51272PZ-1G4K, 4 GiB, serial XXXXXXXX)\n");
+            "P1-DIMMA1: missing (was Micron Technology 18KSF51272PZ-1G4K, 4 GiB, serial XXXXXXXX)\n"
+            "P1-DIMMX1: new module (Micron Technology 18KSF51272PZ-1G4K, 4 GiB, serial XXXXXXXX)\n");
 }
 
 TEST(CompareGauges, CountWhatChangedForAlerts) {

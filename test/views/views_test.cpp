@@ -158,6 +158,30 @@ TEST(Prometheus, LabelsAreEscapedAndSeriesKeptApart) {
   EXPECT_NE(out.find("raminfo_smbios_readable 1\n"), std::string::npos);
 }
 
+// Fleets group by maker: every spelling of one maker gives one label value,
+// and a string no rule knows stays as the firmware wrote it.
+TEST(Views, MakersShowTheirOneSpelling) {
+  const Bytes t = table({
+      Dimm{.size = 8192, .locator = 1, .manufacturer = 2}.with({"A0", "80AD"}),
+      Dimm{.size = 8192, .locator = 1, .manufacturer = 2}.with({"A1", "Hynix/Hyundai"}),
+      Dimm{.size = 8192, .locator = 1, .manufacturer = 2}.with({"A2", "AD00000000000000"}),
+      Dimm{.size = 8192, .locator = 1, .manufacturer = 2}.with({"A3", "Acme Memory"}),
+  });
+  const std::string prom = render_prometheus(load(t));
+  for (const char* slot : {"A0", "A1", "A2"})
+    EXPECT_NE(
+        prom.find(std::string("slot=\"") + slot + "\",type=\"DDR4\",manufacturer=\"SK Hynix\""),
+        std::string::npos)
+        << slot << "\n"
+        << prom;
+  EXPECT_NE(prom.find("slot=\"A3\",type=\"DDR4\",manufacturer=\"Acme Memory\""), std::string::npos)
+      << prom;
+  const std::vector<std::string> rows = lines(render_table(load(t)));
+  ASSERT_EQ(rows.size(), 6u);
+  for (size_t i = 1; i <= 3; ++i) EXPECT_NE(rows[i].find("SK Hynix"), std::string::npos) << rows[i];
+  EXPECT_NE(rows[4].find("Acme Memory"), std::string::npos) << rows[4];
+}
+
 TEST(Prometheus, UnreadableTableSaysSoAndClaimsNoModules) {
   fresh_library({});
   inventory inv;

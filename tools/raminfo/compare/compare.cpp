@@ -46,6 +46,14 @@ module_state compared_terms(const module_state& m) {
   return out;
 }
 
+// The maker's one spelling, so that "Hynix", "SK Hynix" and "80AD" are one
+// maker; "" when the string names none raminfo knows.
+std::string maker_of(const module_state& m) {
+  if (!m.vendor.empty()) return m.vendor;
+  const auto v = raminfo_detail::vendor_from_string(m.manufacturer);
+  return v ? v->name : std::string();
+}
+
 // What a person needs to find the module: maker, part, size and serial.
 std::string describe(const module_state& m) {
   std::string out;
@@ -54,7 +62,8 @@ std::string describe(const module_state& m) {
     if (!out.empty()) out += sep;
     out += part;
   };
-  add(!m.vendor.empty() ? m.vendor : is_placeholder(m.manufacturer) ? "" : m.manufacturer, " ");
+  const std::string maker = maker_of(m);
+  add(!maker.empty() ? maker : is_placeholder(m.manufacturer) ? "" : m.manufacturer, " ");
   add(is_placeholder(m.part_number) ? "" : m.part_number, " ");
   add(module_size(m.size_bytes), ", ");
   if (!is_placeholder(m.serial)) add("serial " + m.serial, ", ");
@@ -106,7 +115,13 @@ std::vector<std::string> attribute_changes(const module_state& a, const module_s
   number("configured speed", a.configured_speed_mts, b.configured_speed_mts, " MT/s");
   number("voltage", a.voltage_mv, b.voltage_mv, " mV");
   text("form factor", a.form_factor, b.form_factor);
-  text("manufacturer", a.manufacturer, b.manufacturer);
+  // Two spellings of one maker are the same manufacturer.
+  const std::string maker_a = maker_of(a), maker_b = maker_of(b);
+  if (!maker_a.empty() && !maker_b.empty()) {
+    if (maker_a != maker_b) out.push_back("manufacturer " + maker_a + " → " + maker_b);
+  } else {
+    text("manufacturer", a.manufacturer, b.manufacturer);
+  }
   text("bank", a.bank_locator, b.bank_locator);
   number("rank", a.rank, b.rank, "");
   return out;

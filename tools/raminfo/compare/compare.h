@@ -21,7 +21,7 @@ struct module_state {
   // Only a detail document has these; "" or -1 otherwise.
   std::string bank_locator;
   int64_t rank = -1;
-  std::string vendor;  // the maker's name from its JEDEC code
+  std::string vendor;  // the maker's one spelling (the document's vendor name)
   // False for flash, ROM and the like, which the total leaves out.
   bool system_memory = true;
 };

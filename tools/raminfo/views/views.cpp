@@ -27,6 +27,13 @@ std::string gib_text(int64_t mb) {
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
 
+// The maker as grouping wants it: its one spelling when the string (or the
+// module's code) names a known maker, else the firmware's own string.
+std::string maker_text(const inventory& inv, size_t i) {
+  if (i < inv.makers.size() && !inv.makers[i].empty()) return printable_text(inv.makers[i]);
+  return display_text(inv.devices[i].manufacturer);
+}
+
 // Label values: backslash, double quote and line feed are escaped.
 std::string label(const std::string& text) {
   std::string out;
@@ -116,6 +123,7 @@ bool read_inventory(inventory* out) {
   out->devices.clear();
   out->other_memory.clear();
   out->detail_index.clear();
+  out->makers.clear();
   out->errors.clear();
   out->memory_errors = raminfo_detail::memory_errors{};
   out->readable = load_smbios() == 1;
@@ -139,6 +147,8 @@ bool read_inventory(inventory* out) {
     out->detail_index.push_back(k);
     out->other_memory.push_back(k < doc.devices.size() ? doc.devices[k].other_memory_reason
                                                        : nullptr);
+    const auto& vendor = k < doc.devices.size() ? doc.devices[k].vendor : std::nullopt;
+    out->makers.push_back(vendor ? vendor->name : std::string());
   }
   return true;
 }
@@ -179,7 +189,7 @@ std::string render_table(const inventory& inv) {
            d.speed_mts > 0 ? std::to_string(d.speed_mts) + " MT/s" : "-",
            d.configured_speed_mts > 0 ? std::to_string(d.configured_speed_mts) + " MT/s" : "-",
            d.voltage_mv > 0 ? format("%.2f V", d.voltage_mv / 1000.0) : "-",
-           or_dash(display_text(d.manufacturer)), or_dash(display_text(d.part_number)),
+           or_dash(maker_text(inv, i)), or_dash(display_text(d.part_number)),
            or_dash(display_text(d.serial)), d.form_factor});
     }
     rows.back().push_back(other != nullptr ? "not system memory" : "");
@@ -222,7 +232,7 @@ std::string render_prometheus(const inventory& inv) {
     const std::string slot =
         "{index=\"" + std::to_string(i) + "\",slot=\"" + label(display_text(d.slot)) + "\"";
     const std::string identity =
-        slot + ",type=\"" + d.type + "\",manufacturer=\"" + label(display_text(d.manufacturer)) +
+        slot + ",type=\"" + d.type + "\",manufacturer=\"" + label(maker_text(inv, i)) +
         "\",part_number=\"" + label(display_text(d.part_number)) + "\",serial=\"" +
         label(display_text(d.serial)) + "\",form_factor=\"" + d.form_factor + "\"} ";
     size += "raminfo_module_size_bytes" + identity +

@@ -24,6 +24,9 @@ struct inventory {
   int32_t total_mb = -1;
   // False when the SMBIOS table could not be read; devices is then empty.
   bool readable = false;
+  // For each device, its maker's one spelling (the detail document's vendor
+  // name), or "" when the firmware's string names no maker raminfo knows.
+  std::vector<std::string> makers;
   // For each device, its place among the detail document's devices (every
   // type 17 structure).
   std::vector<size_t> detail_index;
@@ -39,8 +42,8 @@ struct inventory {
 bool read_inventory(inventory* out);
 
 // An aligned table, one row per device, and a closing summary line over the
-// system memory; a device that is not system memory is marked in a NOTE
-// column. With memory error counts, CE and UE columns and a line for the
+// system memory; the maker is its one spelling where one is known; a device that is not system
+// memory is marked in a NOTE column. With memory error counts, CE and UE columns and a line for the
 // errors on no listed device.
 std::string render_table(const inventory& inv);
 
