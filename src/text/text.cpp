@@ -40,6 +40,10 @@ size_t code_point_width(uint32_t cp) {
 }  // namespace
 
 size_t utf8_sequence(const std::string& s, size_t i, uint32_t* cp) {
+  return utf8_sequence(s.data(), s.size(), i, cp);
+}
+
+size_t utf8_sequence(const char* s, size_t size, size_t i, uint32_t* cp) {
   const auto c = static_cast<unsigned char>(s[i]);
   size_t n = 0;
   if (c < 0x80) {
@@ -54,7 +58,7 @@ size_t utf8_sequence(const std::string& s, size_t i, uint32_t* cp) {
     n = 4, *cp = c & 0x07u;
   else
     return 0;
-  if (n > s.size() - i) return 0;
+  if (n > size - i) return 0;
   for (size_t k = 1; k < n; ++k) {
     const auto d = static_cast<unsigned char>(s[i + k]);
     if ((d & 0xC0) != 0x80) return 0;
