@@ -143,8 +143,9 @@ class writer {
   }
 
   void open(key_name key, char bracket) {
-    member(key);
-    put(bracket);
+    char* at = member(key, 1);
+    *at++ = bracket;
+    end(at);
     ++depth_;
     first_ = true;
   }
@@ -155,33 +156,35 @@ class writer {
     first_ = false;
   }
   void raw(key_name key, const std::string& value) {
-    member(key);
-    put(value.data(), value.size());
+    char* at = member(key, value.size());
+    copy_bytes(at, value.data(), value.size());
+    end(at + value.size());
   }
   void null(key_name key) {
-    member(key);
-    put("null", 4);
+    char* at = member(key, 4);
+    std::memcpy(at, "null", 4);
+    end(at + 4);
   }
   void boolean(key_name key, bool v) {
-    member(key);
-    if (v)
-      put("true", 4);
-    else
-      put("false", 5);
+    char* at = member(key, 5);
+    std::memcpy(at, v ? "true " : "false", 5);
+    end(at + (v ? 4 : 5));
   }
   void number(key_name key, uint64_t v) {
-    member(key);
-    char* at = room(20);  // the digits of 2^64 - 1
-    used_ = static_cast<size_t>(std::to_chars(at, at + 20, v).ptr - &buf_[0]);
+    char* at = member(key, 20);  // the digits of 2^64 - 1
+    end(std::to_chars(at, at + 20, v).ptr);
   }
   void string(key_name key, const char* v) {
     if (v == nullptr) return null(key);
-    member(key);
-    escaped(v, std::strlen(v));
+    const size_t n = std::strlen(v);
+    char* at = member(key, kEscapedWidth * n + 2);
+    bool utf8 = true;
+    end(escape_into(at, v, n, &utf8));
   }
   void string(key_name key, const std::string& v) {
-    member(key);
-    escaped(v.data(), v.size());
+    char* at = member(key, kEscapedWidth * v.size() + 2);
+    bool utf8 = true;
+    end(escape_into(at, v.data(), v.size(), &utf8));
   }
   template <typename T>
   void number(key_name key, const opt<T>& v) {
@@ -217,21 +220,23 @@ class writer {
     open(key, '{');
     number("string_number", static_cast<uint64_t>(v->number));
     if (v->raw) {
-      member("raw");
-      if (escaped(v->raw->data(), v->raw->size())) {
+      const std::string& raw = *v->raw;
+      char* at = member("raw", kEscapedWidth * raw.size() + 2);
+      bool utf8 = true;
+      end(escape_into(at, raw.data(), raw.size(), &utf8));
+      if (utf8) {
         null("bytes_hex");
       } else {
         // Hex digits need no escaping: the literal is written as it is.
-        member("bytes_hex");
         static const char digits[] = "0123456789ABCDEF";
-        char* at = room(2 * v->raw->size() + 2);
+        at = member("bytes_hex", 2 * raw.size() + 2);
         *at++ = '"';
         for (char c : *v->raw) {
           *at++ = digits[static_cast<unsigned char>(c) >> 4];
           *at++ = digits[static_cast<unsigned char>(c) & 15];
         }
         *at++ = '"';
-        used_ = static_cast<size_t>(at - &buf_[0]);
+        end(at);
       }
     } else {
       null("raw");
@@ -253,17 +258,6 @@ class writer {
     *room(1) = c;
     ++used_;
   }
-  void put(const char* p, size_t n) {
-    copy_bytes(room(n), p, n);
-    used_ += n;
-  }
-  // Returns whether the bytes were all valid UTF-8.
-  bool escaped(const char* p, size_t n) {
-    bool utf8 = true;
-    char* const end = escape_into(room(kEscapedWidth * n + 2), p, n, &utf8);
-    used_ = static_cast<size_t>(end - &buf_[0]);
-    return utf8;
-  }
   void newline() {
     const size_t indent = static_cast<size_t>(depth_) * 2;
     char* at = room(1 + indent + 8);
@@ -272,25 +266,37 @@ class writer {
     for (size_t k = 0; k < indent; k += 8) std::memcpy(at + 1 + k, "        ", 8);
     used_ += 1 + indent;
   }
-  // Starts a member (key null: an array element) after a comma when needed.
-  // Keys are this file's own ASCII names, which need no escaping.
-  void member(key_name key) {
+  // Starts a member (key null: an array element) after a comma when needed,
+  // and returns where its value goes, with room for value bytes there: one
+  // test of the room for the member's whole line. Keys are this file's own
+  // ASCII names, which need no escaping.
+  char* member(key_name key, size_t value) {
+    const size_t indent = static_cast<size_t>(depth_) * 2;
+    char* at = room(2 + indent + 8 + key.size + 4 + value);
     if (depth_ > 0) {
-      if (!first_) put(',');
-      newline();
+      if (!first_) *at++ = ',';
+      *at++ = '\n';
+      // Eight spaces a store: the document nests a few levels deep only.
+      for (size_t k = 0; k < indent; k += 8) std::memcpy(at + k, "        ", 8);
+      at += indent;
     }
     first_ = false;
-    if (key.text == nullptr) return;
-    char* at = room(key.size + 4);
-    *at = '"';
-    copy_bytes(at + 1, key.text, key.size);
-    std::memcpy(at + 1 + key.size, "\": ", 3);
-    used_ += key.size + 4;
+    if (key.text != nullptr) {
+      *at++ = '"';
+      copy_bytes(at, key.text, key.size);
+      at += key.size;
+      std::memcpy(at, "\": ", 3);
+      at += 3;
+    }
+    return at;
   }
+  // Ends what was written at the position member() returned.
+  void end(const char* at) { used_ = static_cast<size_t>(at - buf_.data()); }
 
-  static constexpr size_t kStep = 1024;
+  // A step of the size below where the C library's memset turns to rep
+  // stosb, which costs an instruction per byte.
+  static constexpr size_t kStep = 2000;
   std::string buf_;  // used_ bytes of it are the document
-
   size_t used_ = 0;
   int depth_ = 0;
   bool first_ = true;

@@ -125,6 +125,9 @@ std::vector<const char*> type_detail_names(uint32_t raw) {
                                      "Unbuffered (Unregistered)",
                                      "LRDIMM"};
   std::vector<const char*> out;
+  size_t set = 0;
+  for (unsigned b = 1; b < 16; ++b) set += (raw >> b) & 1u;
+  out.reserve(set);
   for (unsigned b = 1; b < 16; ++b)
     if (raw & (1u << b)) out.push_back(bits[b]);
   return out;
