@@ -16,6 +16,9 @@ bool shown_as_question_mark(uint32_t cp) {
 // Terminal columns of a code point: 2 for East Asian wide and fullwidth
 // characters (Unicode UAX #11), 0 for combining marks, 1 otherwise.
 size_t code_point_width(uint32_t cp) {
+  // Below the first combining mark every code point takes one column; most
+  // text from a table is there.
+  if (cp < 0x0300) return 1;
   struct range {
     uint32_t first, last;
   };

@@ -4,9 +4,12 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "compare/compare.h"
+#include "detail/detail.h"
+#include "generator.h"
 
 namespace {
 
@@ -373,6 +376,45 @@ TEST(StateFromInventory, EveryDeviceWithItsText) {
   EXPECT_EQ(s.modules[0].speed_mts, -1);
   EXPECT_EQ(s.modules[1].size_bytes, 0u);
   EXPECT_EQ(s.modules[199].size_bytes, 4 * kGiB);
+}
+
+}  // namespace
+
+namespace {
+
+// The present state of a detail comparison is built from the decoded
+// document; it must be what reading the written document back gives, on
+// tables whose strings hold quotes, control bytes, bytes that are not UTF-8,
+// trailing spaces and long text, and whose structures are cut or broken.
+TEST(StateFromDetailTest, SameAsReadingTheWrittenDocumentBack) {
+  for (const raminfo_gen::Mode mode :
+       {raminfo_gen::Mode::well_formed, raminfo_gen::Mode::hostile}) {
+    raminfo_gen::GeneratorOptions options;
+    options.mode = mode;
+    options.max_devices = 24;
+    for (uint64_t seed = 1; seed <= 150; ++seed) {
+      const raminfo_gen::Bytes t = raminfo_gen::generate_table(seed, options);
+      const raminfo_detail::document doc =
+          raminfo_detail::decode_detail(smbios_view{t.data(), t.size()});
+      memory_state read_back;
+      std::string error;
+      ASSERT_TRUE(state_from_text(raminfo_detail::detail_json(doc), &read_back, &error))
+          << "seed " << seed << ": " << error;
+      const memory_state built = state_from_detail(doc);
+      ASSERT_EQ(built.detail, read_back.detail) << "seed " << seed;
+      ASSERT_EQ(built.modules.size(), read_back.modules.size()) << "seed " << seed;
+      for (size_t i = 0; i < built.modules.size(); ++i) {
+        const module_state& a = built.modules[i];
+        const module_state& b = read_back.modules[i];
+        const auto fields = [](const module_state& m) {
+          return std::make_tuple(m.slot, m.size_bytes, m.type, m.manufacturer, m.part_number,
+                                 m.serial, m.form_factor, m.speed_mts, m.configured_speed_mts,
+                                 m.voltage_mv, m.bank_locator, m.rank, m.vendor, m.system_memory);
+        };
+        EXPECT_EQ(fields(a), fields(b)) << "seed " << seed << ", device " << i;
+      }
+    }
+  }
 }
 
 }  // namespace

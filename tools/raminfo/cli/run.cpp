@@ -148,11 +148,10 @@ bool load_baseline(const cli_options& opt, memory_state* out) {
 // without its length limit.
 memory_state present_state(const memory_state& baseline, const inventory& inv) {
   if (!baseline.detail) return state_from_inventory(inv);
-  bool readable = false;
-  memory_state state;
-  std::string error;
-  state_from_text(render_detail(view::json, &readable), &state, &error);
-  return state;
+  // The document's state as read back from its text, without the text.
+  raminfo_detail::document doc;
+  if (load_smbios() == 1) doc = raminfo_detail::decode_detail(smbios_cached_view());
+  return state_from_detail(doc);
 }
 
 // True, after saying so, when a plain baseline may list only the first
@@ -266,7 +265,7 @@ answer compose(const cli_options& opt, const memory_state& baseline, bool baseli
                inventory* inv) {
   answer a;
   if (opt.compare && opt.out_view == view::json) {
-    a.readable = raminfo_slot_count() >= 0;
+    a.readable = load_smbios() == 1;
     if (a.readable) {
       const comparison c = compare_states(baseline, present_state(baseline, *inv));
       for (const std::string& line : c.lines) a.text += line + "\n";

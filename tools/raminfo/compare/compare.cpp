@@ -275,6 +275,67 @@ memory_state state_from_inventory(const inventory& inv) {
   return out;
 }
 
+namespace {
+
+// Firmware text as the detail document's reader gets it back: every byte
+// that is not part of valid UTF-8 written as U+FFFD, the rest as it is, and
+// without the trailing spaces, as detail_text gives it.
+std::string detail_text_of(const raminfo_detail::opt<raminfo_detail::text_field>& field) {
+  std::string out;
+  if (!field || !field->raw) return out;
+  const std::string& raw = *field->raw;
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size();) {
+    uint32_t cp = 0;
+    const size_t n = utf8_sequence(raw, i, &cp);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(raw, i, n);
+      i += n;
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+// A number as whole() reads it back from the document.
+template <typename T>
+int64_t whole_of(const raminfo_detail::opt<T>& v) {
+  if (!v || static_cast<uint64_t>(*v) > (uint64_t{1} << 53)) return -1;
+  return static_cast<int64_t>(*v);
+}
+
+}  // namespace
+
+memory_state state_from_detail(const raminfo_detail::document& doc) {
+  memory_state out;
+  if (!doc.readable) return out;
+  out.detail = true;
+  out.modules.reserve(doc.devices.size());
+  for (const raminfo_detail::memory_device& d : doc.devices) {
+    module_state m;
+    m.slot = detail_text_of(d.locator);
+    const int64_t bytes = whole_of(d.size_bytes);
+    if (d.populated && bytes > 0) m.size_bytes = static_cast<uint64_t>(bytes);
+    if (d.memory_type && d.memory_type->name != nullptr) m.type = d.memory_type->name;
+    if (d.form_factor && d.form_factor->name != nullptr) m.form_factor = d.form_factor->name;
+    m.manufacturer = detail_text_of(d.manufacturer);
+    m.part_number = detail_text_of(d.part_number);
+    m.serial = detail_text_of(d.serial_number);
+    m.bank_locator = detail_text_of(d.bank_locator);
+    if (d.vendor && d.vendor->name != nullptr) m.vendor = d.vendor->name;
+    m.speed_mts = known(whole_of(d.speed_mts));
+    m.configured_speed_mts = known(whole_of(d.configured_speed_mts));
+    m.voltage_mv = known(whole_of(d.configured_voltage_mv));
+    m.rank = known(whole_of(d.rank));
+    m.system_memory = d.system_memory;
+    out.modules.push_back(std::move(m));
+  }
+  return out;
+}
+
 bool plain_baseline_may_be_cut(const memory_state& baseline, size_t present_devices) {
   return !baseline.detail && baseline.modules.size() < present_devices &&
          baseline.text_bytes >= kCutReportBytes;

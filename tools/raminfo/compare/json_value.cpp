@@ -1,6 +1,8 @@
 #include "compare/json_value.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <set>
 
 namespace {
 
@@ -37,9 +39,8 @@ class parser {
   }
 
   bool literal(const char* word) {
-    const std::string w = word;
-    if (s_.compare(pos_, w.size(), w) != 0) return fail("unknown word");
-    pos_ += w.size();
+    if (s_.compare(pos_, std::strlen(word), word) != 0) return fail("unknown word");
+    pos_ += std::strlen(word);
     return true;
   }
 
@@ -72,6 +73,7 @@ class parser {
     const size_t digits = pos_;
     while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
     if (pos_ == digits) return fail("not a value");
+    const size_t digits_end = pos_;
     if (pos_ < s_.size() && s_[pos_] == '.') {
       ++pos_;
       const size_t fraction = pos_;
@@ -86,6 +88,16 @@ class parser {
       if (pos_ == exponent) return fail("malformed number");
     }
     out->type = json_value::kind::number;
+    // A whole number of up to 15 digits is exact in a double, as strtod
+    // would give it; anything else goes to strtod.
+    const bool negative = s_[start] == '-';
+    if (pos_ == digits_end && pos_ - digits <= 15) {
+      uint64_t whole = 0;
+      for (size_t i = digits; i < pos_; ++i)
+        whole = whole * 10 + static_cast<uint64_t>(s_[i] - '0');
+      out->number = negative ? -static_cast<double>(whole) : static_cast<double>(whole);
+      return true;
+    }
     out->number = std::strtod(s_.substr(start, pos_ - start).c_str(), nullptr);
     return true;
   }
@@ -131,6 +143,14 @@ class parser {
     ++pos_;  // the opening quote
     out->clear();
     while (pos_ < s_.size()) {
+      // A run of bytes that stand for themselves, appended at once.
+      size_t run = pos_;
+      while (run < s_.size() && s_[run] != '"' && s_[run] != '\\' &&
+             static_cast<unsigned char>(s_[run]) >= 0x20)
+        ++run;
+      out->append(s_, pos_, run - pos_);
+      pos_ = run;
+      if (pos_ >= s_.size()) break;
       const char c = s_[pos_++];
       if (c == '"') return true;
       if (static_cast<unsigned char>(c) < 0x20) return fail("control character in a string");
@@ -196,6 +216,10 @@ class parser {
     out->type = json_value::kind::object;
     skip_space();
     if (pos_ < s_.size() && s_[pos_] == '}') return ++pos_, true;
+    // Names seen, kept only once an object grows past a few dozen members,
+    // so that a hostile one costs no time squared.
+    constexpr size_t kLookAlong = 64;
+    std::set<std::string> seen;
     for (;;) {
       skip_space();
       if (pos_ >= s_.size() || s_[pos_] != '"') return fail("expected a member name");
@@ -204,10 +228,18 @@ class parser {
       skip_space();
       if (pos_ >= s_.size() || s_[pos_] != ':') return fail("expected ':'");
       // Which of two values would count is anyone's guess; refuse both.
-      if (out->members.count(key) != 0) return fail("a member given twice");
+      if (out->members.size() < kLookAlong) {
+        for (const auto& m : out->members)
+          if (m.first == key) return fail("a member given twice");
+      } else {
+        if (seen.empty())
+          for (const auto& m : out->members) seen.insert(m.first);
+        if (!seen.insert(key).second) return fail("a member given twice");
+      }
       ++pos_;
       skip_space();
-      if (!value(&out->members[key], depth + 1)) return false;
+      out->members.emplace_back(std::move(key), json_value());
+      if (!value(&out->members.back().second, depth + 1)) return false;
       skip_space();
       if (pos_ < s_.size() && s_[pos_] == ',') {
         ++pos_;
@@ -226,10 +258,24 @@ class parser {
 
 }  // namespace
 
+const json_value* json_value::find(const char* key) const {
+  if (type != kind::object) return nullptr;
+  const size_t n = std::strlen(key);
+  for (const auto& m : members)
+    if (m.first.size() == n && std::memcmp(m.first.data(), key, n) == 0) return &m.second;
+  return nullptr;
+}
+
 const json_value* json_value::find(const std::string& key) const {
   if (type != kind::object) return nullptr;
-  const auto it = members.find(key);
-  return it == members.end() ? nullptr : &it->second;
+  for (const auto& m : members)
+    if (m.first == key) return &m.second;
+  return nullptr;
+}
+
+std::string json_value::text_or(const char* key, const char* fallback) const {
+  const json_value* v = find(key);
+  return v != nullptr && v->type == kind::string ? v->text : fallback;
 }
 
 std::string json_value::text_or(const std::string& key, const std::string& fallback) const {

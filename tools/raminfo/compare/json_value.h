@@ -4,8 +4,8 @@
 #define RAMINFO_TOOLS_COMPARE_JSON_VALUE_H
 
 #include <cstdint>
-#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct json_value {
@@ -16,13 +16,17 @@ struct json_value {
   // UTF-8 pass through, as the library writes them.
   std::string text;
   std::vector<json_value> items;
-  std::map<std::string, json_value> members;
+  // In the document's order; no name twice. A list, not a map: objects are
+  // small, and a node per member cost more than looking along the list.
+  std::vector<std::pair<std::string, json_value>> members;
 
   // The member named key, or NULL when this is no object or has no such key.
   const json_value* find(const std::string& key) const;
+  const json_value* find(const char* key) const;
   // A member's value as text or as a number, with a fallback when it is
   // absent or of another kind.
   std::string text_or(const std::string& key, const std::string& fallback) const;
+  std::string text_or(const char* key, const char* fallback) const;
   double number_or(const std::string& key, double fallback) const;
 };
 
