@@ -418,3 +418,50 @@ TEST(StateFromDetailTest, SameAsReadingTheWrittenDocumentBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// An object with the names k0..k(n-1), each with the value 0.
+std::string object_of(int n) {
+  std::string out = "{";
+  for (int i = 0; i < n; ++i)
+    out += (i > 0 ? "," : "") + std::string("\"k") + std::to_string(i) + "\":0";
+  return out + "}";
+}
+
+// The baseline reader refuses an object that names a member twice wherever
+// the repeat is, and only then: names that share their length and their
+// first and last eight bytes are still two names.
+TEST(ParseJsonTest, MemberGivenTwiceIsRefusedAndOnlyThen) {
+  struct Case {
+    const char* name;
+    std::string text;
+    bool ok;
+  };
+  const std::string many = object_of(70);
+  const Case cases[] = {
+      {"names_alike_at_both_ends", "{\"abcdefgh_1_stuvwxyz\":1,\"abcdefgh_2_stuvwxyz\":2}", true},
+      {"same_names_in_sibling_objects", "[{\"a\":1,\"b\":2},{\"a\":1,\"b\":2}]", true},
+      {"same_name_in_an_inner_object", "{\"a\":{\"a\":{\"a\":1}}}", true},
+      {"repeat_after_an_inner_object", "{\"a\":1,\"b\":{\"c\":1,\"d\":2},\"a\":2}", false},
+      {"repeat_inside_an_inner_object", "{\"a\":{\"c\":1,\"d\":2,\"c\":3}}", false},
+      {"many_distinct_names", many, true},
+      {"repeat_after_many_names", many.substr(0, many.size() - 1) + ",\"k3\":1}", false},
+      {"repeat_among_many_names", many.substr(0, many.size() - 1) + ",\"k69\":1}", false},
+  };
+  for (const Case& c : cases) {
+    json_value doc;
+    std::string error;
+    EXPECT_EQ(parse_json(c.text, &doc, &error), c.ok) << c.name << ": " << error;
+    if (!c.ok) {
+      EXPECT_NE(error.find("a member given twice"), std::string::npos) << c.name;
+    }
+  }
+  json_value alike;
+  std::string error;
+  ASSERT_TRUE(parse_json(cases[0].text, &alike, &error));
+  EXPECT_EQ(alike.number_or("abcdefgh_1_stuvwxyz", 0), 1);
+  EXPECT_EQ(alike.number_or("abcdefgh_2_stuvwxyz", 0), 2);
+}
+
+}  // namespace

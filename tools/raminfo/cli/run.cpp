@@ -135,8 +135,10 @@ std::string render_detail(view v, bool* readable, const memory_errors_request* e
 bool load_baseline(const cli_options& opt, memory_state* out) {
   std::vector<uint8_t> bytes;
   std::string error;
-  const bool ok = read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error) &&
-                  state_from_text(std::string(bytes.begin(), bytes.end()), out, &error);
+  const bool ok =
+      read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error) &&
+      state_from_text(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), out,
+                      &error);
   if (!ok)
     std::fprintf(stderr, "raminfo: cannot use the baseline %s: %s\n", opt.baseline_path.c_str(),
                  error.c_str());

@@ -33,7 +33,8 @@ class parser {
   }
 
   void skip_space() {
-    while (pos_ < s_.size() &&
+    // Every byte of white space is at most ' ': one test passes the rest.
+    while (pos_ < s_.size() && static_cast<unsigned char>(s_[pos_]) <= ' ' &&
            (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
       ++pos_;
   }
@@ -211,15 +212,59 @@ class parser {
     }
   }
 
+  // A hash of a name from its length and its first and last eight bytes:
+  // enough to tell apart the names of one object, whose bytes are compared
+  // only when two hashes agree.
+  static uint64_t name_hash(const std::string& name) {
+    const size_t n = name.size();
+    uint64_t a = 0, b = 0;
+    if (n >= 8) {
+      std::memcpy(&a, name.data(), 8);
+      std::memcpy(&b, name.data() + n - 8, 8);
+    } else {
+      std::memcpy(&a, name.data(), n);
+    }
+    uint64_t h = (a ^ (b * 0x9E3779B97F4A7C15u) ^ n) * 0xBF58476D1CE4E5B9u;
+    return h ^ (h >> 31);
+  }
+
+  // The names of the members of an object being read, at one depth: open
+  // addressing over twice as many slots as members are looked up this way.
+  // A slot belongs to the object whose stamp it holds, so that nothing is
+  // cleared between objects.
+  struct name_slot {
+    uint64_t stamp = 0, hash = 0;
+    size_t member = 0;
+  };
+  static constexpr size_t kLookAlong = 64;
+  static constexpr size_t kSlots = 2 * kLookAlong;
+
+  // True when key names a member of out already; records it otherwise.
+  bool seen_before(const json_value& out, const std::string& key, int depth, uint64_t stamp) {
+    if (names_.size() <= static_cast<size_t>(depth))
+      names_.resize(static_cast<size_t>(depth) + 1, std::vector<name_slot>(kSlots));
+    std::vector<name_slot>& slots = names_[static_cast<size_t>(depth)];
+    const uint64_t h = name_hash(key);
+    for (size_t i = h % kSlots;; i = (i + 1) % kSlots) {
+      name_slot& s = slots[i];
+      if (s.stamp != stamp) {
+        s = name_slot{stamp, h, out.members.size()};
+        return false;
+      }
+      if (s.hash == h && out.members[s.member].first == key) return true;
+    }
+  }
+
   bool object(json_value* out, int depth) {
     ++pos_;
     out->type = json_value::kind::object;
     skip_space();
     if (pos_ < s_.size() && s_[pos_] == '}') return ++pos_, true;
-    // Names seen, kept only once an object grows past a few dozen members,
-    // so that a hostile one costs no time squared.
-    constexpr size_t kLookAlong = 64;
+    // Past a few dozen members a set takes over from the slots, so that a
+    // hostile object costs no time squared.
     std::set<std::string> seen;
+    const uint64_t stamp = ++stamps_;
+    out->members.reserve(8);
     for (;;) {
       skip_space();
       if (pos_ >= s_.size() || s_[pos_] != '"') return fail("expected a member name");
@@ -229,8 +274,7 @@ class parser {
       if (pos_ >= s_.size() || s_[pos_] != ':') return fail("expected ':'");
       // Which of two values would count is anyone's guess; refuse both.
       if (out->members.size() < kLookAlong) {
-        for (const auto& m : out->members)
-          if (m.first == key) return fail("a member given twice");
+        if (seen_before(*out, key, depth, stamp)) return fail("a member given twice");
       } else {
         if (seen.empty())
           for (const auto& m : out->members) seen.insert(m.first);
@@ -251,6 +295,8 @@ class parser {
   }
 
   const std::string& s_;
+  std::vector<std::vector<name_slot>> names_;  // by depth
+  uint64_t stamps_ = 0;
   size_t pos_ = 0;
   size_t values_ = 0;
   std::string why_;
