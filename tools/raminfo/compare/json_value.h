@@ -30,9 +30,16 @@ struct json_value {
   double number_or(const std::string& key, double fallback) const;
 };
 
+// Which members a reader keeps, by name: the others are read and checked as
+// closely, and left out of the tree.
+using json_keep = bool (*)(const std::string& name);
+
 // Parses one JSON document (nesting at most 64 deep, at most 200,000 values,
 // no member name twice in an object); false with the reason and the byte
-// offset when the text is not such JSON.
-bool parse_json(const std::string& text, json_value* out, std::string* error);
+// offset when the text is not such JSON. With keep, only the members whose
+// names it accepts are kept, at every depth (a reader that looks at a few
+// fields of a large document builds no tree for the rest).
+bool parse_json(const std::string& text, json_value* out, std::string* error,
+                json_keep keep = nullptr);
 
 #endif
