@@ -195,12 +195,19 @@ const char* other_memory_reason(const memory_device& d, const memory_array* arra
 document decode_detail(smbios_view t) {
   document doc;
   doc.readable = true;
+  // The structures found first and decoded after, so that each record is
+  // built once in its place rather than moved as the vectors grow.
+  std::vector<smbios_struct> arrays, devices;
   smbios_walk w = smbios_walk_start(t);
   smbios_struct st;
   while (smbios_next(t, &w, &st)) {
-    if (st.type == kMemoryArray) doc.arrays.push_back(decode_array(t, st));
-    if (st.type == kMemoryDevice) doc.devices.push_back(decode_device(t, st));
+    if (st.type == kMemoryArray) arrays.push_back(st);
+    if (st.type == kMemoryDevice) devices.push_back(st);
   }
+  doc.arrays.reserve(arrays.size());
+  for (const smbios_struct& a : arrays) doc.arrays.push_back(decode_array(t, a));
+  doc.devices.reserve(devices.size());
+  for (const smbios_struct& d : devices) doc.devices.push_back(decode_device(t, d));
   for (memory_device& d : doc.devices) {
     const memory_array* array = nullptr;
     for (memory_array& a : doc.arrays) {

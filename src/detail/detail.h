@@ -182,6 +182,8 @@ const char* jedec_vendor_name(unsigned bank, uint8_t code);
 // kept, '"' and '\' are escaped, control bytes become \u00XX and every byte
 // that is not part of valid UTF-8 becomes U+FFFD.
 std::string json_string(const std::string& bytes);
+// The same literal appended to *out, with no string made for it.
+void append_json_string(std::string* out, const char* bytes, size_t size);
 
 }  // namespace raminfo_detail
 

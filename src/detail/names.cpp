@@ -3,7 +3,6 @@
 // value. The makers are in vendors.cpp.
 #include "detail/names.h"
 
-#include <cctype>
 #include <cstring>
 
 namespace raminfo_detail {
@@ -126,6 +125,9 @@ std::vector<const char*> type_detail_names(uint32_t raw) {
                                      "Unbuffered (Unregistered)",
                                      "LRDIMM"};
   std::vector<const char*> out;
+  size_t set = 0;
+  for (unsigned b = 1; b < 16; ++b) set += (raw >> b) & 1u;
+  out.reserve(set);
   for (unsigned b = 1; b < 16; ++b)
     if (raw & (1u << b)) out.push_back(bits[b]);
   return out;
@@ -144,49 +146,73 @@ std::vector<const char*> operating_mode_names(uint32_t raw) {
   return out;
 }
 
+namespace {
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+struct word {
+  const char* text;
+  size_t size;
+};
+template <size_t N>
+constexpr word known(const char (&text)[N]) {
+  return word{text, N - 1};
+}
+
+// Whether the n bytes at p, lowercased, are word (lowercase, NUL-ended).
+bool equals_lowered(const char* p, size_t n, const char* word) {
+  for (size_t i = 0; i < n; ++i)
+    if (word[i] == '\0' || ascii_lower(p[i]) != word[i]) return false;
+  return word[n] == '\0';
+}
+
+}  // namespace
+
+// Looks at the firmware's bytes where they are, with no copy: every string
+// of every device passes through here.
 bool is_placeholder(const std::string& raw) {
-  std::string s = raw;
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
-  size_t start = 0;
-  while (start < s.size() && (s[start] == ' ' || s[start] == '\t')) ++start;
-  s.erase(0, start);
-  if (s.empty()) return true;
-  std::string low;
-  for (char c : s) low += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  static const char* const fillers[] = {"not specified",
-                                        "unknown",
-                                        "no dimm",
-                                        "empty",
-                                        "none",
-                                        "n/a",
-                                        "na",
-                                        "not available",
-                                        "not installed",
-                                        "abcd",
-                                        "default string",
-                                        "to be filled by o.e.m.",
-                                        "0x0000",
-                                        "undefined"};
-  for (const char* f : fillers)
-    if (low == f) return true;
-  // A label for a JEDEC code with no code after it, or zeros: "JEDEC ID:".
-  const std::string label = "jedec id:";
-  if (low.compare(0, label.size(), label) == 0) low.erase(0, label.size());
-  // Nothing but zeros: "0000", "00000000", "JEDEC ID:00 00".
-  if (low.find_first_not_of("0 ") == std::string::npos) return true;
+  const char* b = raw.data();
+  const char* e = b + raw.size();
+  while (e > b && (e[-1] == ' ' || e[-1] == '\t')) --e;
+  while (b < e && (*b == ' ' || *b == '\t')) ++b;
+  const auto n = static_cast<size_t>(e - b);
+  if (n == 0) return true;
+  // With their lengths, so that most are passed over on the length alone.
+  static const word fillers[] = {known("not specified"),
+                                 known("unknown"),
+                                 known("no dimm"),
+                                 known("empty"),
+                                 known("none"),
+                                 known("n/a"),
+                                 known("na"),
+                                 known("not available"),
+                                 known("not installed"),
+                                 known("abcd"),
+                                 known("default string"),
+                                 known("to be filled by o.e.m."),
+                                 known("0x0000"),
+                                 known("undefined")};
+  for (const word& f : fillers)
+    if (f.size == n && equals_lowered(b, n, f.text)) return true;
+  // A label for a JEDEC code with no code after it, or zeros alone: "JEDEC
+  // ID:", "0000", "00000000", "JEDEC ID:00 00".
+  size_t zeros = n >= 9 && equals_lowered(b, 9, "jedec id:") ? 9 : 0;
+  while (zeros < n && (b[zeros] == '0' || b[zeros] == ' ')) ++zeros;
+  if (zeros == n) return true;
   // A template name with a number: "SerNum0", "PartNum3", "Array1_PartNumber0".
-  static const char* const numbered[] = {"sernum", "partnum", "assettagnum", "serialnum",
-                                         "manufacturer"};
-  const size_t digits = low.find_last_not_of("0123456789");
-  if (digits + 1 < low.size()) {
-    const std::string stem = low.substr(0, digits + 1);
-    for (const char* n : numbered)
-      if (stem == n) return true;
-    if (stem.compare(0, 5, "array") == 0) {
-      const size_t underscore = stem.find('_');
-      if (underscore != std::string::npos && underscore > 5 &&
-          stem.find_first_not_of("0123456789", 5) == underscore)
-        return true;
+  static const word numbered[] = {known("sernum"), known("partnum"), known("assettagnum"),
+                                  known("serialnum"), known("manufacturer")};
+  size_t stem = n;
+  while (stem > 0 && is_digit(b[stem - 1])) --stem;
+  if (stem < n) {
+    for (const word& w : numbered)
+      if (w.size == stem && equals_lowered(b, stem, w.text)) return true;
+    if (stem >= 5 && equals_lowered(b, 5, "array")) {
+      // "array", digits, then the stem's first underscore.
+      size_t k = 5;
+      while (k < stem && is_digit(b[k])) ++k;
+      if (k > 5 && k < stem && b[k] == '_') return true;
     }
   }
   return false;

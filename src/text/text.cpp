@@ -16,6 +16,9 @@ bool shown_as_question_mark(uint32_t cp) {
 // Terminal columns of a code point: 2 for East Asian wide and fullwidth
 // characters (Unicode UAX #11), 0 for combining marks, 1 otherwise.
 size_t code_point_width(uint32_t cp) {
+  // Below the first combining mark every code point takes one column; most
+  // text from a table is there.
+  if (cp < 0x0300) return 1;
   struct range {
     uint32_t first, last;
   };
@@ -40,6 +43,10 @@ size_t code_point_width(uint32_t cp) {
 }  // namespace
 
 size_t utf8_sequence(const std::string& s, size_t i, uint32_t* cp) {
+  return utf8_sequence(s.data(), s.size(), i, cp);
+}
+
+size_t utf8_sequence(const char* s, size_t size, size_t i, uint32_t* cp) {
   const auto c = static_cast<unsigned char>(s[i]);
   size_t n = 0;
   if (c < 0x80) {
@@ -54,7 +61,7 @@ size_t utf8_sequence(const std::string& s, size_t i, uint32_t* cp) {
     n = 4, *cp = c & 0x07u;
   else
     return 0;
-  if (n > s.size() - i) return 0;
+  if (n > size - i) return 0;
   for (size_t k = 1; k < n; ++k) {
     const auto d = static_cast<unsigned char>(s[i + k]);
     if ((d & 0xC0) != 0x80) return 0;

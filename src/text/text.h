@@ -15,6 +15,8 @@
 // point in *cp; 0 when the bytes there are not valid UTF-8 (overlong forms,
 // surrogates and values past U+10FFFF included).
 size_t utf8_sequence(const std::string& s, size_t i, uint32_t* cp);
+// The same over size bytes at s, for writers that hold no std::string.
+size_t utf8_sequence(const char* s, size_t size, size_t i, uint32_t* cp);
 
 // Whether all of bytes is valid UTF-8.
 bool is_valid_utf8(const std::string& bytes);

@@ -4,9 +4,12 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "compare/compare.h"
+#include "detail/detail.h"
+#include "generator.h"
 
 namespace {
 
@@ -386,6 +389,97 @@ TEST(StateFromInventory, EveryDeviceWithItsText) {
   EXPECT_EQ(s.modules[0].speed_mts, -1);
   EXPECT_EQ(s.modules[1].size_bytes, 0u);
   EXPECT_EQ(s.modules[199].size_bytes, 4 * kGiB);
+}
+
+}  // namespace
+
+namespace {
+
+// The present state of a detail comparison is built from the decoded
+// document; it must be what reading the written document back gives, on
+// tables whose strings hold quotes, control bytes, bytes that are not UTF-8,
+// trailing spaces and long text, and whose structures are cut or broken.
+TEST(StateFromDetailTest, SameAsReadingTheWrittenDocumentBack) {
+  for (const raminfo_gen::Mode mode :
+       {raminfo_gen::Mode::well_formed, raminfo_gen::Mode::hostile}) {
+    raminfo_gen::GeneratorOptions options;
+    options.mode = mode;
+    options.max_devices = 24;
+    for (uint64_t seed = 1; seed <= 150; ++seed) {
+      const raminfo_gen::Bytes t = raminfo_gen::generate_table(seed, options);
+      const raminfo_detail::document doc =
+          raminfo_detail::decode_detail(smbios_view{t.data(), t.size()});
+      memory_state read_back;
+      std::string error;
+      ASSERT_TRUE(state_from_text(raminfo_detail::detail_json(doc), &read_back, &error))
+          << "seed " << seed << ": " << error;
+      const memory_state built = state_from_detail(doc);
+      ASSERT_EQ(built.detail, read_back.detail) << "seed " << seed;
+      ASSERT_EQ(built.modules.size(), read_back.modules.size()) << "seed " << seed;
+      for (size_t i = 0; i < built.modules.size(); ++i) {
+        const module_state& a = built.modules[i];
+        const module_state& b = read_back.modules[i];
+        const auto fields = [](const module_state& m) {
+          return std::make_tuple(m.slot, m.size_bytes, m.type, m.manufacturer, m.part_number,
+                                 m.serial, m.form_factor, m.speed_mts, m.configured_speed_mts,
+                                 m.voltage_mv, m.bank_locator, m.rank, m.vendor, m.system_memory);
+        };
+        EXPECT_EQ(fields(a), fields(b)) << "seed " << seed << ", device " << i;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// An object with the names k0..k(n-1), each with the value 0.
+std::string object_of(int n) {
+  std::string out = "{";
+  for (int i = 0; i < n; ++i)
+    out += (i > 0 ? "," : "") + std::string("\"k") + std::to_string(i) + "\":0";
+  return out + "}";
+}
+
+// The baseline reader refuses an object that names a member twice wherever
+// the repeat is, and only then: names that share their length and their
+// first and last eight bytes are still two names.
+TEST(ParseJsonTest, MemberGivenTwiceIsRefusedAndOnlyThen) {
+  struct Case {
+    const char* name;
+    std::string text;
+    bool ok;
+  };
+  const std::string many = object_of(70);
+  const Case cases[] = {
+      {"names_alike_at_both_ends", "{\"abcdefgh_1_stuvwxyz\":1,\"abcdefgh_2_stuvwxyz\":2}", true},
+      {"same_names_in_sibling_objects", "[{\"a\":1,\"b\":2},{\"a\":1,\"b\":2}]", true},
+      {"same_name_in_an_inner_object", "{\"a\":{\"a\":{\"a\":1}}}", true},
+      {"repeat_after_an_inner_object", "{\"a\":1,\"b\":{\"c\":1,\"d\":2},\"a\":2}", false},
+      {"repeat_inside_an_inner_object", "{\"a\":{\"c\":1,\"d\":2,\"c\":3}}", false},
+      {"many_distinct_names", many, true},
+      {"repeat_after_many_names", many.substr(0, many.size() - 1) + ",\"k3\":1}", false},
+      {"repeat_among_many_names", many.substr(0, many.size() - 1) + ",\"k69\":1}", false},
+  };
+  // The same whether the members are kept or only read: a reader that keeps
+  // a few names checks the rest as closely.
+  const json_keep keep_none = [](const std::string&) { return false; };
+  for (const json_keep keep : {json_keep{nullptr}, keep_none}) {
+    for (const Case& c : cases) {
+      json_value doc;
+      std::string error;
+      EXPECT_EQ(parse_json(c.text, &doc, &error, keep), c.ok) << c.name << ": " << error;
+      if (!c.ok) {
+        EXPECT_NE(error.find("a member given twice"), std::string::npos) << c.name;
+      }
+    }
+  }
+  json_value alike;
+  std::string error;
+  ASSERT_TRUE(parse_json(cases[0].text, &alike, &error));
+  EXPECT_EQ(alike.number_or("abcdefgh_1_stuvwxyz", 0), 1);
+  EXPECT_EQ(alike.number_or("abcdefgh_2_stuvwxyz", 0), 2);
 }
 
 }  // namespace

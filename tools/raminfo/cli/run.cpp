@@ -122,7 +122,8 @@ std::string render(view v, bool* readable, const memory_errors_request* errors =
 // The detail document of the table the library reads, or its table view,
 // with the memory error counts errors asks for.
 std::string render_detail(view v, bool* readable, const memory_errors_request* errors = nullptr) {
-  *readable = raminfo_slot_count() >= 0;
+  // Loading is all that readable asks; a count would walk the whole table.
+  *readable = load_smbios() == 1;
   raminfo_detail::document doc;
   if (*readable) doc = raminfo_detail::decode_detail(smbios_cached_view());
   if (*readable && errors != nullptr) add_memory_errors(*errors, smbios_cached_view(), &doc);
@@ -134,8 +135,10 @@ std::string render_detail(view v, bool* readable, const memory_errors_request* e
 bool load_baseline(const cli_options& opt, memory_state* out) {
   std::vector<uint8_t> bytes;
   std::string error;
-  const bool ok = read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error) &&
-                  state_from_text(std::string(bytes.begin(), bytes.end()), out, &error);
+  const bool ok =
+      read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error) &&
+      state_from_text(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), out,
+                      &error);
   if (!ok)
     std::fprintf(stderr, "raminfo: cannot use the baseline %s: %s\n", opt.baseline_path.c_str(),
                  error.c_str());
@@ -147,11 +150,10 @@ bool load_baseline(const cli_options& opt, memory_state* out) {
 // without its length limit.
 memory_state present_state(const memory_state& baseline, const inventory& inv) {
   if (!baseline.detail) return state_from_inventory(inv);
-  bool readable = false;
-  memory_state state;
-  std::string error;
-  state_from_text(render_detail(view::json, &readable), &state, &error);
-  return state;
+  // The document's state as read back from its text, without the text.
+  raminfo_detail::document doc;
+  if (load_smbios() == 1) doc = raminfo_detail::decode_detail(smbios_cached_view());
+  return state_from_detail(doc);
 }
 
 // True, after saying so, when a plain baseline may list only the first
@@ -265,7 +267,7 @@ answer compose(const cli_options& opt, const memory_state& baseline, bool baseli
                inventory* inv) {
   answer a;
   if (opt.compare && opt.out_view == view::json) {
-    a.readable = raminfo_slot_count() >= 0;
+    a.readable = load_smbios() == 1;
     if (a.readable) {
       const comparison c = compare_states(baseline, present_state(baseline, *inv));
       for (const std::string& line : c.lines) a.text += line + "\n";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "detail/detail.h"
@@ -229,6 +230,31 @@ bool detail_state(const json_value& doc, memory_state* out, std::string* error) 
   return true;
 }
 
+// Every name the readers above look up, and only those: the rest of a
+// baseline is read and checked but not kept. A name looked up above and
+// missing here would read as absent; the tests compare with the whole tree.
+bool looked_up(const std::string& name) {
+  const auto is = [&name](const char* word, size_t n) {
+    return std::memcmp(name.data(), word, n) == 0;
+  };
+  switch (name.size()) {
+    case 3: return is("raw", 3);
+    case 4: return is("name", 4) || is("rank", 4) || is("slot", 4) || is("type", 4);
+    case 5: return is("slots", 5);
+    case 6: return is("schema", 6) || is("serial", 6) || is("vendor", 6);
+    case 7: return is("devices", 7) || is("locator", 7) || is("size_mb", 7);
+    case 8: return is("readable", 8) || is("total_mb", 8);
+    case 9: return is("populated", 9) || is("speed_mts", 9);
+    case 10: return is("size_bytes", 10) || is("voltage_mv", 10);
+    case 11: return is("form_factor", 11) || is("memory_type", 11) || is("part_number", 11);
+    case 12: return is("bank_locator", 12) || is("manufacturer", 12);
+    case 13: return is("serial_number", 13) || is("system_memory", 13);
+    case 20: return is("configured_speed_mts", 20);
+    case 21: return is("configured_voltage_mv", 21);
+    default: return false;
+  }
+}
+
 // The library stops its report's list when the next device's object (at
 // most 512 bytes) might not fit in 16 KiB, so a cut report is never shorter
 // than this.
@@ -256,7 +282,7 @@ bool state_from_document(const json_value& doc, memory_state* out, std::string* 
 
 bool state_from_text(const std::string& text, memory_state* out, std::string* error) {
   json_value doc;
-  if (!parse_json(text, &doc, error)) {
+  if (!parse_json(text, &doc, error, looked_up)) {
     *error = "not JSON: " + *error;
     return false;
   }
@@ -286,6 +312,67 @@ memory_state state_from_inventory(const inventory& inv) {
       m.voltage_mv = known(d.voltage_mv);
     }
     out.modules.push_back(m);
+  }
+  return out;
+}
+
+namespace {
+
+// Firmware text as the detail document's reader gets it back: every byte
+// that is not part of valid UTF-8 written as U+FFFD, the rest as it is, and
+// without the trailing spaces, as detail_text gives it.
+std::string detail_text_of(const raminfo_detail::opt<raminfo_detail::text_field>& field) {
+  std::string out;
+  if (!field || !field->raw) return out;
+  const std::string& raw = *field->raw;
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size();) {
+    uint32_t cp = 0;
+    const size_t n = utf8_sequence(raw, i, &cp);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(raw, i, n);
+      i += n;
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+// A number as whole() reads it back from the document.
+template <typename T>
+int64_t whole_of(const raminfo_detail::opt<T>& v) {
+  if (!v || static_cast<uint64_t>(*v) > (uint64_t{1} << 53)) return -1;
+  return static_cast<int64_t>(*v);
+}
+
+}  // namespace
+
+memory_state state_from_detail(const raminfo_detail::document& doc) {
+  memory_state out;
+  if (!doc.readable) return out;
+  out.detail = true;
+  out.modules.reserve(doc.devices.size());
+  for (const raminfo_detail::memory_device& d : doc.devices) {
+    module_state m;
+    m.slot = detail_text_of(d.locator);
+    const int64_t bytes = whole_of(d.size_bytes);
+    if (d.populated && bytes > 0) m.size_bytes = static_cast<uint64_t>(bytes);
+    if (d.memory_type && d.memory_type->name != nullptr) m.type = d.memory_type->name;
+    if (d.form_factor && d.form_factor->name != nullptr) m.form_factor = d.form_factor->name;
+    m.manufacturer = detail_text_of(d.manufacturer);
+    m.part_number = detail_text_of(d.part_number);
+    m.serial = detail_text_of(d.serial_number);
+    m.bank_locator = detail_text_of(d.bank_locator);
+    if (d.vendor) m.vendor = d.vendor->name;
+    m.speed_mts = known(whole_of(d.speed_mts));
+    m.configured_speed_mts = known(whole_of(d.configured_speed_mts));
+    m.voltage_mv = known(whole_of(d.configured_voltage_mv));
+    m.rank = known(whole_of(d.rank));
+    m.system_memory = d.system_memory;
+    out.modules.push_back(std::move(m));
   }
   return out;
 }

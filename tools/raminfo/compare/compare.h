@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compare/json_value.h"
+#include "detail/detail.h"
 #include "views/views.h"
 
 // One memory device as both a saved inventory and the present one describe
@@ -41,6 +42,11 @@ bool state_from_document(const json_value& doc, memory_state* out, std::string* 
 
 // The same from the document's text, which must be JSON.
 bool state_from_text(const std::string& text, memory_state* out, std::string* error);
+
+// The present devices as the detail document gives them: the state
+// state_from_text would read back from detail_json(doc), without writing and
+// parsing it.
+memory_state state_from_detail(const raminfo_detail::document& doc);
 
 // The present devices as the library's report would list them if it had no
 // length limit.

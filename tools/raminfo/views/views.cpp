@@ -252,14 +252,25 @@ std::string render_prometheus(const inventory& inv) {
         "raminfo_module_voltage_volts" + slot + "} " + format("%g", d.voltage_mv / 1000.0) + "\n";
   }
   std::string out;
+  // Sized once for the families' text and the samples; appended piece by
+  // piece, with no string made per line.
+  out.reserve(4096 + size.size() + speed.size() + configured.size() + voltage.size() +
+              corrected.size() + uncorrected.size());
   // Dashboards tell a machine whose table cannot be read from one with no
   // modules by this gauge; the module counts are left out when it is 0.
   out +=
       "# HELP raminfo_smbios_readable Whether the SMBIOS table could be read (1) or not (0).\n"
-      "# TYPE raminfo_smbios_readable gauge\nraminfo_smbios_readable " +
-      std::string(inv.readable ? "1" : "0") + "\n";
+      "# TYPE raminfo_smbios_readable gauge\nraminfo_smbios_readable ";
+  out += inv.readable ? "1\n" : "0\n";
   auto family = [&out](const char* name, const char* help, const std::string& samples) {
-    out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + samples;
+    out += "# HELP ";
+    out += name;
+    out += ' ';
+    out += help;
+    out += "\n# TYPE ";
+    out += name;
+    out += " gauge\n";
+    out += samples;
   };
   if (inv.readable) {
     family("raminfo_module_size_bytes",
