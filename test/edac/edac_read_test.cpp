@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "edac_tree.h"
-#include "sources/edac.h"
+#include "edac/edac.h"
 
 namespace {
 
