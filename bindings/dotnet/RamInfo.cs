@@ -303,7 +303,7 @@ namespace Tarnwick
         {
             Dictionary<string, object> o = Field.Object(value, key);
             if (o == null) return null;
-            return new Coded { Code = Field.Need(Field.Long(o, "code"), key + ".code"), Name = Field.Str(o, "name") };
+            return new Coded { Code = Field.Need(Field.Long(o, key, "code"), key + ".code"), Name = Field.Str(o, key, "name") };
         }
     }
 
@@ -317,7 +317,7 @@ namespace Tarnwick
         {
             Dictionary<string, object> o = Field.Object(value, key);
             if (o == null) return null;
-            return new Flags { Raw = Field.Need(Field.Int(o, "raw"), key + ".raw"), Names = Field.Strings(o, "names", key) };
+            return new Flags { Raw = Field.Need(Field.Int(o, key, "raw"), key + ".raw"), Names = Field.Strings(o, "names", key) };
         }
     }
 
@@ -353,10 +353,10 @@ namespace Tarnwick
             Dictionary<string, object> o = Field.Object(value, key);
             if (o == null) return null;
             return new FirmwareString {
-                StringNumber = Field.Need(Field.Int(o, "string_number"), key + ".string_number"),
-                Raw = Field.Str(o, "raw"),
-                BytesHex = Field.Str(o, "bytes_hex"),
-                Placeholder = Field.Need(Field.Bool(o, "placeholder"), key + ".placeholder"),
+                StringNumber = Field.Need(Field.Int(o, key, "string_number"), key + ".string_number"),
+                Raw = Field.Str(o, key, "raw"),
+                BytesHex = Field.Str(o, key, "bytes_hex"),
+                Placeholder = Field.Need(Field.Bool(o, key, "placeholder"), key + ".placeholder"),
             };
         }
     }
@@ -375,10 +375,10 @@ namespace Tarnwick
             Dictionary<string, object> o = Field.Object(value, key);
             if (o == null) return null;
             return new Vendor {
-                Name = Field.Str(o, "name"),
-                JedecBank = Field.Need(Field.Int(o, "jedec_bank"), key + ".jedec_bank"),
-                JedecCode = Field.Need(Field.Int(o, "jedec_code"), key + ".jedec_code"),
-                Source = Field.Str(o, "source"),
+                Name = Field.Str(o, key, "name"),
+                JedecBank = Field.Need(Field.Int(o, key, "jedec_bank"), key + ".jedec_bank"),
+                JedecCode = Field.Need(Field.Int(o, key, "jedec_code"), key + ".jedec_code"),
+                Source = Field.Str(o, key, "source"),
             };
         }
     }
@@ -397,10 +397,10 @@ namespace Tarnwick
             Dictionary<string, object> o = Field.Object(value, key);
             if (o == null) return null;
             return new ModuleErrors {
-                Corrected = Field.ULong(o, "corrected"),
-                Uncorrected = Field.ULong(o, "uncorrected"),
+                Corrected = Field.ULong(o, key, "corrected"),
+                Uncorrected = Field.ULong(o, key, "uncorrected"),
                 Edac = Field.Strings(o, "edac", key),
-                MatchedBy = Field.Str(o, "matched_by"),
+                MatchedBy = Field.Str(o, key, "matched_by"),
             };
         }
     }
@@ -418,11 +418,11 @@ namespace Tarnwick
         {
             Dictionary<string, object> o = Field.Object(value, key);
             return new UnmatchedModule {
-                Edac = Field.Str(o, "edac"),
-                Label = Field.Str(o, "label"),
-                Location = Field.Str(o, "location"),
-                Corrected = Field.ULong(o, "corrected"),
-                Uncorrected = Field.ULong(o, "uncorrected"),
+                Edac = Field.Str(o, key, "edac"),
+                Label = Field.Str(o, key, "label"),
+                Location = Field.Str(o, key, "location"),
+                Corrected = Field.ULong(o, key, "corrected"),
+                Uncorrected = Field.ULong(o, key, "uncorrected"),
             };
         }
     }
@@ -438,9 +438,9 @@ namespace Tarnwick
         {
             Dictionary<string, object> o = Field.Object(value, key);
             return new UnplacedErrors {
-                Controller = Field.Str(o, "controller"),
-                Corrected = Field.ULong(o, "corrected"),
-                Uncorrected = Field.ULong(o, "uncorrected"),
+                Controller = Field.Str(o, key, "controller"),
+                Corrected = Field.ULong(o, key, "corrected"),
+                Uncorrected = Field.ULong(o, key, "uncorrected"),
             };
         }
     }
@@ -460,9 +460,9 @@ namespace Tarnwick
             Dictionary<string, object> o = Field.Object(value, key);
             if (o == null) return null;
             return new MemoryErrors {
-                Source = Field.Str(o, "source"),
-                Available = Field.Need(Field.Bool(o, "available"), key + ".available"),
-                Reason = Field.Str(o, "reason"),
+                Source = Field.Str(o, key, "source"),
+                Available = Field.Need(Field.Bool(o, key, "available"), key + ".available"),
+                Reason = Field.Str(o, key, "reason"),
                 Unmatched = Field.Items(o, "unmatched", key, UnmatchedModule.From),
                 Unplaced = Field.Items(o, "unplaced", key, UnplacedErrors.From),
             };
@@ -483,11 +483,11 @@ namespace Tarnwick
             Dictionary<string, object> o = Field.Object(value, key);
             if (o == null) throw new FormatException("raminfo-detail: " + key + " is missing");
             return new DetailTotals {
-                Arrays = Field.Need(Field.Int(o, "arrays"), key + ".arrays"),
-                Slots = Field.Need(Field.Int(o, "slots"), key + ".slots"),
-                Populated = Field.Need(Field.Int(o, "populated"), key + ".populated"),
-                InstalledBytes = Field.Need(Field.ULong(o, "installed_bytes"), key + ".installed_bytes"),
-                Ecc = Field.Bool(o, "ecc"),
+                Arrays = Field.Need(Field.Int(o, key, "arrays"), key + ".arrays"),
+                Slots = Field.Need(Field.Int(o, key, "slots"), key + ".slots"),
+                Populated = Field.Need(Field.Int(o, key, "populated"), key + ".populated"),
+                InstalledBytes = Field.Need(Field.ULong(o, key, "installed_bytes"), key + ".installed_bytes"),
+                Ecc = Field.Bool(o, key, "ecc"),
             };
         }
     }
@@ -514,19 +514,19 @@ namespace Tarnwick
         {
             Dictionary<string, object> o = Field.Object(value, key);
             return new MemoryArray {
-                Handle = Field.Need(Field.Int(o, "handle"), key + ".handle"),
-                Length = Field.Need(Field.Int(o, "length"), key + ".length"),
+                Handle = Field.Need(Field.Int(o, key, "handle"), key + ".handle"),
+                Length = Field.Need(Field.Int(o, key, "length"), key + ".length"),
                 Location = Coded.From(Field.Get(o, "location"), key + ".location"),
                 Use = Coded.From(Field.Get(o, "use"), key + ".use"),
                 ErrorCorrection = Coded.From(Field.Get(o, "error_correction"), key + ".error_correction"),
-                Ecc = Field.Bool(o, "ecc"),
-                MaximumCapacityRaw = Field.Long(o, "maximum_capacity_raw"),
-                ExtendedMaximumCapacityRaw = Field.ULong(o, "extended_maximum_capacity_raw"),
-                MaximumCapacityBytes = Field.ULong(o, "maximum_capacity_bytes"),
-                ErrorInformationHandle = Field.Int(o, "error_information_handle"),
-                DeclaredDevices = Field.Int(o, "declared_devices"),
-                DevicesFound = Field.Need(Field.Int(o, "devices_found"), key + ".devices_found"),
-                SystemMemory = Field.Need(Field.Bool(o, "system_memory"), key + ".system_memory"),
+                Ecc = Field.Bool(o, key, "ecc"),
+                MaximumCapacityRaw = Field.Long(o, key, "maximum_capacity_raw"),
+                ExtendedMaximumCapacityRaw = Field.ULong(o, key, "extended_maximum_capacity_raw"),
+                MaximumCapacityBytes = Field.ULong(o, key, "maximum_capacity_bytes"),
+                ErrorInformationHandle = Field.Int(o, key, "error_information_handle"),
+                DeclaredDevices = Field.Int(o, key, "declared_devices"),
+                DevicesFound = Field.Need(Field.Int(o, key, "devices_found"), key + ".devices_found"),
+                SystemMemory = Field.Need(Field.Bool(o, key, "system_memory"), key + ".system_memory"),
             };
         }
     }
@@ -594,56 +594,56 @@ namespace Tarnwick
         {
             Dictionary<string, object> o = Field.Object(value, key);
             return new MemoryDevice {
-                Handle = Field.Need(Field.Int(o, "handle"), key + ".handle"),
-                Length = Field.Need(Field.Int(o, "length"), key + ".length"),
-                ArrayHandle = Field.Int(o, "array_handle"),
-                ErrorInformationHandle = Field.Int(o, "error_information_handle"),
+                Handle = Field.Need(Field.Int(o, key, "handle"), key + ".handle"),
+                Length = Field.Need(Field.Int(o, key, "length"), key + ".length"),
+                ArrayHandle = Field.Int(o, key, "array_handle"),
+                ErrorInformationHandle = Field.Int(o, key, "error_information_handle"),
                 Locator = FirmwareString.From(Field.Get(o, "locator"), key + ".locator"),
                 BankLocator = FirmwareString.From(Field.Get(o, "bank_locator"), key + ".bank_locator"),
-                SizeRaw = Field.Int(o, "size_raw"),
-                ExtendedSizeRaw = Field.Long(o, "extended_size_raw"),
-                SizeBytes = Field.ULong(o, "size_bytes"),
-                Populated = Field.Need(Field.Bool(o, "populated"), key + ".populated"),
-                SystemMemory = Field.Need(Field.Bool(o, "system_memory"), key + ".system_memory"),
-                OtherMemoryReason = Field.Str(o, "other_memory_reason"),
-                Ecc = Field.Bool(o, "ecc"),
-                TotalWidthBits = Field.Int(o, "total_width_bits"),
-                DataWidthBits = Field.Int(o, "data_width_bits"),
+                SizeRaw = Field.Int(o, key, "size_raw"),
+                ExtendedSizeRaw = Field.Long(o, key, "extended_size_raw"),
+                SizeBytes = Field.ULong(o, key, "size_bytes"),
+                Populated = Field.Need(Field.Bool(o, key, "populated"), key + ".populated"),
+                SystemMemory = Field.Need(Field.Bool(o, key, "system_memory"), key + ".system_memory"),
+                OtherMemoryReason = Field.Str(o, key, "other_memory_reason"),
+                Ecc = Field.Bool(o, key, "ecc"),
+                TotalWidthBits = Field.Int(o, key, "total_width_bits"),
+                DataWidthBits = Field.Int(o, key, "data_width_bits"),
                 FormFactor = Coded.From(Field.Get(o, "form_factor"), key + ".form_factor"),
-                DeviceSet = Field.Int(o, "device_set"),
+                DeviceSet = Field.Int(o, key, "device_set"),
                 MemoryType = Coded.From(Field.Get(o, "memory_type"), key + ".memory_type"),
                 TypeDetail = Flags.From(Field.Get(o, "type_detail"), key + ".type_detail"),
-                SpeedRaw = Field.Int(o, "speed_raw"),
-                ExtendedSpeedRaw = Field.Long(o, "extended_speed_raw"),
-                SpeedMts = Field.Long(o, "speed_mts"),
-                ConfiguredSpeedRaw = Field.Int(o, "configured_speed_raw"),
-                ExtendedConfiguredSpeedRaw = Field.Long(o, "extended_configured_speed_raw"),
-                ConfiguredSpeedMts = Field.Long(o, "configured_speed_mts"),
+                SpeedRaw = Field.Int(o, key, "speed_raw"),
+                ExtendedSpeedRaw = Field.Long(o, key, "extended_speed_raw"),
+                SpeedMts = Field.Long(o, key, "speed_mts"),
+                ConfiguredSpeedRaw = Field.Int(o, key, "configured_speed_raw"),
+                ExtendedConfiguredSpeedRaw = Field.Long(o, key, "extended_configured_speed_raw"),
+                ConfiguredSpeedMts = Field.Long(o, key, "configured_speed_mts"),
                 Manufacturer = FirmwareString.From(Field.Get(o, "manufacturer"), key + ".manufacturer"),
                 Vendor = Vendor.From(Field.Get(o, "vendor"), key + ".vendor"),
                 SerialNumber = FirmwareString.From(Field.Get(o, "serial_number"), key + ".serial_number"),
                 AssetTag = FirmwareString.From(Field.Get(o, "asset_tag"), key + ".asset_tag"),
                 PartNumber = FirmwareString.From(Field.Get(o, "part_number"), key + ".part_number"),
-                AttributesRaw = Field.Int(o, "attributes_raw"),
-                Rank = Field.Int(o, "rank"),
-                MinimumVoltageMv = Field.Int(o, "minimum_voltage_mv"),
-                MaximumVoltageMv = Field.Int(o, "maximum_voltage_mv"),
-                ConfiguredVoltageMv = Field.Int(o, "configured_voltage_mv"),
+                AttributesRaw = Field.Int(o, key, "attributes_raw"),
+                Rank = Field.Int(o, key, "rank"),
+                MinimumVoltageMv = Field.Int(o, key, "minimum_voltage_mv"),
+                MaximumVoltageMv = Field.Int(o, key, "maximum_voltage_mv"),
+                ConfiguredVoltageMv = Field.Int(o, key, "configured_voltage_mv"),
                 MemoryTechnology = Coded.From(Field.Get(o, "memory_technology"), key + ".memory_technology"),
                 OperatingModeCapability = Flags.From(Field.Get(o, "operating_mode_capability"), key + ".operating_mode_capability"),
                 FirmwareVersion = FirmwareString.From(Field.Get(o, "firmware_version"), key + ".firmware_version"),
-                ModuleManufacturerId = Field.Int(o, "module_manufacturer_id"),
-                ModuleProductId = Field.Int(o, "module_product_id"),
-                SubsystemControllerManufacturerId = Field.Int(o, "subsystem_controller_manufacturer_id"),
-                SubsystemControllerProductId = Field.Int(o, "subsystem_controller_product_id"),
-                NonVolatileSizeBytes = Field.ULong(o, "non_volatile_size_bytes"),
-                VolatileSizeBytes = Field.ULong(o, "volatile_size_bytes"),
-                CacheSizeBytes = Field.ULong(o, "cache_size_bytes"),
-                LogicalSizeBytes = Field.ULong(o, "logical_size_bytes"),
-                Pmic0ManufacturerId = Field.Int(o, "pmic0_manufacturer_id"),
-                Pmic0RevisionNumber = Field.Int(o, "pmic0_revision_number"),
-                RcdManufacturerId = Field.Int(o, "rcd_manufacturer_id"),
-                RcdRevisionNumber = Field.Int(o, "rcd_revision_number"),
+                ModuleManufacturerId = Field.Int(o, key, "module_manufacturer_id"),
+                ModuleProductId = Field.Int(o, key, "module_product_id"),
+                SubsystemControllerManufacturerId = Field.Int(o, key, "subsystem_controller_manufacturer_id"),
+                SubsystemControllerProductId = Field.Int(o, key, "subsystem_controller_product_id"),
+                NonVolatileSizeBytes = Field.ULong(o, key, "non_volatile_size_bytes"),
+                VolatileSizeBytes = Field.ULong(o, key, "volatile_size_bytes"),
+                CacheSizeBytes = Field.ULong(o, key, "cache_size_bytes"),
+                LogicalSizeBytes = Field.ULong(o, key, "logical_size_bytes"),
+                Pmic0ManufacturerId = Field.Int(o, key, "pmic0_manufacturer_id"),
+                Pmic0RevisionNumber = Field.Int(o, key, "pmic0_revision_number"),
+                RcdManufacturerId = Field.Int(o, key, "rcd_manufacturer_id"),
+                RcdRevisionNumber = Field.Int(o, key, "rcd_revision_number"),
                 Errors = ModuleErrors.From(Field.Get(o, "errors"), key + ".errors"),
             };
         }
@@ -651,7 +651,8 @@ namespace Tarnwick
 
     /// <summary>The "raminfo-detail/1" document: what `raminfo --detail`
     /// prints, as typed objects. Readable is false when the table could not
-    /// be read (no arrays or devices then). MemoryErrors is null in documents
+    /// be read (no arrays or devices then), and Reason says why, for people;
+    /// it is null otherwise. MemoryErrors is null in documents
     /// written before error counts existed. Keys this class does not know
     /// (a later release may add some within raminfo-detail/1) are left out;
     /// Json keeps the whole text.</summary>
@@ -661,6 +662,7 @@ namespace Tarnwick
 
         public string Schema { get; private set; }
         public bool Readable { get; private set; }
+        public string Reason { get; private set; }
         public DetailTotals Totals { get; private set; }
         public IReadOnlyList<MemoryArray> Arrays { get; private set; }
         public IReadOnlyList<MemoryDevice> Devices { get; private set; }
@@ -674,14 +676,16 @@ namespace Tarnwick
         /// not JSON, or a value of the wrong type.</summary>
         public static Detail Parse(string json)
         {
+            const string key = "";
             var o = new Report(json).Document() as Dictionary<string, object>;
             if (o == null) throw new FormatException("raminfo-detail: the document is not an object");
-            string schema = Field.Str(o, "schema");
+            string schema = Field.Str(o, key, "schema");
             if (schema != SchemaName)
                 throw new FormatException("raminfo-detail: not a " + SchemaName + " document (schema " + (schema ?? "null") + ")");
             return new Detail {
                 Schema = schema,
-                Readable = Field.Need(Field.Bool(o, "readable"), "readable"),
+                Readable = Field.Need(Field.Bool(o, key, "readable"), "readable"),
+                Reason = Field.Str(o, key, "reason"),
                 Totals = DetailTotals.From(Field.Get(o, "totals"), "totals"),
                 Arrays = Field.Items(o, "arrays", "", MemoryArray.From),
                 Devices = Field.Items(o, "devices", "", MemoryDevice.From),
@@ -721,44 +725,46 @@ namespace Tarnwick
             return o;
         }
 
-        internal static long? Long(Dictionary<string, object> o, string key)
+        // Each read takes the place of the object (WHERE, "" for the
+        // document) and the key in it.
+        internal static long? Long(Dictionary<string, object> o, string where, string key)
         {
             object v = Get(o, key);
             if (v == null) return null;
-            if (!(v is long)) throw Wrong(key, "a 64-bit integer");
+            if (!(v is long)) throw Wrong(Place(where, key), "a 64-bit integer");
             return (long)v;
         }
 
-        internal static int? Int(Dictionary<string, object> o, string key)
+        internal static int? Int(Dictionary<string, object> o, string where, string key)
         {
-            long? v = Long(o, key);
-            if (v.HasValue && (v.Value < int.MinValue || v.Value > int.MaxValue)) throw Wrong(key, "a 32-bit integer");
+            long? v = Long(o, where, key);
+            if (v.HasValue && (v.Value < int.MinValue || v.Value > int.MaxValue)) throw Wrong(Place(where, key), "a 32-bit integer");
             return v.HasValue ? (int?)(int)v.Value : null;
         }
 
-        internal static ulong? ULong(Dictionary<string, object> o, string key)
+        internal static ulong? ULong(Dictionary<string, object> o, string where, string key)
         {
             object v = Get(o, key);
             if (v == null) return null;
             if (v is ulong) return (ulong)v;
             if (v is long && (long)v >= 0) return (ulong)(long)v;
-            throw Wrong(key, "an unsigned 64-bit integer");
+            throw Wrong(Place(where, key), "an unsigned 64-bit integer");
         }
 
-        internal static bool? Bool(Dictionary<string, object> o, string key)
+        internal static bool? Bool(Dictionary<string, object> o, string where, string key)
         {
             object v = Get(o, key);
             if (v == null) return null;
-            if (!(v is bool)) throw Wrong(key, "true or false");
+            if (!(v is bool)) throw Wrong(Place(where, key), "true or false");
             return (bool)v;
         }
 
-        internal static string Str(Dictionary<string, object> o, string key)
+        internal static string Str(Dictionary<string, object> o, string where, string key)
         {
             object v = Get(o, key);
             if (v == null) return null;
             var text = v as string;
-            if (text == null) throw Wrong(key, "a string");
+            if (text == null) throw Wrong(Place(where, key), "a string");
             return text;
         }
 
@@ -771,7 +777,7 @@ namespace Tarnwick
             return list;
         }
 
-        static string Place(string where, string key)
+        internal static string Place(string where, string key)
         {
             return where.Length == 0 ? key : where + "." + key;
         }

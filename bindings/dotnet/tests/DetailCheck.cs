@@ -23,8 +23,10 @@ using Tarnwick;
 
 static class DetailCheck
 {
-    // Properties that are not document keys.
+    // Properties that are not document keys, and the one key a document
+    // leaves out rather than writing null (the reason, only when unreadable).
     static readonly string[] NotKeys = { "Json", "Value" };
+    static readonly string[] OmittedWhenNull = { "Detail.Reason" };
 
     static string Str(string s)
     {
@@ -63,7 +65,9 @@ static class DetailCheck
         var fields = new List<string>();
         foreach (PropertyInfo p in value.GetType().GetProperties(BindingFlags.Public | BindingFlags.Instance)) {
             if (Array.IndexOf(NotKeys, p.Name) >= 0) continue;
-            fields.Add(Str(SnakeCase(p.Name)) + ":" + Write(p.GetValue(value, null)));
+            object v = p.GetValue(value, null);
+            if (v == null && Array.IndexOf(OmittedWhenNull, value.GetType().Name + "." + p.Name) >= 0) continue;
+            fields.Add(Str(SnakeCase(p.Name)) + ":" + Write(v));
         }
         return "{" + string.Join(",", fields) + "}";
     }

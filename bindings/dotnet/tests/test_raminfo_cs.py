@@ -196,7 +196,8 @@ class CSharpDetail(AgainstTheTool):
         for i, result in enumerate(got):
             with self.subTest(block=i):
                 self.assertFalse(result["typed"]["readable"])
-                self.assertFalse(json.loads(result["json"])["readable"])
+                self.assertTrue(result["typed"]["reason"], "no reason given")
+                self.assertEqual(json.loads(result["json"])["reason"], result["typed"]["reason"])
                 self.assertEqual((result["typed"]["arrays"], result["typed"]["devices"]), ([], []))
 
     def test_threads_at_once_get_their_own_documents(self) -> None:
@@ -228,6 +229,7 @@ class CSharpDetail(AgainstTheTool):
             ("a string for a number", {**document, "devices": [device, {**device, "rank": "2"}]},
              "raminfo-detail: devices[1].rank: a 64-bit integer expected"),
             ("a number for a bool", {**document, "readable": 1}, "raminfo-detail: readable: true or false expected"),
+            ("a number for the reason", {**document, "reason": 0}, "raminfo-detail: reason: a string expected"),
             ("a negative byte count", {**document, "totals": {**document["totals"], "installed_bytes": -1}},
              "raminfo-detail: totals.installed_bytes: an unsigned 64-bit integer expected"),
             ("a missing key", {**document, "devices": [{k: v for k, v in device.items() if k != "handle"}]},

@@ -212,9 +212,10 @@ class MemoryDevice:
 @dataclass
 class Detail:
     """The whole document. ``readable`` is false when the table could not
-    be read (the document then has no arrays or devices). ``memory_errors``
-    is None in documents written before error counts existed.
-    ``json_text`` is the library's text, unparsed."""
+    be read (the document then has no arrays or devices, and ``reason``
+    says why, for people; it is None otherwise). ``memory_errors`` is None
+    in documents written before error counts existed. ``json_text`` is the
+    library's text, unparsed."""
 
     schema: str
     readable: bool
@@ -222,15 +223,18 @@ class Detail:
     arrays: List[MemoryArray]
     devices: List[MemoryDevice]
     memory_errors: Optional[MemoryErrors] = None
+    reason: Optional[str] = None
     json_text: str = dataclasses.field(default="", repr=False, compare=False)
 
     def to_dict(self) -> Dict[str, Any]:
         """The document as these objects hold it: json.loads(json_text)
-        less any keys they do not know. Without ``memory_errors`` the
-        devices' ``errors`` keys are left out too, as such documents had
-        neither."""
+        less any keys they do not know. ``reason`` is there only when it
+        is not None; without ``memory_errors`` the devices' ``errors`` keys
+        are left out too, as such documents had neither."""
         out = _plain(self)
         del out["json_text"]
+        if self.reason is None:
+            del out["reason"]
         if self.memory_errors is None:
             del out["memory_errors"]
             for device in out["devices"]:
@@ -241,8 +245,9 @@ class Detail:
 
 T = TypeVar("T")
 
-# The optional keys: added within raminfo-detail/1, absent from older documents.
-_OPTIONAL = {(Detail, "memory_errors"), (MemoryDevice, "errors")}
+# The optional keys: added within raminfo-detail/1, absent from older
+# documents, and the reason, present only when the table was not readable.
+_OPTIONAL = {(Detail, "memory_errors"), (MemoryDevice, "errors"), (Detail, "reason")}
 
 
 def _plain(value: Any) -> Any:

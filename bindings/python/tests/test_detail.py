@@ -73,8 +73,7 @@ class DetailFrom(unittest.TestCase):
                 # Every key of the document reached the typed objects.
                 self.assertEqual(got.to_dict(), json.loads(want))
                 self.assertTrue(got.readable)
-                self.assertEqual(len(got.devices), got.totals.slots)
-                self.assertEqual(sum(d.populated for d in got.devices), got.totals.populated)
+                self.assertIsNone(got.reason)
 
     def test_values_reach_typed_objects(self) -> None:
         # A DDR4 server table: every kind of value in one device.
@@ -100,6 +99,8 @@ class DetailFrom(unittest.TestCase):
             with self.subTest(name):
                 got = raminfo.detail_from(block)
                 self.assertFalse(got.readable)
+                self.assertTrue(got.reason, "no reason given")
+                self.assertEqual(json.loads(got.json_text)["reason"], got.reason)
                 self.assertEqual((got.arrays, got.devices), ([], []))
                 self.assertEqual(got.schema, "raminfo-detail/1")
 
@@ -169,6 +170,7 @@ class ParseDetail(unittest.TestCase):
             ("a string for a number", ["devices", 3, "rank"], "2", "devices[3].rank: int expected"),
             ("a bool for a number", ["totals", "slots"], True, "totals.slots: int expected"),
             ("a number for a bool", ["readable"], 1, "readable: bool expected"),
+            ("a number for the reason", ["reason"], 0, "reason: str expected"),
             ("a missing key", ["arrays", 0, "use"], KeyError, "arrays[0].use is missing"),
             ("null where no null is allowed", ["devices", 0, "populated"], None, "devices[0].populated: bool"),
             ("an object for a list", ["devices", 0, "type_detail", "names"], {}, "devices[0].type_detail.names: an array"),
