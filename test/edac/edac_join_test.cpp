@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "edac_tree.h"
 #include "edac/edac.h"
 #include "edac/edac_labels.h"
+#include "edac_tree.h"
 
 namespace {
 
