@@ -92,7 +92,7 @@ if(WIN32)
   # The .def file lets an MSVC user make an import library of their own.
   install(FILES ${PROJECT_SOURCE_DIR}/src/win32/raminfo.def DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RENAME tarnwick-smbios-ram-info.def COMPONENT dev)
-  install(FILES ${PROJECT_SOURCE_DIR}/src/detail/win32/raminfo_detail.def
+  install(FILES ${PROJECT_SOURCE_DIR}/src/win32/raminfo_detail.def
     DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME tarnwick-smbios-ram-info-detail.def COMPONENT dev)
 else()
   # raminfo(1), compressed as Debian and man-db expect (-n: no name or time
