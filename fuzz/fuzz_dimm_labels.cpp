@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "sources/edac.h"
-#include "sources/edac_join.h"
-#include "sources/edac_labels.h"
+#include "edac/edac.h"
+#include "edac/edac_join.h"
+#include "edac/edac_labels.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 # The Debian packages, made by CPack (scripts/release runs `cpack -G DEB` in
 # a build for prefix /usr), split the Debian way: libtarnwick-smbios-ram-info1
-# (the shared library), libtarnwick-smbios-ram-info-dev (header, .so link,
-# pkg-config file, CMake package) and raminfo (the program and its manual
+# (the shared library), libtarnwick-smbios-ram-info-detail1 (the detail
+# library), libtarnwick-smbios-ram-info-dev (both headers, .so links,
+# pkg-config files, CMake package) and raminfo (the program and its manual
 # page). CPack takes every file's time from SOURCE_DATE_EPOCH and sorts the
 # entries. The .zip and .tar.gz are made from install components by
 # packaging/make-archive instead.
@@ -84,9 +85,10 @@ set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/cpack)
 # Each package is a group of install components with its own copyright and
 # changelog; README and LICENSE stay out (the copyright file has it).
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL lib debian-library dev buildsys debian-development cli debian-program)
-foreach(entry LIB:LIBRARY DEBIAN-LIBRARY:LIBRARY DEV:DEVELOPMENT BUILDSYS:DEVELOPMENT
-              DEBIAN-DEVELOPMENT:DEVELOPMENT CLI:PROGRAM DEBIAN-PROGRAM:PROGRAM)
+set(CPACK_COMPONENTS_ALL lib debian-library detail debian-detail dev buildsys debian-development cli
+  debian-program)
+foreach(entry LIB:LIBRARY DEBIAN-LIBRARY:LIBRARY DETAIL:DETAIL DEBIAN-DETAIL:DETAIL DEV:DEVELOPMENT
+              BUILDSYS:DEVELOPMENT DEBIAN-DEVELOPMENT:DEVELOPMENT CLI:PROGRAM DEBIAN-PROGRAM:PROGRAM)
   string(REPLACE ":" ";" entry "${entry}")
   list(GET entry 0 component)
   list(GET entry 1 group)
@@ -114,7 +116,7 @@ if(CMAKE_CROSSCOMPILING)
   endforeach()
 endif()
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-set(RAMINFO_DEB_PACKAGES library development program)
+set(RAMINFO_DEB_PACKAGES library detail development program)
 
 set(RAMINFO_DEB_library libtarnwick-smbios-ram-info1)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${RAMINFO_DEB_library})
@@ -125,7 +127,8 @@ set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 # so it inspects none here: the control files are ours (shlibs, and a
 # symbols file that lists the five exports with the version that brought
 # each), and the library's Depends comes from dpkg-shlibdeps run by
-# packaging/debian/cpack-project.cmake.
+# packaging/debian/cpack-project.cmake. The detail library's package is made
+# the same way.
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS OFF)
 file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
 file(WRITE ${PROJECT_BINARY_DIR}/debian/shlibs
@@ -134,7 +137,9 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/symbols ${PROJECT_BINARY_DIR}/de
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/shlibs
   ${PROJECT_BINARY_DIR}/debian/symbols ${PROJECT_BINARY_DIR}/debian/triggers)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/debian/library-file CONTENT "$<TARGET_FILE:raminfo>")
+# Each package's group and its library, one a line, for dpkg-shlibdeps.
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/debian/library-file
+  CONTENT "LIBRARY $<TARGET_FILE:raminfo>\nDETAIL $<TARGET_FILE:raminfo_detail_shared>\n")
 set(CPACK_RAMINFO_LIBRARY_FILE_LIST ${PROJECT_BINARY_DIR}/debian/library-file)
 set(CPACK_RAMINFO_SCRATCH ${PROJECT_BINARY_DIR}/debian/shlibdeps)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/debian/cpack-project.cmake)
@@ -146,16 +151,38 @@ and form factor.
 
 This package holds the shared library.")
 
+set(RAMINFO_DEB_detail libtarnwick-smbios-ram-info-detail1)
+set(CPACK_DEBIAN_DETAIL_PACKAGE_NAME ${RAMINFO_DEB_detail})
+set(CPACK_DEBIAN_DETAIL_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_DETAIL_PACKAGE_SHLIBDEPS OFF)
+file(WRITE ${PROJECT_BINARY_DIR}/debian/detail/shlibs
+  "libtarnwick-smbios-ram-info-detail ${PROJECT_VERSION_MAJOR} ${RAMINFO_DEB_detail} (>= ${PROJECT_VERSION})\n")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/detail.symbols ${PROJECT_BINARY_DIR}/debian/detail/symbols
+  COPYONLY)
+set(CPACK_DEBIAN_DETAIL_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/detail/shlibs
+  ${PROJECT_BINARY_DIR}/debian/detail/symbols ${PROJECT_BINARY_DIR}/debian/triggers)
+set(CPACK_DEBIAN_DETAIL_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_DETAIL_DESCRIPTION "memory arrays and modules from the SMBIOS table in detail (library)
+The detail library reads the firmware's SMBIOS table, or a saved one, and
+returns the raminfo-detail/1 JSON document that raminfo --detail prints:
+every field of the memory arrays and devices (ECC, capacity, rank, bank
+locator, type detail, voltages, raw codes, maker names) and, on Linux, the
+kernel's per-module memory error counts.
+
+This package holds the shared library.")
+
 set(RAMINFO_DEB_development libtarnwick-smbios-ram-info-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${RAMINFO_DEB_development})
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${RAMINFO_DEB_library} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
+  "${RAMINFO_DEB_library} (= ${PROJECT_VERSION}), ${RAMINFO_DEB_detail} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "memory module inventory from the SMBIOS table (development files)
 The library reads the firmware's SMBIOS table, decodes every memory device
-(SMBIOS type 17) and returns one JSON text.
+(SMBIOS type 17) and returns one JSON text; the detail library returns
+every field of the memory arrays and devices as one JSON document.
 
-This package holds the header, the link to the shared library, the
-pkg-config file and the CMake package.")
+This package holds the headers, the links to the shared libraries, the
+pkg-config files and the CMake package.")
 
 set(RAMINFO_DEB_program raminfo)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME ${RAMINFO_DEB_program})
@@ -171,6 +198,11 @@ number, voltage and form factor.")
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/raminfo.lintian-overrides
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${RAMINFO_DEB_program}
   COMPONENT debian-program EXCLUDE_FROM_ALL)
+
+# And on the detail library (packaging/debian/detail.lintian-overrides).
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/detail.lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${RAMINFO_DEB_detail}
+  COMPONENT debian-detail EXCLUDE_FROM_ALL)
 
 # Debian 12 keeps a package's units in /lib/systemd/system.
 install(FILES ${RAMINFO_UNITS} DESTINATION /lib/systemd/system

@@ -1,9 +1,9 @@
-# Installation: the header, the library (with its import library on
-# Windows), the command-line host and its manual page, a CMake package and a
-# pkg-config file. Components group them as the packages do
-# (packaging/cpack.cmake): lib (the run-time library), dev (header and
-# link-time files), buildsys (CMake package and pkg-config file), cli
-# (raminfo and its manual page).
+# Installation: the headers, the two libraries (with their import libraries
+# on Windows), the command-line host and its manual page, a CMake package and
+# pkg-config files. Components group them as the packages do
+# (packaging/cpack.cmake): lib (the run-time library), detail (the detail
+# library's run-time file), dev (headers and link-time files), buildsys
+# (CMake package and pkg-config files), cli (raminfo and its manual page).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -17,16 +17,35 @@ install(TARGETS raminfo EXPORT TarnwickRamInfoTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/include/raminfo.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   COMPONENT dev)
+
+# The detail library, TarnwickRamInfo::detail in the CMake package.
+target_include_directories(raminfo_detail_shared PUBLIC
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+set_target_properties(raminfo_detail_shared PROPERTIES EXPORT_NAME detail)
+if(NOT WIN32 AND NOT RAMINFO_SANITIZE)
+  # The C++ run time goes into the library, as it does into the Windows DLL:
+  # a manylinux wheel and the tar.gz may assume only the C library beside it.
+  target_link_options(raminfo_detail_shared PRIVATE -static-libstdc++ -static-libgcc)
+endif()
+install(TARGETS raminfo_detail_shared EXPORT TarnwickRamInfoTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT detail
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT detail NAMELINK_COMPONENT dev
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/include/raminfo_detail.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  COMPONENT dev)
 install(TARGETS raminfo_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
 if(NOT WIN32)
   # A stripped install (cmake --install --strip, and CPack, which the
   # packages and archives use) also drops the .comment section, the
   # compilers' version strings, which nothing at run time reads: as
   # dh_strip does for Debian's own packages.
-  foreach(target raminfo raminfo_cli)
+  foreach(target raminfo raminfo_detail_shared raminfo_cli)
     if(target STREQUAL "raminfo")
       set(component lib)
       set(file "${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:raminfo>")
+    elseif(target STREQUAL "raminfo_detail_shared")
+      set(component detail)
+      set(file "${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:raminfo_detail_shared>")
     else()
       set(component cli)
       set(file "${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:raminfo_cli>")
@@ -58,7 +77,10 @@ install(FILES ${PROJECT_BINARY_DIR}/TarnwickRamInfoConfig.cmake
 file(RELATIVE_PATH RAMINFO_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tarnwick-smbios-ram-info.pc.in
   ${PROJECT_BINARY_DIR}/tarnwick-smbios-ram-info.pc @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tarnwick-smbios-ram-info-detail.pc.in
+  ${PROJECT_BINARY_DIR}/tarnwick-smbios-ram-info-detail.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tarnwick-smbios-ram-info.pc
+  ${PROJECT_BINARY_DIR}/tarnwick-smbios-ram-info-detail.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT buildsys)
 
 # The release date, for the manual page and the Debian changelog: the last
@@ -70,6 +92,8 @@ if(WIN32)
   # The .def file lets an MSVC user make an import library of their own.
   install(FILES ${PROJECT_SOURCE_DIR}/src/win32/raminfo.def DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RENAME tarnwick-smbios-ram-info.def COMPONENT dev)
+  install(FILES ${PROJECT_SOURCE_DIR}/src/win32/raminfo_detail.def
+    DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME tarnwick-smbios-ram-info-detail.def COMPONENT dev)
 else()
   # raminfo(1), compressed as Debian and man-db expect (-n: no name or time
   # stamp inside the .gz).

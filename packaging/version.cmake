@@ -6,6 +6,7 @@ set(RAMINFO_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/version.h.in
   ${RAMINFO_GENERATED_DIR}/raminfo_build_version.h @ONLY)
 target_include_directories(raminfo_core PRIVATE ${RAMINFO_GENERATED_DIR})
+target_include_directories(raminfo_detail_shared PRIVATE ${RAMINFO_GENERATED_DIR})
 
 if(WIN32)
   enable_language(RC)
@@ -21,6 +22,8 @@ if(WIN32)
   endfunction()
   raminfo_version_resource(raminfo tarnwick-smbios-ram-info.dll VFT_DLL
     "Memory module inventory from the SMBIOS table")
+  raminfo_version_resource(raminfo_detail_shared tarnwick-smbios-ram-info-detail.dll VFT_DLL
+    "Memory arrays and modules in detail from the SMBIOS table")
   raminfo_version_resource(raminfo_cli raminfo.exe VFT_APP
     "Memory module inventory from the SMBIOS table, command-line host")
 endif()

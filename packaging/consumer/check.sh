@@ -1,9 +1,9 @@
 #!/usr/bin/env sh
 # Installs the build into a scratch prefix, then builds and runs a tiny
-# consumer against it, once through the CMake package and once through
-# pkg-config, and checks that every installed statement of the version is
-# project()'s: the library's text, raminfo --version, the .pc file and the
-# CMake package. Arguments: BUILD_DIR SOURCE_DIR SCRATCH_DIR VERSION
+# consumer of each library against it, once through the CMake package and
+# once through pkg-config, and checks that every installed statement of the
+# version is project()'s: the libraries' texts, raminfo --version, the .pc
+# files and the CMake package. Arguments: BUILD_DIR SOURCE_DIR SCRATCH_DIR VERSION
 set -eu
 build=$1 src=$2 scratch=$3 version=$4
 rm -rf "$scratch"
@@ -13,6 +13,8 @@ libdir=$(dirname "$(find "$prefix" -name 'libtarnwick-smbios-ram-info.so.1' | he
 test -n "$libdir"
 test -x "$prefix/bin/raminfo"
 test -f "$prefix/include/raminfo.h"
+test -f "$prefix/include/raminfo_detail.h"
+test -e "$libdir/libtarnwick-smbios-ram-info-detail.so.1"
 
 echo "-- CMake package"
 cmake -S "$src" -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DRAMINFO_EXACT_VERSION="$version" >/dev/null
@@ -22,6 +24,7 @@ LD_LIBRARY_PATH="$libdir" "$scratch/cmake/consumer" "$version" >"$scratch/consum
 cat "$scratch/consumer.out"
 # The consumer prints raminfo_version() first.
 test "$(cut -d' ' -f1 "$scratch/consumer.out")" = "$version"
+LD_LIBRARY_PATH="$libdir" "$scratch/cmake/detail_consumer" "$version"
 test "$("$prefix/bin/raminfo" --version)" = "$version"
 
 echo "-- pkg-config"
@@ -31,3 +34,9 @@ test "$(pkg-config --modversion tarnwick-smbios-ram-info)" = "$version"
 cc -o "$scratch/pc-consumer" "$src/main.c" $(pkg-config --cflags --libs tarnwick-smbios-ram-info)
 LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer" "$version"
 readelf -d "$libdir/libtarnwick-smbios-ram-info.so.1" | grep -q 'SONAME.*libtarnwick-smbios-ram-info.so.1'
+test "$(pkg-config --modversion tarnwick-smbios-ram-info-detail)" = "$version"
+# shellcheck disable=SC2046
+cc -o "$scratch/pc-detail-consumer" "$src/detail_main.c" $(pkg-config --cflags --libs tarnwick-smbios-ram-info-detail)
+LD_LIBRARY_PATH="$libdir" "$scratch/pc-detail-consumer" "$version"
+readelf -d "$libdir/libtarnwick-smbios-ram-info-detail.so.1" |
+  grep -q 'SONAME.*libtarnwick-smbios-ram-info-detail.so.1'

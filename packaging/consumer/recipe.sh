@@ -25,4 +25,5 @@ cmake --build "$scratch/build" -j 2 >/dev/null
 cmake --install "$scratch/build" --prefix "$scratch/prefix" >/dev/null
 test -x "$scratch/prefix/bin/raminfo"
 test -f "$scratch/prefix/include/raminfo.h"
+test -f "$scratch/prefix/include/raminfo_detail.h"
 "$scratch/prefix/bin/raminfo" --version

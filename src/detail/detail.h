@@ -1,7 +1,9 @@
 // The detail document: everything the firmware's SMBIOS table says about
 // memory (Physical Memory Arrays, type 16, and Memory Devices, type 17), for
-// the command-line host only. It reads the table through the core's walk and
-// bounds-checked reads; the shared library never links it.
+// the command-line host and the detail library (include/raminfo_detail.h),
+// which give the same document from this one decoder. It reads the table
+// through the core's walk and bounds-checked reads; the core library never
+// links it.
 #ifndef RAMINFO_DETAIL_DETAIL_H
 #define RAMINFO_DETAIL_DETAIL_H
 
@@ -150,6 +152,7 @@ struct totals {
 
 struct document {
   bool readable = false;
+  std::string reason;  // why the table could not be read; written only then
   std::vector<memory_array> arrays;
   std::vector<memory_device> devices;
   totals sum;

@@ -450,6 +450,9 @@ std::string detail_json(const document& doc) {
   w.open(nullptr, '{');
   w.string("schema", kSchema);
   w.boolean("readable", doc.readable);
+  // Only an unreadable table has a reason, so readable documents keep the
+  // keys they always had.
+  if (!doc.readable) w.raw("reason", json_string(doc.reason));
   w.open("totals", '{');
   w.number("arrays", static_cast<uint64_t>(doc.sum.arrays));
   w.number("slots", static_cast<uint64_t>(doc.sum.slots));

@@ -1,15 +1,15 @@
 // The join of EDAC modules to SMBIOS devices, over trees built as the
 // drivers lay them out and the locators of real tables.
-#include "sources/edac_join.h"
+#include "edac/edac_join.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "edac/edac.h"
+#include "edac/edac_labels.h"
 #include "edac_tree.h"
-#include "sources/edac.h"
-#include "sources/edac_labels.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The DIMM label database: its parser over texts written for the cases, the
 // choice of entries for a machine, and the default files under a root.
-#include "sources/edac_labels.h"
+#include "edac/edac_labels.h"
 
 #include <gtest/gtest.h>
 

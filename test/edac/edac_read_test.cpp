@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "edac/edac.h"
 #include "edac_tree.h"
-#include "sources/edac.h"
 
 namespace {
 

@@ -1,13 +1,14 @@
 # Reads a PE DLL's tables with objdump and checks one of them:
 #   cmake -DOBJDUMP=... -DDLL=... -DCHECK=name|exports|imports|aslr -P check_dll.cmake
 #   cmake -DOBJDUMP=... -DDLL=... -DCHECK=machine -DMACHINE=i386|x86-64 -P check_dll.cmake
-# name:    the export directory names the module tarnwick-smbios-ram-info.dll;
-# exports: exactly the five functions, by name, at ordinals 1 to 5 in
-#          alphabetical order, each inside a code section (no data exports,
-#          no forwarders);
+# name:    the export directory names the module tarnwick-smbios-ram-info.dll
+#          (or MODULE_NAME);
+# exports: exactly the five functions (or WANT_EXPORTS), by name, at
+#          ordinals from 1 in alphabetical order, each inside a code section
+#          (no data exports, no forwarders);
 # imports: only KERNEL32.dll and the C runtime (msvcrt.dll or the
 #          api-ms-win-crt-* set), with the two kernel32 calls the platform
-#          layer makes.
+#          layer makes (or WANT_KERNEL32).
 # aslr:    the module (a DLL or a program) is relocatable, with high-entropy
 #          (64-bit) address randomisation when it is a 64-bit image, and
 #          marked NX compatible (DllCharacteristics DYNAMIC_BASE,
@@ -23,6 +24,22 @@ foreach(var OBJDUMP DLL CHECK)
     message(FATAL_ERROR "check_dll.cmake: ${var} is not set")
   endif()
 endforeach()
+# The core DLL's by default; the detail DLL names its own ("|" between list
+# items): -DMODULE_NAME=... -DWANT_EXPORTS=a@1|b@2 -DWANT_KERNEL32=call|call
+if(NOT DEFINED MODULE_NAME)
+  set(MODULE_NAME tarnwick-smbios-ram-info.dll)
+endif()
+if(DEFINED WANT_EXPORTS)
+  string(REPLACE "|" ";" want_exports "${WANT_EXPORTS}")
+else()
+  set(want_exports raminfo_get_json@1 raminfo_last_error@2 raminfo_slot_count@3
+                   raminfo_total_mb@4 raminfo_version@5)
+endif()
+if(DEFINED WANT_KERNEL32)
+  string(REPLACE "|" ";" want_kernel32 "${WANT_KERNEL32}")
+else()
+  set(want_kernel32 GetSystemFirmwareTable GlobalMemoryStatusEx)
+endif()
 
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE pe RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -70,20 +87,21 @@ foreach(line IN LISTS lines)
 endforeach()
 
 if(CHECK STREQUAL "name")
-  if(NOT export_name STREQUAL "tarnwick-smbios-ram-info.dll")
-    fail("the export directory names the module '${export_name}', not tarnwick-smbios-ram-info.dll")
+  if(NOT export_name STREQUAL MODULE_NAME)
+    fail("the export directory names the module '${export_name}', not ${MODULE_NAME}")
   endif()
 
 elseif(CHECK STREQUAL "exports")
-  set(want raminfo_get_json@1 raminfo_last_error@2 raminfo_slot_count@3 raminfo_total_mb@4
-           raminfo_version@5)
+  set(want ${want_exports})
+  list(SORT want)
   list(SORT export_names)
   if(NOT export_names STREQUAL want)
     fail("exports by name are '${export_names}', want '${want}'")
   endif()
   list(LENGTH export_rvas n)
-  if(NOT n EQUAL 5 OR forwarders GREATER 0)
-    fail("the Export Address Table has ${n} entries and ${forwarders} forwarders, want 5 and 0")
+  list(LENGTH want n_want)
+  if(NOT n EQUAL n_want OR forwarders GREATER 0)
+    fail("the Export Address Table has ${n} entries and ${forwarders} forwarders, want ${n_want} and 0")
   endif()
 
   # Every export must point into code: a data export would sit in .data,
@@ -153,7 +171,7 @@ elseif(CHECK STREQUAL "imports")
       fail("imports ${dll}: only KERNEL32.dll and the C runtime may be imported")
     endif()
   endforeach()
-  foreach(call GetSystemFirmwareTable GlobalMemoryStatusEx)
+  foreach(call IN LISTS want_kernel32)
     if(NOT call IN_LIST kernel32_calls)
       fail("KERNEL32.dll!${call} is not imported")
     endif()

@@ -1,9 +1,10 @@
 // Reads the platform invoke declarations of an assembly by reflection and
 // checks them as a 32-bit Windows process needs them: every one declares
-// CallingConvention.Cdecl (the DLL's convention; .NET's default on x86 is
-// StdCall, and the mismatch corrupts the stack), names the library
-// "tarnwick-smbios-ram-info", and together they bind the DLL's five exports,
-// each once. Prints one line per declaration and per fault; exits 1 on a
+// CallingConvention.Cdecl (the DLLs' convention; .NET's default on x86 is
+// StdCall, and the mismatch corrupts the stack), names the library that has
+// its export ("tarnwick-smbios-ram-info" for the five core exports,
+// "tarnwick-smbios-ram-info-detail" for the three detail ones), and together
+// they bind the eight exports, each once. Prints one line per declaration and per fault; exits 1 on a
 // fault.
 //
 //   mono DeclarationsCheck.exe ASSEMBLY
@@ -16,9 +17,13 @@ static class DeclarationsCheck
 {
     static int Main(string[] args)
     {
-        var exports = new List<string> {
-            "raminfo_get_json", "raminfo_last_error", "raminfo_slot_count", "raminfo_total_mb", "raminfo_version"
-        };
+        var libraries = new Dictionary<string, string>();
+        foreach (string export in new[] { "raminfo_get_json", "raminfo_last_error", "raminfo_slot_count",
+                                          "raminfo_total_mb", "raminfo_version" })
+            libraries[export] = "tarnwick-smbios-ram-info";
+        foreach (string export in new[] { "raminfo_detail_json", "raminfo_detail_json_from", "raminfo_detail_version" })
+            libraries[export] = "tarnwick-smbios-ram-info-detail";
+        var exports = new List<string>(libraries.Keys);
         int faults = 0;
         var seen = new List<string>();
         const BindingFlags all = BindingFlags.Public | BindingFlags.NonPublic | BindingFlags.Static |
@@ -42,12 +47,11 @@ static class DeclarationsCheck
                     Console.WriteLine("FAIL: " + where + ": CallingConvention." + import.CallingConvention + ", not Cdecl");
                     faults++;
                 }
-                if (import.Value != "tarnwick-smbios-ram-info") {
-                    Console.WriteLine("FAIL: " + where + ": library '" + import.Value + "'");
-                    faults++;
-                }
                 if (!exports.Contains(entry)) {
-                    Console.WriteLine("FAIL: " + where + ": '" + entry + "' is not an export of the DLL");
+                    Console.WriteLine("FAIL: " + where + ": '" + entry + "' is not an export of either DLL");
+                    faults++;
+                } else if (import.Value != libraries[entry]) {
+                    Console.WriteLine("FAIL: " + where + ": library '" + import.Value + "', not '" + libraries[entry] + "'");
                     faults++;
                 }
             }

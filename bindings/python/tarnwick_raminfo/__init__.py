@@ -23,6 +23,14 @@ which Python 3.8+ does not look for in the current directory).
 
 Calls are serialised with a lock: the library expects one caller at a time
 and rewrites its report on every call.
+
+The detail. ``detail()`` and ``detail_from(block)`` give the raminfo-detail/1
+document (what ``raminfo --detail`` prints) as typed objects, from the second
+library, tarnwick-smbios-ram-info-detail, found by the same rules under its
+own names (libtarnwick-smbios-ram-info-detail.so.1,
+tarnwick-smbios-ram-info-detail.dll) and its own variable,
+RAMINFO_DETAIL_LIBRARY. That library keeps one result per thread, so these
+calls take no lock and may run in several threads at once.
 """
 
 from __future__ import annotations
@@ -35,14 +43,49 @@ import threading
 from dataclasses import asdict, dataclass, field
 from typing import Any, Dict, List, Optional, Union
 
+from ._detail import (
+    Coded,
+    Detail,
+    DetailFormatError,
+    Flags,
+    MemoryArray,
+    MemoryDevice,
+    MemoryErrors,
+    ModuleErrors,
+    Text,
+    Totals,
+    UnmatchedModule,
+    UnplacedErrors,
+    Vendor,
+    parse_detail,
+)
+
 __all__ = [
+    "Coded",
+    "Detail",
+    "DetailFormatError",
+    "Flags",
     "Inventory",
     "LibraryNotFoundError",
+    "MemoryArray",
+    "MemoryDevice",
+    "MemoryErrors",
     "Module",
+    "ModuleErrors",
     "RamInfoError",
+    "Text",
+    "Totals",
+    "UnmatchedModule",
+    "UnplacedErrors",
+    "Vendor",
+    "detail",
+    "detail_from",
+    "detail_library_path",
+    "detail_version",
     "firmware_bytes",
     "inventory",
     "library_path",
+    "parse_detail",
     "parse_report",
     "printable",
     "slot_count",
@@ -52,10 +95,13 @@ __all__ = [
 
 if sys.platform == "win32":
     LIBRARY_NAME = "tarnwick-smbios-ram-info.dll"
+    DETAIL_LIBRARY_NAME = "tarnwick-smbios-ram-info-detail.dll"
 else:
     LIBRARY_NAME = "libtarnwick-smbios-ram-info.so.1"
+    DETAIL_LIBRARY_NAME = "libtarnwick-smbios-ram-info-detail.so.1"
 
 ENVIRONMENT_VARIABLE = "RAMINFO_LIBRARY"
+DETAIL_ENVIRONMENT_VARIABLE = "RAMINFO_DETAIL_LIBRARY"
 
 
 class RamInfoError(Exception):
@@ -176,16 +222,16 @@ _lock = threading.Lock()
 _library: Optional[_Library] = None
 
 
-def _candidates() -> List[str]:
+def _candidates(name: str = LIBRARY_NAME, variable: str = ENVIRONMENT_VARIABLE) -> List[str]:
     found = []
-    bundled = os.path.join(os.path.dirname(os.path.abspath(__file__)), LIBRARY_NAME)
+    bundled = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
     if os.path.isfile(bundled):
         found.append(bundled)
-    from_env = os.environ.get(ENVIRONMENT_VARIABLE, "")
+    from_env = os.environ.get(variable, "")
     if from_env:
         # Windows' loader would not look for a bare name in the current directory.
         found.append(os.path.abspath(from_env))
-    found.append(LIBRARY_NAME)
+    found.append(name)
     return found
 
 
@@ -284,3 +330,82 @@ def inventory() -> Inventory:
     if error:
         raise RamInfoError(error, result)
     return result
+
+
+class _DetailLibrary:
+    """The loaded detail library with its three exports declared."""
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+        self.dll = ctypes.CDLL(path)
+        try:
+            self.json = self.dll.raminfo_detail_json
+            self.json_from = self.dll.raminfo_detail_json_from
+            self.version = self.dll.raminfo_detail_version
+        except AttributeError as e:
+            raise OSError(f"{path} has no {e.args[0] if e.args else 'detail export'}") from e
+        # c_char_p copies the text into bytes before the call returns to
+        # Python, so the thread's next call cannot overwrite what was read.
+        for fn in (self.json, self.json_from, self.version):
+            fn.restype = ctypes.c_char_p
+        self.json.argtypes = []
+        self.version.argtypes = []
+        self.json_from.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
+
+
+_detail_lock = threading.Lock()
+_detail_library: Optional[_DetailLibrary] = None
+
+
+def _load_detail() -> _DetailLibrary:
+    """The detail library, loaded once (under its own lock: it does not
+    share the core library's one-caller rule)."""
+    global _detail_library
+    with _detail_lock:
+        if _detail_library is None:
+            failures = []
+            for path in _candidates(DETAIL_LIBRARY_NAME, DETAIL_ENVIRONMENT_VARIABLE):
+                try:
+                    _detail_library = _DetailLibrary(path)
+                    break
+                except OSError as e:
+                    failures.append(f"{path}: {e}")
+            else:
+                raise LibraryNotFoundError(
+                    "cannot load the raminfo detail library; tried " + "; ".join(failures)
+                )
+        return _detail_library
+
+
+def detail_library_path() -> str:
+    """Where the detail library was loaded from (a bare name: the system loader's)."""
+    return _load_detail().path
+
+
+def detail_version() -> str:
+    """The detail library's version, e.g. "1.0.0"."""
+    return _detail_text(_load_detail().version())
+
+
+def _detail_text(raw: Optional[bytes]) -> str:
+    # The library writes valid UTF-8 only (bytes that are not stand as
+    # U+FFFD, with their hex beside them) and never returns NULL.
+    if raw is None:
+        raise RamInfoError("the detail library returned NULL")
+    return raw.decode("utf-8")
+
+
+def detail() -> Detail:
+    """This machine's memory arrays and devices, field by field: the
+    document ``raminfo --detail`` prints. Never raises for an unreadable
+    table: the Detail then says ``readable`` False."""
+    return parse_detail(_detail_text(_load_detail().json()))
+
+
+def detail_from(block: bytes) -> Detail:
+    """The document for a saved SMBIOS table in the RSMB layout (what
+    Windows' GetSystemFirmwareTable('RSMB') returns, and raminfo's .rsmb
+    files): an 8-byte header, then the structure table. A block under 8
+    bytes, or one the loader rejects, gives ``readable`` False."""
+    data = bytes(block)
+    return parse_detail(_detail_text(_load_detail().json_from(data, len(data))))

@@ -15,10 +15,12 @@ import tempfile
 import unittest
 from typing import Any, Dict, List, Optional, Tuple
 
-# Set by bindings/test: the raminfo tool, the shared dumps, the built .so.1.
+# Set by bindings/test: the raminfo tool, the shared dumps, the built .so.1
+# and the built detail .so.1.
 CLI = os.environ["RAMINFO_CLI"]
 DUMPS = os.environ["RAMINFO_DUMPS"]
 BUILT_LIBRARY = os.environ["RAMINFO_LIBRARY_BUILT"]
+BUILT_DETAIL_LIBRARY = os.environ["RAMINFO_DETAIL_LIBRARY_BUILT"]
 
 # Puts the tables from directory $1 (the files present of DMI and
 # smbios_entry_point) where the kernel would, readable by root only as the

@@ -12,6 +12,7 @@ from __future__ import annotations
 import glob
 import os
 import pickle
+import re
 import shutil
 import struct
 import subprocess
@@ -24,6 +25,7 @@ from typing import Any, Dict, List
 
 import tarnwick_raminfo as raminfo
 from tables import (
+    BUILT_DETAIL_LIBRARY,
     BUILT_LIBRARY,
     END_OF_TABLE,
     NOT_UTF8,
@@ -63,6 +65,7 @@ class Venv(unittest.TestCase):
         here = os.path.dirname(raminfo.__file__)
         self.assertTrue(os.path.isfile(os.path.join(here, "py.typed")))
         self.assertEqual(raminfo.library_path(), os.path.join(here, raminfo.LIBRARY_NAME))
+        self.assertEqual(raminfo.detail_library_path(), os.path.join(here, raminfo.DETAIL_LIBRARY_NAME))
 
 
 class MountedTables(AgainstTheTool):
@@ -139,16 +142,27 @@ class MountedTables(AgainstTheTool):
         self.assertEqual(raminfo.printable(m.part_number), "DDR4-\ufffd")
 
 
-class LibraryLookup(unittest.TestCase):
-    """The package's own copy first, then RAMINFO_LIBRARY, then the loader."""
+# The two libraries the package loads, each by the same rules: its file
+# name, its variable, the functions that say which was loaded and its
+# version, and the built library.
+LIBRARIES = [
+    ("core", raminfo.LIBRARY_NAME, "RAMINFO_LIBRARY", "library_path", "version", BUILT_LIBRARY),
+    ("detail", raminfo.DETAIL_LIBRARY_NAME, "RAMINFO_DETAIL_LIBRARY", "detail_library_path",
+     "detail_version", BUILT_DETAIL_LIBRARY),
+]  # fmt: skip
 
-    def loaded(self, package_dir: str, env: Dict[str, str]) -> str:
+
+class LibraryLookup(unittest.TestCase):
+    """The package's own copy first, then its variable, then the loader."""
+
+    def loaded(self, package_dir: str, env: Dict[str, str], path_call: str, version_call: str) -> str:
         code = (
             f"import sys; sys.path.insert(0, {package_dir!r}); import tarnwick_raminfo as r\n"
-            "try: print(r.library_path(), r.version())\n"
+            f"try: print(r.{path_call}(), r.{version_call}())\n"
             "except r.LibraryNotFoundError as e: print('not found:', e)"
         )
-        base = {k: v for k, v in os.environ.items() if k not in ("RAMINFO_LIBRARY", "LD_LIBRARY_PATH")}
+        base = {k: v for k, v in os.environ.items()
+                if k not in ("RAMINFO_LIBRARY", "RAMINFO_DETAIL_LIBRARY", "LD_LIBRARY_PATH")}  # fmt: skip
         run = subprocess.run(
             [sys.executable, "-I", "-c", code], env={**base, **env}, capture_output=True, text=True
         )
@@ -157,35 +171,35 @@ class LibraryLookup(unittest.TestCase):
 
     def test_order(self) -> None:
         installed = os.path.dirname(os.path.dirname(raminfo.__file__))
-        bundled = os.path.join(installed, "tarnwick_raminfo", raminfo.LIBRARY_NAME)
         version = raminfo.version()
-        with tempfile.TemporaryDirectory() as bare, tempfile.TemporaryDirectory() as libdir:
-            # The package without a bundled library.
-            shutil.copytree(os.path.join(installed, "tarnwick_raminfo"), os.path.join(bare, "tarnwick_raminfo"))
-            os.remove(os.path.join(bare, "tarnwick_raminfo", raminfo.LIBRARY_NAME))
-            shutil.copy(BUILT_LIBRARY, os.path.join(libdir, raminfo.LIBRARY_NAME))
-            missing = os.path.join(libdir, "missing.so")
-            cases = [
-                ("bundled before the variable", installed, {"RAMINFO_LIBRARY": missing}, f"{bundled} {version}"),
-                ("the variable", bare, {"RAMINFO_LIBRARY": BUILT_LIBRARY}, f"{BUILT_LIBRARY} {version}"),
-                ("the variable before the loader", bare,
-                 {"RAMINFO_LIBRARY": BUILT_LIBRARY, "LD_LIBRARY_PATH": libdir}, f"{BUILT_LIBRARY} {version}"),
-                ("the loader", bare, {"LD_LIBRARY_PATH": libdir}, f"{raminfo.LIBRARY_NAME} {version}"),
-                # A library that loads but lacks the exports is passed over.
-                ("past a library without the exports", bare,
-                 {"RAMINFO_LIBRARY": C_MATH_LIBRARY, "LD_LIBRARY_PATH": libdir},
-                 f"{raminfo.LIBRARY_NAME} {version}"),
-            ]  # fmt: skip
-            for name, package_dir, env, expected in cases:
-                with self.subTest(name):
-                    self.assertEqual(self.loaded(package_dir, env), expected)
-            with self.subTest("a missing variable's path is named"):
-                got = self.loaded(bare, {"RAMINFO_LIBRARY": missing})
-                # Unless the library is installed system-wide, where the loader finds it.
-                if got != f"{raminfo.LIBRARY_NAME} {version}":
-                    self.assertTrue(got.startswith("not found:"), got)
-                    self.assertIn(missing, got)
-                    self.assertIn(raminfo.LIBRARY_NAME + ":", got)
+        for which, library, variable, path_call, version_call, built in LIBRARIES:
+            bundled = os.path.join(installed, "tarnwick_raminfo", library)
+            with tempfile.TemporaryDirectory() as bare, tempfile.TemporaryDirectory() as libdir:
+                # The package without a bundled library.
+                shutil.copytree(os.path.join(installed, "tarnwick_raminfo"), os.path.join(bare, "tarnwick_raminfo"))
+                os.remove(os.path.join(bare, "tarnwick_raminfo", library))
+                shutil.copy(built, os.path.join(libdir, library))
+                missing = os.path.join(libdir, "missing.so")
+                cases = [
+                    ("bundled before the variable", installed, {variable: missing}, f"{bundled} {version}"),
+                    ("the variable", bare, {variable: built}, f"{built} {version}"),
+                    ("the variable before the loader", bare,
+                     {variable: built, "LD_LIBRARY_PATH": libdir}, f"{built} {version}"),
+                    ("the loader", bare, {"LD_LIBRARY_PATH": libdir}, f"{library} {version}"),
+                    # A library that loads but lacks the exports is passed over.
+                    ("past a library without the exports", bare,
+                     {variable: C_MATH_LIBRARY, "LD_LIBRARY_PATH": libdir}, f"{library} {version}"),
+                ]  # fmt: skip
+                for name, package_dir, env, expected in cases:
+                    with self.subTest(which + ": " + name):
+                        self.assertEqual(self.loaded(package_dir, env, path_call, version_call), expected)
+                with self.subTest(which + ": a missing variable's path is named"):
+                    got = self.loaded(bare, {variable: missing}, path_call, version_call)
+                    # Unless the library is installed system-wide, where the loader finds it.
+                    if got != f"{library} {version}":
+                        self.assertTrue(got.startswith("not found:"), got)
+                        self.assertIn(missing, got)
+                        self.assertIn(library + ":", got)
 
 
 # A shared library that loads but is not raminfo's.
@@ -210,7 +224,9 @@ class Wheels(unittest.TestCase):
         return os.path.join(WHEELS, found[0])
 
     def check_wheel(self, platform: str, tags: List[str], library: str, magic: bytes) -> bytes:
-        """Checks a wheel and returns its library's bytes."""
+        """Checks a wheel and returns its library's bytes (LIBRARY names the
+        core one; the detail one sits beside it)."""
+        detail = library.replace("tarnwick-smbios-ram-info", "tarnwick-smbios-ram-info-detail")
         path = self.wheel(platform)
         version = raminfo.version()
         tag = ".".join(t.split("-")[2] for t in tags)
@@ -220,7 +236,7 @@ class Wheels(unittest.TestCase):
             self.assertEqual(
                 sorted(z.namelist()),
                 sorted(
-                    [f"tarnwick_raminfo/{n}" for n in ("__init__.py", "py.typed", library)]
+                    [f"tarnwick_raminfo/{n}" for n in ("__init__.py", "_detail.py", "py.typed", library, detail)]
                     + [f"{info}/{n}" for n in ("METADATA", "WHEEL", "RECORD", "top_level.txt")]
                 ),
             )
@@ -228,18 +244,38 @@ class Wheels(unittest.TestCase):
             self.assertIn("Root-Is-Purelib: false\n", wheel)
             self.assertEqual([l[5:] for l in wheel.splitlines() if l.startswith("Tag: ")], tags)
             self.assertIn(f"\nVersion: {version}\n", z.read(f"{info}/METADATA").decode())
-            with open(raminfo.__file__, "rb") as f:
-                self.assertEqual(z.read("tarnwick_raminfo/__init__.py"), f.read())
+            for module in ("__init__.py", "_detail.py"):
+                with open(os.path.join(os.path.dirname(raminfo.__file__), module), "rb") as f:
+                    self.assertEqual(z.read(f"tarnwick_raminfo/{module}"), f.read())
             lib = z.read(f"tarnwick_raminfo/{library}")
             self.assertTrue(lib.startswith(magic))
+            # The detail library is of the core one's kind and machine.
+            detail_lib = z.read(f"tarnwick_raminfo/{detail}")
+            self.assertTrue(detail_lib.startswith(magic))
+            if magic == b"MZ":
+                self.assertEqual(pe_machine(detail_lib), pe_machine(lib))
+            else:
+                self.assertEqual(detail_lib[18:20], lib[18:20])  # e_machine
             return lib
 
     def test_linux_wheel(self) -> None:
-        tags = ["py3-none-manylinux_2_17_x86_64", "py3-none-manylinux2014_x86_64"]
+        # The tag is the newest glibc symbol version either library names,
+        # manylinux2014's 2.17 at the least: the wheel claims no system its
+        # libraries cannot load on.
+        minor = 17
+        for built in (BUILT_LIBRARY, BUILT_DETAIL_LIBRARY):
+            with open(built, "rb") as f:
+                minor = max([minor] + [int(m) for m in re.findall(rb"GLIBC_2\.([0-9]+)", f.read())])
+        if minor == 17:
+            tags = ["py3-none-manylinux_2_17_x86_64", "py3-none-manylinux2014_x86_64"]
+        else:
+            tags = [f"py3-none-manylinux_2_{minor}_x86_64"]
         lib = self.check_wheel("manylinux", tags, "libtarnwick-smbios-ram-info.so.1", b"\x7fELF\x02")
         self.assertEqual(struct.unpack_from("<H", lib, 18)[0], 62)  # e_machine: x86-64
         with open(BUILT_LIBRARY, "rb") as f:
             self.assertEqual(lib, f.read())
+        with zipfile.ZipFile(self.wheel("manylinux")) as z, open(BUILT_DETAIL_LIBRARY, "rb") as f:
+            self.assertEqual(z.read(f"tarnwick_raminfo/{raminfo.DETAIL_LIBRARY_NAME}"), f.read())
 
     def test_windows_wheel(self) -> None:
         dll = self.check_wheel("win_amd64", ["py3-none-win_amd64"], "tarnwick-smbios-ram-info.dll", b"MZ")
@@ -252,6 +288,9 @@ class Wheels(unittest.TestCase):
         self.assertEqual(pe_machine(dll), 0x14C)  # IMAGE_FILE_MACHINE_I386
         with open(DLL_X86, "rb") as f:
             self.assertEqual(dll, f.read())
+        detail_x86 = os.path.join(os.path.dirname(DLL_X86), "tarnwick-smbios-ram-info-detail.dll")
+        with zipfile.ZipFile(self.wheel("win32")) as z, open(detail_x86, "rb") as f:
+            self.assertEqual(z.read("tarnwick_raminfo/tarnwick-smbios-ram-info-detail.dll"), f.read())
 
 
 if __name__ == "__main__":

@@ -88,10 +88,10 @@ bool load_dump(const cli_options& opt) {
 memory_errors_request errors_request(const cli_options& opt) {
   memory_errors_request req;
 #if defined(_WIN32)
-  req.reason = "not read on Windows, which keeps memory errors in its event log";
+  req.reason = kMemoryErrorsNotOnWindows;
 #else
   req.read = !opt.from_dump || opt.sysfs_root_given;
-  if (!req.read) req.reason = "the saved table named no tree";
+  if (!req.read) req.reason = kMemoryErrorsSavedTable;
   req.identity_from_sysfs = !opt.from_dump;
 #endif
   req.sysfs_root = opt.sysfs_root;
@@ -125,7 +125,10 @@ std::string render_detail(view v, bool* readable, const memory_errors_request* e
   // Loading is all that readable asks; a count would walk the whole table.
   *readable = load_smbios() == 1;
   raminfo_detail::document doc;
-  if (*readable) doc = raminfo_detail::decode_detail(smbios_cached_view());
+  if (*readable)
+    doc = raminfo_detail::decode_detail(smbios_cached_view());
+  else
+    doc.reason = raminfo_last_error();
   if (*readable && errors != nullptr) add_memory_errors(*errors, smbios_cached_view(), &doc);
   return v == view::table ? raminfo_detail::detail_table(doc) : raminfo_detail::detail_json(doc);
 }

@@ -1,4 +1,4 @@
-#include "sources/edac.h"
+#include "edac/edac.h"
 
 #include <algorithm>
 #include <charconv>

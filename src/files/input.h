@@ -1,7 +1,7 @@
-// The one way raminfo reads a file it is given: whole, and never more than a
-// limit.
-#ifndef RAMINFO_TOOLS_FILES_INPUT_H
-#define RAMINFO_TOOLS_FILES_INPUT_H
+// The one way the project reads a file (sysfs attributes, label files, saved
+// tables): whole, and never more than a limit.
+#ifndef RAMINFO_FILES_INPUT_H
+#define RAMINFO_FILES_INPUT_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Which SMBIOS memory device each EDAC module is: by its label, or by its
 // position through a label database, and otherwise by nothing. A module is
 // never attached to a device by guesswork; what does not join is listed.
-#ifndef RAMINFO_TOOLS_SOURCES_EDAC_JOIN_H
-#define RAMINFO_TOOLS_SOURCES_EDAC_JOIN_H
+#ifndef RAMINFO_EDAC_EDAC_JOIN_H
+#define RAMINFO_EDAC_EDAC_JOIN_H
 
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "sources/edac.h"
-#include "sources/edac_labels.h"
+#include "edac/edac.h"
+#include "edac/edac_labels.h"
 
 // A type-17 device as the join needs it: its two locator strings, as the
 // table holds them, and the caller's index for it.

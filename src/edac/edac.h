@@ -4,8 +4,8 @@
 // world-readable, so the counts need no root. Anything in it may be wrong: a
 // value that cannot be read is unknown (an empty optional) with a note, and
 // the rest of the tree still counts.
-#ifndef RAMINFO_TOOLS_SOURCES_EDAC_H
-#define RAMINFO_TOOLS_SOURCES_EDAC_H
+#ifndef RAMINFO_EDAC_EDAC_H
+#define RAMINFO_EDAC_EDAC_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "sources/edac_join.h"
+#include "edac/edac_join.h"
 
 #include <limits>
 #include <map>

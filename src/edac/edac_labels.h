@@ -3,8 +3,8 @@
 // and "Product:" lines naming the machines, then entries
 // "LABEL: mc.top.mid[.low];", several to a line, with '#' comments. Written
 // from that description alone.
-#ifndef RAMINFO_TOOLS_SOURCES_EDAC_LABELS_H
-#define RAMINFO_TOOLS_SOURCES_EDAC_LABELS_H
+#ifndef RAMINFO_EDAC_EDAC_LABELS_H
+#define RAMINFO_EDAC_EDAC_LABELS_H
 
 #include <cstddef>
 #include <string>

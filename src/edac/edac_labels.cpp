@@ -1,4 +1,4 @@
-#include "sources/edac_labels.h"
+#include "edac/edac_labels.h"
 
 #include <algorithm>
 #include <charconv>

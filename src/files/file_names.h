@@ -1,11 +1,12 @@
-// File names as raminfo handles them: UTF-8 text inside the tool, given to
-// the system in its own form at each open, stat and rename. On Linux that is
-// the bytes themselves. On Windows the tool takes its arguments through the
-// wide entry point and names files through the wide (UTF-16) calls, so that a
-// name outside the ANSI code page (CJK, emoji) is neither turned into '?' nor
-// refused; see win/file_names_win.cpp for why not the UTF-8 code page.
-#ifndef RAMINFO_TOOLS_FILES_FILE_NAMES_H
-#define RAMINFO_TOOLS_FILES_FILE_NAMES_H
+// File names as the project handles them: UTF-8 text inside the programs,
+// given to the system in its own form at each open, stat and rename. On Linux
+// that is the bytes themselves. On Windows the tool takes its arguments
+// through the wide entry point and names files through the wide (UTF-16)
+// calls, so that a name outside the ANSI code page (CJK, emoji) is neither
+// turned into '?' nor refused; see file_names_win.cpp for why not the UTF-8
+// code page.
+#ifndef RAMINFO_FILES_FILE_NAMES_H
+#define RAMINFO_FILES_FILE_NAMES_H
 
 #include <cstdio>
 #include <string>
