@@ -372,7 +372,12 @@ def _load_detail() -> _DetailLibrary:
                     failures.append(f"{path}: {e}")
             else:
                 raise LibraryNotFoundError(
-                    "cannot load the raminfo detail library; tried " + "; ".join(failures)
+                    "cannot load the raminfo detail library; tried "
+                    + "; ".join(failures)
+                    + " (a wheel for a glibc older than the detail library needs holds none:"
+                    " install libtarnwick-smbios-ram-info-detail1, or name the library in "
+                    + DETAIL_ENVIRONMENT_VARIABLE
+                    + ")"
                 )
         return _detail_library
 

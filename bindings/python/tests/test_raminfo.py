@@ -223,9 +223,11 @@ class Wheels(unittest.TestCase):
         self.assertEqual(len(found), 1, f"{platform} wheels in {WHEELS}: {found}")
         return os.path.join(WHEELS, found[0])
 
-    def check_wheel(self, platform: str, tags: List[str], library: str, magic: bytes) -> bytes:
+    def check_wheel(
+        self, platform: str, tags: List[str], library: str, magic: bytes, with_detail: bool = True
+    ) -> bytes:
         """Checks a wheel and returns its library's bytes (LIBRARY names the
-        core one; the detail one sits beside it)."""
+        core one; the detail one sits beside it unless WITH_DETAIL is false)."""
         detail = library.replace("tarnwick-smbios-ram-info", "tarnwick-smbios-ram-info-detail")
         path = self.wheel(platform)
         version = raminfo.version()
@@ -236,7 +238,10 @@ class Wheels(unittest.TestCase):
             self.assertEqual(
                 sorted(z.namelist()),
                 sorted(
-                    [f"tarnwick_raminfo/{n}" for n in ("__init__.py", "_detail.py", "py.typed", library, detail)]
+                    [
+                        f"tarnwick_raminfo/{n}"
+                        for n in ("__init__.py", "_detail.py", "py.typed", library) + ((detail,) if with_detail else ())
+                    ]
                     + [f"{info}/{n}" for n in ("METADATA", "WHEEL", "RECORD", "top_level.txt")]
                 ),
             )
@@ -249,6 +254,8 @@ class Wheels(unittest.TestCase):
                     self.assertEqual(z.read(f"tarnwick_raminfo/{module}"), f.read())
             lib = z.read(f"tarnwick_raminfo/{library}")
             self.assertTrue(lib.startswith(magic))
+            if not with_detail:
+                return lib
             # The detail library is of the core one's kind and machine.
             detail_lib = z.read(f"tarnwick_raminfo/{detail}")
             self.assertTrue(detail_lib.startswith(magic))
@@ -258,24 +265,38 @@ class Wheels(unittest.TestCase):
                 self.assertEqual(detail_lib[18:20], lib[18:20])  # e_machine
             return lib
 
-    def test_linux_wheel(self) -> None:
-        # The tag is the newest glibc symbol version either library names,
-        # manylinux2014's 2.17 at the least: the wheel claims no system its
-        # libraries cannot load on.
-        minor = 17
-        for built in (BUILT_LIBRARY, BUILT_DETAIL_LIBRARY):
-            with open(built, "rb") as f:
-                minor = max([minor] + [int(m) for m in re.findall(rb"GLIBC_2\.([0-9]+)", f.read())])
-        if minor == 17:
-            tags = ["py3-none-manylinux_2_17_x86_64", "py3-none-manylinux2014_x86_64"]
-        else:
-            tags = [f"py3-none-manylinux_2_{minor}_x86_64"]
-        lib = self.check_wheel("manylinux", tags, "libtarnwick-smbios-ram-info.so.1", b"\x7fELF\x02")
+    def test_linux_wheels(self) -> None:
+        # The tag is the newest glibc symbol version the bundled libraries
+        # name, manylinux2014's 2.17 at the least: the wheel claims no system
+        # its libraries cannot load on. When the detail library needs a newer
+        # glibc than the core one, a second wheel holds the core one alone
+        # under the older tag, so that older systems keep the core calls.
+        def tags_for(*built: str) -> List[str]:
+            minor = 17
+            for path in built:
+                with open(path, "rb") as f:
+                    minor = max([minor] + [int(m) for m in re.findall(rb"GLIBC_2\.([0-9]+)", f.read())])
+            if minor == 17:
+                return ["py3-none-manylinux_2_17_x86_64", "py3-none-manylinux2014_x86_64"]
+            return [f"py3-none-manylinux_2_{minor}_x86_64"]
+
+        full = tags_for(BUILT_LIBRARY, BUILT_DETAIL_LIBRARY)
+        core = tags_for(BUILT_LIBRARY)
+        name = "libtarnwick-smbios-ram-info.so.1"
+        lib = self.check_wheel(full[0][len("py3-none-"):], full, name, b"\x7fELF\x02")
         self.assertEqual(struct.unpack_from("<H", lib, 18)[0], 62)  # e_machine: x86-64
         with open(BUILT_LIBRARY, "rb") as f:
             self.assertEqual(lib, f.read())
-        with zipfile.ZipFile(self.wheel("manylinux")) as z, open(BUILT_DETAIL_LIBRARY, "rb") as f:
+        with zipfile.ZipFile(self.wheel(full[0][len("py3-none-"):])) as z, open(BUILT_DETAIL_LIBRARY, "rb") as f:
             self.assertEqual(z.read(f"tarnwick_raminfo/{raminfo.DETAIL_LIBRARY_NAME}"), f.read())
+        linux_wheels = [f for f in os.listdir(WHEELS) if "manylinux" in f]
+        if core == full:
+            self.assertEqual(len(linux_wheels), 1, linux_wheels)
+            return
+        self.assertEqual(len(linux_wheels), 2, linux_wheels)
+        lib = self.check_wheel(core[0][len("py3-none-"):], core, name, b"\x7fELF\x02", with_detail=False)
+        with open(BUILT_LIBRARY, "rb") as f:
+            self.assertEqual(lib, f.read())
 
     def test_windows_wheel(self) -> None:
         dll = self.check_wheel("win_amd64", ["py3-none-win_amd64"], "tarnwick-smbios-ram-info.dll", b"MZ")
