@@ -4,6 +4,13 @@
 #include <cstring>
 #include <set>
 
+json_value::json_value() = default;
+json_value::json_value(const json_value&) = default;
+json_value::json_value(json_value&&) noexcept = default;
+json_value& json_value::operator=(const json_value&) = default;
+json_value& json_value::operator=(json_value&&) noexcept = default;
+json_value::~json_value() = default;
+
 namespace {
 
 constexpr int kMaxDepth = 64;

@@ -20,6 +20,15 @@ struct json_value {
   // small, and a node per member cost more than looking along the list.
   std::vector<std::pair<std::string, json_value>> members;
 
+  // Defined where json_value is complete: a member list of pairs holding
+  // json_value cannot be built or destroyed before then (clang refuses).
+  json_value();
+  json_value(const json_value&);
+  json_value(json_value&&) noexcept;
+  json_value& operator=(const json_value&);
+  json_value& operator=(json_value&&) noexcept;
+  ~json_value();
+
   // The member named key, or NULL when this is no object or has no such key.
   const json_value* find(const std::string& key) const;
   const json_value* find(const char* key) const;
