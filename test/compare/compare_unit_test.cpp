@@ -464,7 +464,7 @@ TEST(ParseJsonTest, MemberGivenTwiceIsRefusedAndOnlyThen) {
   };
   // The same whether the members are kept or only read: a reader that keeps
   // a few names checks the rest as closely.
-  const json_keep keep_none = [](const std::string&) { return false; };
+  const json_keep keep_none = [](const char*, size_t) { return false; };
   for (const json_keep keep : {json_keep{nullptr}, keep_none}) {
     for (const Case& c : cases) {
       json_value doc;
