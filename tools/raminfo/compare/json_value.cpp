@@ -82,6 +82,8 @@ const char* plain_run(const char* p, const char* end) {
 struct name_ref {
   const char* text;  // nullptr: at offset in the buffer
   size_t offset, size;
+  // Whether the reader keeps the member: -1 until it has been asked.
+  signed char keep = -1;
 };
 
 class parser {
@@ -108,6 +110,8 @@ class parser {
  private:
   struct depth_names {
     std::vector<name_ref> refs;
+    // The names of the last object read whole at this depth, in its order.
+    std::vector<name_ref> last;
     std::string arena;  // the names with an escape, decoded
     const char* data(const name_ref& r) const {
       return r.text != nullptr ? r.text : arena.data() + r.offset;
@@ -119,9 +123,14 @@ class parser {
     return false;
   }
 
-  // Most calls find no white space at all; indentation comes in runs of
-  // spaces, read a word at a time.
+  // Most calls find no white space at all: one test, inline. The rest is
+  // indentation, which comes in runs of spaces read a word at a time.
   void skip_space() {
+    if (p_ != end_ && static_cast<unsigned char>(*p_) > ' ') return;
+    skip_space_run();
+  }
+
+  void skip_space_run() {
     while (p_ != end_) {
       const char c = *p_;
       if (c == ' ') {
@@ -319,12 +328,12 @@ class parser {
     const char* const start = p_ + 1;
     const char* const run = plain_run(start, end_);
     if (run < end_ && *run == '"') {
-      *ref = name_ref{start, 0, static_cast<size_t>(run - start)};
+      *ref = name_ref{start, 0, static_cast<size_t>(run - start), -1};
       p_ = run + 1;
       return true;
     }
     if (!string(&decoded_)) return false;
-    *ref = name_ref{nullptr, names->arena.size(), decoded_.size()};
+    *ref = name_ref{nullptr, names->arena.size(), decoded_.size(), -1};
     names->arena += decoded_;
     return true;
   }
@@ -395,6 +404,21 @@ class parser {
     }
   }
 
+  // True when the text at p_ is the quoted name last (which has no escape),
+  // up to its closing quote.
+  bool at_name(const name_ref& last) const {
+    const size_t n = last.size;
+    if (last.text == nullptr || static_cast<size_t>(end_ - p_) < n + 2 || p_[n + 1] != '"')
+      return false;
+    const char* const a = p_ + 1;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+      if (load8(a + i) != load8(last.text + i)) return false;
+    for (; i < n; ++i)
+      if (a[i] != last.text[i]) return false;
+    return true;
+  }
+
   bool object(json_value* out, int depth) {
     ++p_;
     if (out != nullptr) out->type = json_value::kind::object;
@@ -413,31 +437,53 @@ class parser {
     // hostile object costs no time squared.
     std::set<std::string> seen;
     const uint64_t stamp = ++stamps_;
+    // Objects of one kind (a detail document's devices) give the same names
+    // in the same order. While this one repeats the last object's names, they
+    // are known to be distinct and where the text holds them, so neither is
+    // looked for again; from the first name that differs on, every name is
+    // checked, those before it entered in the slots first.
+    bool repeating = true;
+    size_t slotted = 0;
     if (out != nullptr) out->members.reserve(8);
     for (;;) {
       skip_space();
       if (p_ >= end_ || *p_ != '"') return fail("expected a member name");
       const size_t count = names.refs.size();
-      names.refs.emplace_back();
-      if (!name(&names, &names.refs.back())) return false;
-      const name_ref key = names.refs.back();
-      skip_space();
-      if (p_ >= end_ || *p_ != ':') return fail("expected ':'");
-      // Which of two values would count is anyone's guess; refuse both.
-      if (count < kLookAlong) {
-        if (seen_before(names, count, depth, stamp)) return fail("a member given twice");
+      if (repeating && count < names.last.size() && at_name(names.last[count])) {
+        names.refs.push_back(names.last[count]);
+        names.refs.back().text = p_ + 1;
+        p_ += names.last[count].size + 2;
+        skip_space();
+        if (p_ >= end_ || *p_ != ':') return fail("expected ':'");
       } else {
-        if (seen.empty())
-          for (size_t i = 0; i < count; ++i)
-            seen.emplace(names.data(names.refs[i]), names.refs[i].size);
-        if (!seen.emplace(names.data(key), key.size).second) return fail("a member given twice");
+        repeating = false;
+        names.refs.emplace_back();
+        if (!name(&names, &names.refs.back())) return false;
+        const name_ref key = names.refs.back();
+        skip_space();
+        if (p_ >= end_ || *p_ != ':') return fail("expected ':'");
+        // Which of two values would count is anyone's guess; refuse both.
+        if (count < kLookAlong) {
+          for (; slotted < count; ++slotted) seen_before(names, slotted, depth, stamp);
+          ++slotted;
+          if (seen_before(names, count, depth, stamp)) return fail("a member given twice");
+        } else {
+          if (seen.empty())
+            for (size_t i = 0; i < count; ++i)
+              seen.emplace(names.data(names.refs[i]), names.refs[i].size);
+          if (!seen.emplace(names.data(key), key.size).second) return fail("a member given twice");
+        }
       }
       ++p_;
       skip_space();
       json_value* member = nullptr;
-      if (out != nullptr && (keep_ == nullptr || keep_(names.data(key), key.size))) {
-        out->members.emplace_back(std::string(names.data(key), key.size), json_value());
-        member = &out->members.back().second;
+      if (out != nullptr) {
+        name_ref& key = names.refs[count];
+        if (key.keep < 0) key.keep = keep_ == nullptr || keep_(names.data(key), key.size);
+        if (key.keep != 0) {
+          out->members.emplace_back(std::string(names.data(key), key.size), json_value());
+          member = &out->members.back().second;
+        }
       }
       if (!value(member, depth + 1)) return false;
       skip_space();
@@ -445,7 +491,11 @@ class parser {
         ++p_;
         continue;
       }
-      if (p_ < end_ && *p_ == '}') return ++p_, true;
+      if (p_ < end_ && *p_ == '}') {
+        ++p_;
+        names.last.swap(names.refs);
+        return true;
+      }
       return fail("expected ',' or '}'");
     }
   }
