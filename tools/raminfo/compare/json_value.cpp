@@ -411,9 +411,16 @@ class parser {
     if (last.text == nullptr || static_cast<size_t>(end_ - p_) < n + 2 || p_[n + 1] != '"')
       return false;
     const char* const a = p_ + 1;
+    if (kWordScan && n <= 8 && end_ - a >= 8) {
+      // Both names lie at least eight bytes before the end (the last one
+      // earlier in the text): one word each, the bytes past the name masked.
+      const uint64_t mask = n == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+      return ((load8(a) ^ load8(last.text)) & mask) == 0;
+    }
     size_t i = 0;
     for (; i + 8 <= n; i += 8)
       if (load8(a + i) != load8(last.text + i)) return false;
+    if (kWordScan && n >= 8) return load8(a + n - 8) == load8(last.text + n - 8);
     for (; i < n; ++i)
       if (a[i] != last.text[i]) return false;
     return true;
@@ -519,7 +526,8 @@ const json_value* json_value::find(const char* key) const {
   if (type != kind::object) return nullptr;
   const size_t n = std::strlen(key);
   for (const auto& m : members)
-    if (m.first.size() == n && std::memcmp(m.first.data(), key, n) == 0) return &m.second;
+    if (m.first.size() == n && m.first[0] == key[0] && std::memcmp(m.first.data(), key, n) == 0)
+      return &m.second;
   return nullptr;
 }
 
