@@ -524,6 +524,16 @@ TEST(ParseJsonTest, ReadsTheSameWhereverAByteFallsInAWord) {
     ASSERT_TRUE(parse_json("[{" + x + ":1," + y + ":2},{" + x + ":3," + y + ":4}]", &doc, &error))
         << error;
     EXPECT_EQ(doc.items[1].number_or(pad + "y", 0), 4);
+    // Member names on lines of their own: the same indentation, one space
+    // more, and a control byte where the indentation ends.
+    const std::string line = ",\n" + spaces;
+    ASSERT_TRUE(parse_json("{\n" + spaces + "\"a\": 1" + line + "\"b\":  2" + line + " \"c\": 3}",
+                           &doc, &error))
+        << error;
+    EXPECT_EQ(doc.number_or("b", 0), 2);
+    EXPECT_EQ(doc.number_or("c", 0), 3);
+    const std::string bad = "{\n" + spaces + "\"a\": 1" + line + "\"b\": 2" + line + "\x01}";
+    EXPECT_EQ(error_of(bad), "expected a member name at byte " + std::to_string(bad.size() - 2));
   }
 }
 

@@ -113,6 +113,10 @@ class parser {
     // The names of the last object read whole at this depth, in its order.
     std::vector<name_ref> last;
     std::string arena;  // the names with an escape, decoded
+    // The white space last skipped before a name at this depth (a line break
+    // and indentation), its first sixteen bytes as two words.
+    uint64_t indent[2] = {0, 0};
+    size_t indent_size = 0;
     const char* data(const name_ref& r) const {
       return r.text != nullptr ? r.text : arena.data() + r.offset;
     }
@@ -151,6 +155,41 @@ class parser {
         return;
       }
     }
+  }
+
+  // The white space before a member name: most often a line break and the
+  // same indentation as before the last name at this depth, compared in two
+  // words. Anything else is skipped as usual and is what is looked for next.
+  void skip_indent(depth_names* names) {
+    const size_t n = names->indent_size;
+    if (kWordScan && n != 0 && end_ - p_ > 16) {
+      const uint64_t first = n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+      const uint64_t second = n <= 8    ? 0
+                              : n == 16 ? ~uint64_t{0}
+                                        : (uint64_t{1} << (8 * (n - 8))) - 1;
+      if (((load8(p_) ^ names->indent[0]) & first) == 0 &&
+          ((load8(p_ + 8) ^ names->indent[1]) & second) == 0 &&
+          static_cast<unsigned char>(p_[n]) > ' ') {
+        p_ += n;
+        return;
+      }
+    }
+    const char* const start = p_;
+    skip_space();
+    const size_t skipped = static_cast<size_t>(p_ - start);
+    if (kWordScan && skipped != 0 && skipped <= 16 && end_ - start > 16) {
+      names->indent[0] = load8(start);
+      names->indent[1] = load8(start + 8);
+      names->indent_size = skipped;
+    }
+  }
+
+  // After a member's colon: most often one space.
+  void skip_after_colon() {
+    if (end_ - p_ >= 2 && p_[0] == ' ' && static_cast<unsigned char>(p_[1]) > ' ')
+      ++p_;
+    else
+      skip_space();
   }
 
   template <size_t N>
@@ -453,7 +492,7 @@ class parser {
     size_t slotted = 0;
     if (out != nullptr) out->members.reserve(8);
     for (;;) {
-      skip_space();
+      skip_indent(&names);
       if (p_ >= end_ || *p_ != '"') return fail("expected a member name");
       const size_t count = names.refs.size();
       if (repeating && count < names.last.size() && at_name(names.last[count])) {
@@ -482,7 +521,7 @@ class parser {
         }
       }
       ++p_;
-      skip_space();
+      skip_after_colon();
       json_value* member = nullptr;
       if (out != nullptr) {
         name_ref& key = names.refs[count];
