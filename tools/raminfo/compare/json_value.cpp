@@ -117,6 +117,9 @@ class parser {
     // and indentation), its first sixteen bytes as two words.
     uint64_t indent[2] = {0, 0};
     size_t indent_size = 0;
+    // How many members the last object kept at this depth: room for as many
+    // is made up front.
+    size_t kept = 8;
     const char* data(const name_ref& r) const {
       return r.text != nullptr ? r.text : arena.data() + r.offset;
     }
@@ -490,7 +493,7 @@ class parser {
     // checked, those before it entered in the slots first.
     bool repeating = true;
     size_t slotted = 0;
-    if (out != nullptr) out->members.reserve(8);
+    if (out != nullptr) out->members.reserve(names.kept);
     for (;;) {
       skip_indent(&names);
       if (p_ >= end_ || *p_ != '"') return fail("expected a member name");
@@ -540,6 +543,7 @@ class parser {
       if (p_ < end_ && *p_ == '}') {
         ++p_;
         names.last.swap(names.refs);
+        if (out != nullptr) names.kept = out->members.size();
         return true;
       }
       return fail("expected ',' or '}'");
@@ -564,9 +568,13 @@ class parser {
 const json_value* json_value::find(const char* key) const {
   if (type != kind::object) return nullptr;
   const size_t n = std::strlen(key);
-  for (const auto& m : members)
-    if (m.first.size() == n && m.first[0] == key[0] && std::memcmp(m.first.data(), key, n) == 0)
-      return &m.second;
+  // Names are short: compared here rather than in a call per member.
+  for (const auto& m : members) {
+    if (m.first.size() != n) continue;
+    size_t i = 0;
+    while (i < n && m.first[i] == key[i]) ++i;
+    if (i == n) return &m.second;
+  }
   return nullptr;
 }
 
