@@ -464,7 +464,7 @@ TEST(ParseJsonTest, MemberGivenTwiceIsRefusedAndOnlyThen) {
   };
   // The same whether the members are kept or only read: a reader that keeps
   // a few names checks the rest as closely.
-  const json_keep keep_none = [](const std::string&) { return false; };
+  const json_keep keep_none = [](const char*, size_t) { return false; };
   for (const json_keep keep : {json_keep{nullptr}, keep_none}) {
     for (const Case& c : cases) {
       json_value doc;
@@ -480,6 +480,61 @@ TEST(ParseJsonTest, MemberGivenTwiceIsRefusedAndOnlyThen) {
   ASSERT_TRUE(parse_json(cases[0].text, &alike, &error));
   EXPECT_EQ(alike.number_or("abcdefgh_1_stuvwxyz", 0), 1);
   EXPECT_EQ(alike.number_or("abcdefgh_2_stuvwxyz", 0), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The reader scans strings, white space and repeated member names a word at
+// a time; whatever byte of a word (or of the short tail before the end) the
+// one that matters falls on, it reads the same and stops at the same byte.
+TEST(ParseJsonTest, ReadsTheSameWhereverAByteFallsInAWord) {
+  for (size_t n = 0; n <= 17; ++n) {
+    SCOPED_TRACE(n);
+    const std::string pad(n, 'a'), spaces(n, ' ');
+    const auto error_of = [](const std::string& text) {
+      json_value doc;
+      std::string error;
+      EXPECT_FALSE(parse_json(text, &doc, &error));
+      return error;
+    };
+    const auto text_of = [](const std::string& text) {
+      json_value doc;
+      std::string error;
+      EXPECT_TRUE(parse_json(text, &doc, &error)) << error;
+      return doc.text;
+    };
+    // Bytes of 0x80 and above stand for themselves; an escape is decoded.
+    EXPECT_EQ(text_of("\"" + pad + "\xC3\xA9" + pad + "\""), pad + "\xC3\xA9" + pad);
+    EXPECT_EQ(text_of(spaces + "\"" + pad + "\\\"" + pad + "\"" + spaces), pad + "\"" + pad);
+    EXPECT_EQ(error_of("\"" + pad + "\x01" + pad + "\""),
+              "control character in a string at byte " + std::to_string(n + 2));
+    EXPECT_EQ(error_of("\"" + pad), "unterminated string at byte " + std::to_string(n + 1));
+    EXPECT_EQ(error_of(spaces + "\n" + spaces + "x"),
+              "not a value at byte " + std::to_string(2 * n + 1));
+    // An object that repeats the last one's names up to a point: a name that
+    // differs from the last object's in its final byte is checked as a new
+    // one, and refused when this object already has it.
+    const std::string x = "\"" + pad + "x\"", y = "\"" + pad + "y\"";
+    const std::string twice = "[{" + x + ":1," + y + ":2},{" + x + ":1," + x + ":2}]";
+    EXPECT_EQ(error_of(twice), "a member given twice at byte " + std::to_string(twice.rfind(':')));
+    json_value doc;
+    std::string error;
+    ASSERT_TRUE(parse_json("[{" + x + ":1," + y + ":2},{" + x + ":3," + y + ":4}]", &doc, &error))
+        << error;
+    EXPECT_EQ(doc.items[1].number_or(pad + "y", 0), 4);
+    // Member names on lines of their own: the same indentation, one space
+    // more, and a control byte where the indentation ends.
+    const std::string line = ",\n" + spaces;
+    ASSERT_TRUE(parse_json("{\n" + spaces + "\"a\": 1" + line + "\"b\":  2" + line + " \"c\": 3}",
+                           &doc, &error))
+        << error;
+    EXPECT_EQ(doc.number_or("b", 0), 2);
+    EXPECT_EQ(doc.number_or("c", 0), 3);
+    const std::string bad = "{\n" + spaces + "\"a\": 1" + line + "\"b\": 2" + line + "\x01}";
+    EXPECT_EQ(error_of(bad), "expected a member name at byte " + std::to_string(bad.size() - 2));
+  }
 }
 
 }  // namespace

@@ -140,8 +140,7 @@ bool load_baseline(const cli_options& opt, memory_state* out) {
   std::string error;
   const bool ok =
       read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error) &&
-      state_from_text(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), out,
-                      &error);
+      state_from_text(reinterpret_cast<const char*>(bytes.data()), bytes.size(), out, &error);
   if (!ok)
     std::fprintf(stderr, "raminfo: cannot use the baseline %s: %s\n", opt.baseline_path.c_str(),
                  error.c_str());
@@ -332,8 +331,11 @@ int run(const std::vector<std::string>& args) {
   if (opt.compare && !baseline_usable && !gauges) return kExitTableUnreadable;
   if (opt.from_dump && !load_dump(opt)) return kExitTableUnreadable;
 
+  // Only a plain baseline can be cut short; a detail one lists every device
+  // and is compared with the decoded table alone, so it needs no inventory.
   inventory inv;
-  if (baseline_usable && read_inventory(&inv) && baseline_cut(opt, baseline, inv)) {
+  if (baseline_usable && !baseline.detail && read_inventory(&inv) &&
+      baseline_cut(opt, baseline, inv)) {
     baseline_usable = false;
     if (!gauges) return kExitTableUnreadable;
   }

@@ -233,11 +233,9 @@ bool detail_state(const json_value& doc, memory_state* out, std::string* error) 
 // Every name the readers above look up, and only those: the rest of a
 // baseline is read and checked but not kept. A name looked up above and
 // missing here would read as absent; the tests compare with the whole tree.
-bool looked_up(const std::string& name) {
-  const auto is = [&name](const char* word, size_t n) {
-    return std::memcmp(name.data(), word, n) == 0;
-  };
-  switch (name.size()) {
+bool looked_up(const char* name, size_t size) {
+  const auto is = [name](const char* word, size_t n) { return std::memcmp(name, word, n) == 0; };
+  switch (size) {
     case 3: return is("raw", 3);
     case 4: return is("name", 4) || is("rank", 4) || is("slot", 4) || is("type", 4);
     case 5: return is("slots", 5);
@@ -281,13 +279,17 @@ bool state_from_document(const json_value& doc, memory_state* out, std::string* 
 }
 
 bool state_from_text(const std::string& text, memory_state* out, std::string* error) {
+  return state_from_text(text.data(), text.size(), out, error);
+}
+
+bool state_from_text(const char* text, size_t size, memory_state* out, std::string* error) {
   json_value doc;
-  if (!parse_json(text, &doc, error, looked_up)) {
+  if (!parse_json(text, size, &doc, error, looked_up)) {
     *error = "not JSON: " + *error;
     return false;
   }
   if (!state_from_document(doc, out, error)) return false;
-  size_t end = text.size();
+  size_t end = size;
   while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r' || text[end - 1] == ' ' ||
                      text[end - 1] == '\t'))
     --end;

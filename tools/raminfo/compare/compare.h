@@ -42,6 +42,8 @@ bool state_from_document(const json_value& doc, memory_state* out, std::string* 
 
 // The same from the document's text, which must be JSON.
 bool state_from_text(const std::string& text, memory_state* out, std::string* error);
+// The same over size bytes at text (a file read whole), with no copy made.
+bool state_from_text(const char* text, size_t size, memory_state* out, std::string* error);
 
 // The present devices as the detail document gives them: the state
 // state_from_text would read back from detail_json(doc), without writing and

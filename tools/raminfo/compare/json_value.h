@@ -3,6 +3,7 @@
 #ifndef RAMINFO_TOOLS_COMPARE_JSON_VALUE_H
 #define RAMINFO_TOOLS_COMPARE_JSON_VALUE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -39,9 +40,10 @@ struct json_value {
   double number_or(const std::string& key, double fallback) const;
 };
 
-// Which members a reader keeps, by name: the others are read and checked as
-// closely, and left out of the tree.
-using json_keep = bool (*)(const std::string& name);
+// Which members a reader keeps, by name (its bytes, decoded, and their
+// count): the others are read and checked as closely, and left out of the
+// tree.
+using json_keep = bool (*)(const char* name, size_t size);
 
 // Parses one JSON document (nesting at most 64 deep, at most 200,000 values,
 // no member name twice in an object); false with the reason and the byte
@@ -49,6 +51,9 @@ using json_keep = bool (*)(const std::string& name);
 // names it accepts are kept, at every depth (a reader that looks at a few
 // fields of a large document builds no tree for the rest).
 bool parse_json(const std::string& text, json_value* out, std::string* error,
+                json_keep keep = nullptr);
+// The same over size bytes at text, which need no terminator.
+bool parse_json(const char* text, size_t size, json_value* out, std::string* error,
                 json_keep keep = nullptr);
 
 #endif
