@@ -194,12 +194,15 @@ class ParseDetail(unittest.TestCase):
     def test_unknown_keys_are_ignored_and_older_documents_read(self) -> None:
         newer = set_path(set_path(self.document, ["devices", 0, "new_key"], 1), ["new_top"], [])
         self.assertEqual(raminfo.parse_detail(json.dumps(newer)).to_dict(), self.document)
-        # Saved before error counts existed: no memory_errors, no device errors.
+        # Saved by 1.0.0, before error counts and module makers existed: no
+        # memory_errors, no device errors, no module_manufacturer.
         older = set_path(self.document, ["memory_errors"], KeyError)
         for device in older["devices"]:
             del device["errors"]
+            del device["module_manufacturer"]
         parsed = raminfo.parse_detail(json.dumps(older))
         self.assertIsNone(parsed.memory_errors)
+        self.assertIsNone(parsed.devices[0].module_manufacturer)
         self.assertEqual(parsed.to_dict(), older)
 
     def test_error_counts_reach_typed_objects(self) -> None:
