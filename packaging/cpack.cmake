@@ -199,11 +199,6 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/raminfo.lintian-overrides
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${RAMINFO_DEB_program}
   COMPONENT debian-program EXCLUDE_FROM_ALL)
 
-# And on the detail library (packaging/debian/detail.lintian-overrides).
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/detail.lintian-overrides
-  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${RAMINFO_DEB_detail}
-  COMPONENT debian-detail EXCLUDE_FROM_ALL)
-
 # Debian 12 keeps a package's units in /lib/systemd/system.
 install(FILES ${RAMINFO_UNITS} DESTINATION /lib/systemd/system
   COMPONENT debian-program EXCLUDE_FROM_ALL)
