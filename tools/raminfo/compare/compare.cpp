@@ -329,6 +329,12 @@ std::string detail_text_of(const raminfo_detail::opt<raminfo_detail::text_field>
   const std::string& raw = *field->raw;
   out.reserve(raw.size());
   for (size_t i = 0; i < raw.size();) {
+    // A run of ASCII, each byte its own sequence, is copied at once.
+    size_t ascii = i;
+    while (ascii < raw.size() && static_cast<unsigned char>(raw[ascii]) < 0x80) ++ascii;
+    out.append(raw, i, ascii - i);
+    i = ascii;
+    if (i == raw.size()) break;
     uint32_t cp = 0;
     const size_t n = utf8_sequence(raw, i, &cp);
     if (n == 0) {
