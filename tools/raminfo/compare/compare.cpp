@@ -516,9 +516,28 @@ std::map<std::string, int> slot_name_counts(const memory_state& side) {
 
 // The slot a line names; where a side repeats a slot name, the bank tells
 // which slot it means.
-std::string slot_label(const entry& e, const std::map<std::string, int>& names) {
+// The slot names of a side, counted when a line first names a slot: most
+// comparisons find nothing to say, and counting is most of their cost.
+class slot_names {
+ public:
+  explicit slot_names(const memory_state& side) : side_(side) {}
+  int count(const std::string& name) {
+    if (!counted_) {
+      count_ = slot_name_counts(side_);
+      counted_ = true;
+    }
+    return count_.at(name);
+  }
+
+ private:
+  const memory_state& side_;
+  std::map<std::string, int> count_;
+  bool counted_ = false;
+};
+
+std::string slot_label(const entry& e, slot_names* names) {
   std::string out = e.shown->slot.empty() ? "(unnamed slot)" : e.shown->slot;
-  if (names.at(e.m.slot) > 1 && !e.m.bank_locator.empty()) out += " (" + e.m.bank_locator + ")";
+  if (names->count(e.m.slot) > 1 && !e.m.bank_locator.empty()) out += " (" + e.m.bank_locator + ")";
   return out;
 }
 
@@ -548,18 +567,21 @@ uint64_t system_total(const std::vector<entry>& side, const std::vector<entry>& 
 comparison compare_states(const memory_state& before, const memory_state& now) {
   std::vector<entry> was = populated_entries(before), is = populated_entries(now);
   match_modules(&was, &is);
-  const std::map<std::string, int> names_before = slot_name_counts(before),
-                                   names_now = slot_name_counts(now);
+  slot_names names_before(before), names_now(now);
   comparison c;
   for (const entry& b : was) {
-    const std::string slot = slot_label(b, names_before);
     const entry* n = b.how == fate::unmatched ? nullptr : &is[b.other];
     if (b.how == fate::kept) {
       const std::vector<std::string> changes = attribute_changes(b.m, n->m);
+      if (changes.empty()) continue;
+      const std::string slot = slot_label(b, &names_before);
       for (const std::string& line : changes) c.lines.push_back(slot + ": " + line);
-      if (!changes.empty()) ++c.changed;
-    } else if (b.how == fate::moved) {
-      c.lines.push_back(slot + ": now in slot " + slot_label(*n, names_now) + " (" +
+      ++c.changed;
+      continue;
+    }
+    const std::string slot = slot_label(b, &names_before);
+    if (b.how == fate::moved) {
+      c.lines.push_back(slot + ": now in slot " + slot_label(*n, &names_now) + " (" +
                         describe(*n->shown) + ")");
       ++c.changed;
     } else if (b.how == fate::replaced) {
@@ -572,7 +594,7 @@ comparison compare_states(const memory_state& before, const memory_state& now) {
   }
   for (const entry& n : is) {
     if (n.how != fate::unmatched) continue;
-    c.lines.push_back(slot_label(n, names_now) + ": new module (" + describe(*n.shown) + ")");
+    c.lines.push_back(slot_label(n, &names_now) + ": new module (" + describe(*n.shown) + ")");
     ++c.added;
   }
   const uint64_t total_before = system_total(was, is), total_now = system_total(is, was);
