@@ -58,10 +58,10 @@ FILE* open_input(const std::string& path, file_kind kind) {
 #endif
 }
 
-}  // namespace
-
-bool read_bounded_file(const std::string& path, size_t limit, std::vector<uint8_t>* out,
-                       std::string* error, size_t spare, file_kind kind) {
+// Both kinds of byte vector are read here, in one way.
+template <typename Bytes>
+bool read_bounded_bytes(const std::string& path, size_t limit, Bytes* out, std::string* error,
+                        size_t spare, file_kind kind) {
   out->clear();
   const std::string too_large = "larger than the limit of " + limit_text(limit);
   errno = 0;
@@ -122,6 +122,18 @@ bool read_bounded_file(const std::string& path, size_t limit, std::vector<uint8_
   }
   out->reserve(got + spare);
   return true;
+}
+
+}  // namespace
+
+bool read_bounded_file(const std::string& path, size_t limit, std::vector<uint8_t>* out,
+                       std::string* error, size_t spare, file_kind kind) {
+  return read_bounded_bytes(path, limit, out, error, spare, kind);
+}
+
+bool read_bounded_file(const std::string& path, size_t limit, byte_buffer* out, std::string* error,
+                       size_t spare, file_kind kind) {
+  return read_bounded_bytes(path, limit, out, error, spare, kind);
 }
 
 bool read_bounded_file(const std::string& path, size_t limit, std::string* out, std::string* error,

@@ -136,7 +136,7 @@ std::string render_detail(view v, bool* readable, const memory_errors_request* e
 // Reads the saved inventory; false, after saying why, when it is missing,
 // unreadable, not JSON or not a document raminfo can compare with.
 bool load_baseline(const cli_options& opt, memory_state* out) {
-  std::vector<uint8_t> bytes;
+  byte_buffer bytes;
   std::string error;
   const bool ok =
       read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error) &&

@@ -131,13 +131,14 @@ std::vector<std::string> attribute_changes(const module_state& a, const module_s
 // A whole number of the document, or -1 when it is absent, not a number, or
 // outside what any field can hold (2^53: exact in a double, and far above
 // any size in bytes).
-int64_t whole(const json_value& obj, const char* key) {
-  const json_value* v = obj.find(key);
+int64_t whole(const json_value* v) {
   if (v == nullptr || v->type != json_value::kind::number) return -1;
   const double n = v->number;
   if (!(n >= 0 && n <= 9007199254740992.0)) return -1;
   return static_cast<int64_t>(n);
 }
+
+int64_t whole(const json_value& obj, const char* key) { return whole(obj.find(key)); }
 
 // A value the document writes as 0 when the firmware did not give it.
 int64_t known(int64_t v) { return v > 0 ? v : -1; }
@@ -174,17 +175,24 @@ bool plain_state(const json_value& doc, memory_state* out, std::string* error) {
 
 // Firmware text as a detail document gives it, without the trailing spaces
 // the plain report trims.
-std::string detail_text(const json_value& device, const char* key) {
-  const json_value* field = device.find(key);
+std::string detail_text(const json_value* field) {
   std::string raw = field != nullptr ? field->text_or("raw", "") : "";
   while (!raw.empty() && raw.back() == ' ') raw.pop_back();
   return raw;
 }
 
-std::string detail_name(const json_value& device, const char* key) {
-  const json_value* field = device.find(key);
+std::string detail_name(const json_value* field) {
   return field != nullptr ? field->text_or("name", "") : "";
 }
+
+// A device member detail_state reads, and where it puts the member's value.
+struct device_field {
+  const char* name;
+  size_t size;
+  const json_value** field;
+  template <size_t N>
+  device_field(const char (&n)[N], const json_value** f) : name(n), size(N - 1), field(f) {}
+};
 
 bool detail_state(const json_value& doc, memory_state* out, std::string* error) {
   const json_value* devices = doc.find("devices");
@@ -199,31 +207,63 @@ bool detail_state(const json_value& doc, memory_state* out, std::string* error) 
   }
   out->detail = true;
   for (const json_value& d : devices->items) {
-    if (d.type != json_value::kind::object || d.find("locator") == nullptr) {
+    // The device's fields, found in one pass over its members (names are
+    // never given twice, so each is the one find would give).
+    const json_value *locator = nullptr, *populated = nullptr, *size_bytes = nullptr,
+                     *memory_type = nullptr, *form_factor = nullptr, *manufacturer = nullptr,
+                     *part_number = nullptr, *serial_number = nullptr, *bank_locator = nullptr,
+                     *vendor = nullptr, *speed_mts = nullptr, *configured_speed_mts = nullptr,
+                     *configured_voltage_mv = nullptr, *rank = nullptr, *system = nullptr;
+    const device_field fields[] = {
+        {"locator", &locator},
+        {"populated", &populated},
+        {"size_bytes", &size_bytes},
+        {"memory_type", &memory_type},
+        {"form_factor", &form_factor},
+        {"manufacturer", &manufacturer},
+        {"part_number", &part_number},
+        {"serial_number", &serial_number},
+        {"bank_locator", &bank_locator},
+        {"vendor", &vendor},
+        {"speed_mts", &speed_mts},
+        {"configured_speed_mts", &configured_speed_mts},
+        {"configured_voltage_mv", &configured_voltage_mv},
+        {"rank", &rank},
+        {"system_memory", &system},
+    };
+    if (d.type == json_value::kind::object) {
+      for (const auto& member : d.members) {
+        for (const auto& f : fields) {
+          if (member.first.size() == f.size &&
+              std::memcmp(member.first.data(), f.name, f.size) == 0) {
+            *f.field = &member.second;
+            break;
+          }
+        }
+      }
+    }
+    if (locator == nullptr) {
       *error = "not a raminfo detail document: a device without \"locator\"";
       return false;
     }
     module_state m;
-    m.slot = detail_text(d, "locator");
-    const json_value* populated = d.find("populated");
-    const int64_t bytes = whole(d, "size_bytes");
+    m.slot = detail_text(locator);
+    const int64_t bytes = whole(size_bytes);
     if (populated != nullptr && populated->boolean && bytes > 0)
       m.size_bytes = static_cast<uint64_t>(bytes);
-    m.type = detail_name(d, "memory_type");
-    m.form_factor = detail_name(d, "form_factor");
-    m.manufacturer = detail_text(d, "manufacturer");
-    m.part_number = detail_text(d, "part_number");
-    m.serial = detail_text(d, "serial_number");
-    m.bank_locator = detail_text(d, "bank_locator");
-    const json_value* vendor = d.find("vendor");
+    m.type = detail_name(memory_type);
+    m.form_factor = detail_name(form_factor);
+    m.manufacturer = detail_text(manufacturer);
+    m.part_number = detail_text(part_number);
+    m.serial = detail_text(serial_number);
+    m.bank_locator = detail_text(bank_locator);
     if (vendor != nullptr) m.vendor = vendor->text_or("name", "");
     // 0 is "unknown" here too, and what a source that lacks the value (udev's
     // rounded voltages) gives.
-    m.speed_mts = known(whole(d, "speed_mts"));
-    m.configured_speed_mts = known(whole(d, "configured_speed_mts"));
-    m.voltage_mv = known(whole(d, "configured_voltage_mv"));
-    m.rank = known(whole(d, "rank"));
-    const json_value* system = d.find("system_memory");
+    m.speed_mts = known(whole(speed_mts));
+    m.configured_speed_mts = known(whole(configured_speed_mts));
+    m.voltage_mv = known(whole(configured_voltage_mv));
+    m.rank = known(whole(rank));
     m.system_memory = system == nullptr || system->boolean;
     out->modules.push_back(m);
   }
@@ -329,6 +369,12 @@ std::string detail_text_of(const raminfo_detail::opt<raminfo_detail::text_field>
   const std::string& raw = *field->raw;
   out.reserve(raw.size());
   for (size_t i = 0; i < raw.size();) {
+    // A run of ASCII, each byte its own sequence, is copied at once.
+    size_t ascii = i;
+    while (ascii < raw.size() && static_cast<unsigned char>(raw[ascii]) < 0x80) ++ascii;
+    out.append(raw, i, ascii - i);
+    i = ascii;
+    if (i == raw.size()) break;
     uint32_t cp = 0;
     const size_t n = utf8_sequence(raw, i, &cp);
     if (n == 0) {
@@ -470,9 +516,28 @@ std::map<std::string, int> slot_name_counts(const memory_state& side) {
 
 // The slot a line names; where a side repeats a slot name, the bank tells
 // which slot it means.
-std::string slot_label(const entry& e, const std::map<std::string, int>& names) {
+// The slot names of a side, counted when a line first names a slot: most
+// comparisons find nothing to say, and counting is most of their cost.
+class slot_names {
+ public:
+  explicit slot_names(const memory_state& side) : side_(side) {}
+  int count(const std::string& name) {
+    if (!counted_) {
+      count_ = slot_name_counts(side_);
+      counted_ = true;
+    }
+    return count_.at(name);
+  }
+
+ private:
+  const memory_state& side_;
+  std::map<std::string, int> count_;
+  bool counted_ = false;
+};
+
+std::string slot_label(const entry& e, slot_names* names) {
   std::string out = e.shown->slot.empty() ? "(unnamed slot)" : e.shown->slot;
-  if (names.at(e.m.slot) > 1 && !e.m.bank_locator.empty()) out += " (" + e.m.bank_locator + ")";
+  if (names->count(e.m.slot) > 1 && !e.m.bank_locator.empty()) out += " (" + e.m.bank_locator + ")";
   return out;
 }
 
@@ -502,18 +567,21 @@ uint64_t system_total(const std::vector<entry>& side, const std::vector<entry>& 
 comparison compare_states(const memory_state& before, const memory_state& now) {
   std::vector<entry> was = populated_entries(before), is = populated_entries(now);
   match_modules(&was, &is);
-  const std::map<std::string, int> names_before = slot_name_counts(before),
-                                   names_now = slot_name_counts(now);
+  slot_names names_before(before), names_now(now);
   comparison c;
   for (const entry& b : was) {
-    const std::string slot = slot_label(b, names_before);
     const entry* n = b.how == fate::unmatched ? nullptr : &is[b.other];
     if (b.how == fate::kept) {
       const std::vector<std::string> changes = attribute_changes(b.m, n->m);
+      if (changes.empty()) continue;
+      const std::string slot = slot_label(b, &names_before);
       for (const std::string& line : changes) c.lines.push_back(slot + ": " + line);
-      if (!changes.empty()) ++c.changed;
-    } else if (b.how == fate::moved) {
-      c.lines.push_back(slot + ": now in slot " + slot_label(*n, names_now) + " (" +
+      ++c.changed;
+      continue;
+    }
+    const std::string slot = slot_label(b, &names_before);
+    if (b.how == fate::moved) {
+      c.lines.push_back(slot + ": now in slot " + slot_label(*n, &names_now) + " (" +
                         describe(*n->shown) + ")");
       ++c.changed;
     } else if (b.how == fate::replaced) {
@@ -526,7 +594,7 @@ comparison compare_states(const memory_state& before, const memory_state& now) {
   }
   for (const entry& n : is) {
     if (n.how != fate::unmatched) continue;
-    c.lines.push_back(slot_label(n, names_now) + ": new module (" + describe(*n.shown) + ")");
+    c.lines.push_back(slot_label(n, &names_now) + ": new module (" + describe(*n.shown) + ")");
     ++c.added;
   }
   const uint64_t total_before = system_total(was, is), total_now = system_total(is, was);

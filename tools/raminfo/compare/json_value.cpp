@@ -91,6 +91,11 @@ struct name_ref {
   size_t offset, size;
   // Whether the reader keeps the member: -1 until it has been asked.
   signed char keep = -1;
+  // The bytes between the last member's value and this one's (the comma,
+  // the line break and indentation, the name and the colon); none (0) before
+  // the first member.
+  const char* lead = nullptr;
+  size_t lead_size = 0;
 };
 
 class parser {
@@ -205,10 +210,31 @@ class parser {
   template <size_t N>
   bool literal(const char (&word)[N]) {
     constexpr size_t n = N - 1;
-    if (static_cast<size_t>(end_ - p_) < n) return fail("unknown word");
-    for (size_t i = 0; i < n; ++i)
-      if (p_[i] != word[i]) return fail("unknown word");
+    if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, word, n) != 0)
+      return fail("unknown word");
     p_ += n;
+    return true;
+  }
+
+  static bool space(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
+
+  // Whether the text at p_ holds the lead of the member ref and then no
+  // white space: what reading those bytes did in the last object (past the
+  // value's end, the comma and the name, up to the next value) it would do
+  // again.
+  bool at_lead(const name_ref& ref) const {
+    const size_t n = ref.lead_size;
+    const char* const lead = ref.lead;
+    if (n == 0 || static_cast<size_t>(end_ - p_) <= n || space(p_[n])) return false;
+    size_t i = 0;
+    if (kWordScan && n >= 8) {
+      // Whole words, the last one ending where the lead does.
+      for (; i + 8 < n; i += 8)
+        if (load8(p_ + i) != load8(lead + i)) return false;
+      return load8(p_ + n - 8) == load8(lead + n - 8);
+    }
+    for (; i < n; ++i)
+      if (p_[i] != lead[i]) return false;
     return true;
   }
 
@@ -377,12 +403,12 @@ class parser {
     const char* const start = p_ + 1;
     const char* const run = plain_run(start, end_);
     if (run < end_ && *run == '"') {
-      *ref = name_ref{start, 0, static_cast<size_t>(run - start), -1};
+      *ref = name_ref{start, 0, static_cast<size_t>(run - start), -1, nullptr, 0};
       p_ = run + 1;
       return true;
     }
     if (!string(&decoded_)) return false;
-    *ref = name_ref{nullptr, names->arena.size(), decoded_.size(), -1};
+    *ref = name_ref{nullptr, names->arena.size(), decoded_.size(), -1, nullptr, 0};
     names->arena += decoded_;
     return true;
   }
@@ -501,37 +527,49 @@ class parser {
     bool repeating = true;
     size_t slotted = 0;
     if (out != nullptr) out->members.reserve(names.kept);
+    // Where the last member's value ended: the next member's lead starts there.
+    const char* value_end = nullptr;
+    // Set when the member's lead is passed already, its name entered.
+    bool led = false;
     for (;;) {
-      skip_indent(&names);
-      if (p_ >= end_ || *p_ != '"') return fail("expected a member name");
-      const size_t count = names.refs.size();
-      if (repeating && count < names.last.size() && at_name(names.last[count])) {
-        names.refs.push_back(names.last[count]);
-        names.refs.back().text = p_ + 1;
-        p_ += names.last[count].size + 2;
-        skip_space();
-        if (p_ >= end_ || *p_ != ':') return fail("expected ':'");
-      } else {
-        repeating = false;
-        names.refs.emplace_back();
-        if (!name(&names, &names.refs.back())) return false;
-        const name_ref key = names.refs.back();
-        skip_space();
-        if (p_ >= end_ || *p_ != ':') return fail("expected ':'");
-        // Which of two values would count is anyone's guess; refuse both.
-        if (count < kLookAlong) {
-          for (; slotted < count; ++slotted) seen_before(names, slotted, depth, stamp);
-          ++slotted;
-          if (seen_before(names, count, depth, stamp)) return fail("a member given twice");
+      const size_t count = led ? names.refs.size() - 1 : names.refs.size();
+      if (!led) {
+        skip_indent(&names);
+        if (p_ >= end_ || *p_ != '"') return fail("expected a member name");
+        if (repeating && count < names.last.size() && at_name(names.last[count])) {
+          names.refs.push_back(names.last[count]);
+          names.refs.back().text = p_ + 1;
+          p_ += names.last[count].size + 2;
+          skip_space();
+          if (p_ >= end_ || *p_ != ':') return fail("expected ':'");
         } else {
-          if (seen.empty())
-            for (size_t i = 0; i < count; ++i)
-              seen.emplace(names.data(names.refs[i]), names.refs[i].size);
-          if (!seen.emplace(names.data(key), key.size).second) return fail("a member given twice");
+          repeating = false;
+          names.refs.emplace_back();
+          if (!name(&names, &names.refs.back())) return false;
+          const name_ref key = names.refs.back();
+          skip_space();
+          if (p_ >= end_ || *p_ != ':') return fail("expected ':'");
+          // Which of two values would count is anyone's guess; refuse both.
+          if (count < kLookAlong) {
+            for (; slotted < count; ++slotted) seen_before(names, slotted, depth, stamp);
+            ++slotted;
+            if (seen_before(names, count, depth, stamp)) return fail("a member given twice");
+          } else {
+            if (seen.empty())
+              for (size_t i = 0; i < count; ++i)
+                seen.emplace(names.data(names.refs[i]), names.refs[i].size);
+            if (!seen.emplace(names.data(key), key.size).second)
+              return fail("a member given twice");
+          }
+        }
+        ++p_;
+        skip_after_colon();
+        if (value_end != nullptr) {
+          names.refs[count].lead = value_end;
+          names.refs[count].lead_size = static_cast<size_t>(p_ - value_end);
         }
       }
-      ++p_;
-      skip_after_colon();
+      led = false;
       json_value* member = nullptr;
       if (out != nullptr) {
         name_ref& key = names.refs[count];
@@ -542,6 +580,20 @@ class parser {
         }
       }
       if (!value(member, depth + 1)) return false;
+      value_end = p_;
+      // The next member as the last object had it at this place, byte for
+      // byte: its name, known to be distinct, and no white space to skip.
+      const size_t next = names.refs.size();
+      if (repeating && next < names.last.size() && names.last[next].text != nullptr &&
+          at_lead(names.last[next])) {
+        names.refs.push_back(names.last[next]);
+        name_ref& ref = names.refs.back();
+        ref.text = p_ + (ref.text - ref.lead);
+        ref.lead = p_;
+        p_ += ref.lead_size;
+        led = true;
+        continue;
+      }
       skip_space();
       if (p_ < end_ && *p_ == ',') {
         ++p_;
