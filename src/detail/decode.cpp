@@ -1,5 +1,9 @@
 // Decodes Physical Memory Arrays (type 16) and Memory Devices (type 17) field
 // by field, through the core's walk and its bounds-checked reads.
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "detail/detail.h"
 #include "detail/names.h"
 
@@ -114,7 +118,23 @@ void decode_size(const fields& f, memory_device* d) {
 }
 
 // Memory Device offsets, DSP0134 7.18 (up to SMBIOS 3.7, 0x64 bytes).
-memory_device decode_device(smbios_view t, const smbios_struct& st) {
+// The makers the first few distinct manufacturer strings named: a table's
+// devices repeat a handful of strings, and reading a maker's name takes
+// thousands of instructions.
+struct maker_memo {
+  static constexpr size_t kStrings = 16;
+  std::vector<std::pair<std::string, opt<vendor_id>>> seen;
+
+  opt<vendor_id> vendor(const std::string& raw) {
+    for (const auto& s : seen)
+      if (s.first == raw) return s.second;
+    opt<vendor_id> v = vendor_from_string(raw);
+    if (seen.size() < kStrings) seen.emplace_back(raw, v);
+    return v;
+  }
+};
+
+memory_device decode_device(smbios_view t, const smbios_struct& st, maker_memo* memo) {
   const fields f(t, st);
   memory_device d;
   d.handle = static_cast<uint16_t>(smbios_read(t, st.pos + 2, 2));
@@ -167,7 +187,7 @@ memory_device decode_device(smbios_view t, const smbios_struct& st) {
   // the code stands for both.
   if (d.module_manufacturer_id)
     d.module_manufacturer = vendor_from_module_id(*d.module_manufacturer_id);
-  if (d.manufacturer && d.manufacturer->raw) d.vendor = vendor_from_string(*d.manufacturer->raw);
+  if (d.manufacturer && d.manufacturer->raw) d.vendor = memo->vendor(*d.manufacturer->raw);
   if (!d.vendor) d.vendor = d.module_manufacturer;
   return d;
 }
@@ -207,7 +227,8 @@ document decode_detail(smbios_view t) {
   doc.arrays.reserve(arrays.size());
   for (const smbios_struct& a : arrays) doc.arrays.push_back(decode_array(t, a));
   doc.devices.reserve(devices.size());
-  for (const smbios_struct& d : devices) doc.devices.push_back(decode_device(t, d));
+  maker_memo memo;
+  for (const smbios_struct& d : devices) doc.devices.push_back(decode_device(t, d, &memo));
   for (memory_device& d : doc.devices) {
     const memory_array* array = nullptr;
     for (memory_array& a : doc.arrays) {

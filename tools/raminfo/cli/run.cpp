@@ -12,7 +12,6 @@
 
 #include "cli/options.h"
 #include "compare/compare.h"
-#include "compare/json_value.h"
 #include "detail/detail.h"
 #include "files/file_names.h"
 #include "files/input.h"

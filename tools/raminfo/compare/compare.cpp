@@ -41,9 +41,13 @@ std::string trimmed(const std::string& raw) {
 
 module_state compared_terms(const module_state& m) {
   module_state out = m;
+  const char* space = " \t\n\r";
   for (std::string* text :
-       {&out.slot, &out.bank_locator, &out.manufacturer, &out.part_number, &out.serial})
-    *text = trimmed(*text);
+       {&out.slot, &out.bank_locator, &out.manufacturer, &out.part_number, &out.serial}) {
+    // In place: most strings have nothing to trim.
+    text->erase(text->find_last_not_of(space) + 1);
+    text->erase(0, text->find_first_not_of(space));
+  }
   return out;
 }
 
@@ -102,6 +106,13 @@ bool same_slot(const module_state& a, const module_state& b) {
 // The attribute changes of a module that is still the same one.
 std::vector<std::string> attribute_changes(const module_state& a, const module_state& b) {
   std::vector<std::string> out;
+  // Most modules are unchanged: the same fields, byte for byte, need none of
+  // the tests below (the same string and vendor give the same maker).
+  if (a.size_bytes == b.size_bytes && a.speed_mts == b.speed_mts &&
+      a.configured_speed_mts == b.configured_speed_mts && a.voltage_mv == b.voltage_mv &&
+      a.rank == b.rank && a.type == b.type && a.form_factor == b.form_factor &&
+      a.manufacturer == b.manufacturer && a.vendor == b.vendor && a.bank_locator == b.bank_locator)
+    return out;
   auto number = [&out](const char* what, int64_t x, int64_t y, const char* unit) {
     if (x >= 0 && y >= 0 && x != y)
       out.push_back(std::string(what) + " " + std::to_string(x) + " → " + std::to_string(y) + unit);
@@ -128,170 +139,8 @@ std::vector<std::string> attribute_changes(const module_state& a, const module_s
   return out;
 }
 
-// A whole number of the document, or -1 when it is absent, not a number, or
-// outside what any field can hold (2^53: exact in a double, and far above
-// any size in bytes).
-int64_t whole(const json_value* v) {
-  if (v == nullptr || v->type != json_value::kind::number) return -1;
-  const double n = v->number;
-  if (!(n >= 0 && n <= 9007199254740992.0)) return -1;
-  return static_cast<int64_t>(n);
-}
-
-int64_t whole(const json_value& obj, const char* key) { return whole(obj.find(key)); }
-
 // A value the document writes as 0 when the firmware did not give it.
 int64_t known(int64_t v) { return v > 0 ? v : -1; }
-
-bool plain_state(const json_value& doc, memory_state* out, std::string* error) {
-  const json_value* slots = doc.find("slots");
-  if (slots == nullptr || slots->type != json_value::kind::array ||
-      doc.find("total_mb") == nullptr) {
-    *error = "not a raminfo report: no \"slots\" list and \"total_mb\"";
-    return false;
-  }
-  for (const json_value& s : slots->items) {
-    if (s.type != json_value::kind::object || s.find("slot") == nullptr) {
-      *error = "not a raminfo report: a slot without \"slot\"";
-      return false;
-    }
-    module_state m;
-    m.slot = s.text_or("slot", "");
-    const int64_t mb = whole(s, "size_mb");
-    // size_mb is a 32-bit field; anything larger is no size the report wrote.
-    m.size_bytes = mb > 0 && mb <= INT32_MAX ? static_cast<uint64_t>(mb) << 20 : 0;
-    m.type = s.text_or("type", "");
-    m.manufacturer = s.text_or("manufacturer", "");
-    m.part_number = s.text_or("part_number", "");
-    m.serial = s.text_or("serial", "");
-    m.form_factor = s.text_or("form_factor", "");
-    m.speed_mts = known(whole(s, "speed_mts"));
-    m.configured_speed_mts = known(whole(s, "configured_speed_mts"));
-    m.voltage_mv = known(whole(s, "voltage_mv"));
-    out->modules.push_back(m);
-  }
-  return true;
-}
-
-// Firmware text as a detail document gives it, without the trailing spaces
-// the plain report trims.
-std::string detail_text(const json_value* field) {
-  std::string raw = field != nullptr ? field->text_or("raw", "") : "";
-  while (!raw.empty() && raw.back() == ' ') raw.pop_back();
-  return raw;
-}
-
-std::string detail_name(const json_value* field) {
-  return field != nullptr ? field->text_or("name", "") : "";
-}
-
-// A device member detail_state reads, and where it puts the member's value.
-struct device_field {
-  const char* name;
-  size_t size;
-  const json_value** field;
-  template <size_t N>
-  device_field(const char (&n)[N], const json_value** f) : name(n), size(N - 1), field(f) {}
-};
-
-bool detail_state(const json_value& doc, memory_state* out, std::string* error) {
-  const json_value* devices = doc.find("devices");
-  if (devices == nullptr || devices->type != json_value::kind::array) {
-    *error = "not a raminfo detail document: no \"devices\" list";
-    return false;
-  }
-  const json_value* readable = doc.find("readable");
-  if (readable != nullptr && readable->type == json_value::kind::boolean && !readable->boolean) {
-    *error = "saved when the table could not be read (\"readable\": false)";
-    return false;
-  }
-  out->detail = true;
-  for (const json_value& d : devices->items) {
-    // The device's fields, found in one pass over its members (names are
-    // never given twice, so each is the one find would give).
-    const json_value *locator = nullptr, *populated = nullptr, *size_bytes = nullptr,
-                     *memory_type = nullptr, *form_factor = nullptr, *manufacturer = nullptr,
-                     *part_number = nullptr, *serial_number = nullptr, *bank_locator = nullptr,
-                     *vendor = nullptr, *speed_mts = nullptr, *configured_speed_mts = nullptr,
-                     *configured_voltage_mv = nullptr, *rank = nullptr, *system = nullptr;
-    const device_field fields[] = {
-        {"locator", &locator},
-        {"populated", &populated},
-        {"size_bytes", &size_bytes},
-        {"memory_type", &memory_type},
-        {"form_factor", &form_factor},
-        {"manufacturer", &manufacturer},
-        {"part_number", &part_number},
-        {"serial_number", &serial_number},
-        {"bank_locator", &bank_locator},
-        {"vendor", &vendor},
-        {"speed_mts", &speed_mts},
-        {"configured_speed_mts", &configured_speed_mts},
-        {"configured_voltage_mv", &configured_voltage_mv},
-        {"rank", &rank},
-        {"system_memory", &system},
-    };
-    if (d.type == json_value::kind::object) {
-      for (const auto& member : d.members) {
-        for (const auto& f : fields) {
-          if (member.first.size() == f.size &&
-              std::memcmp(member.first.data(), f.name, f.size) == 0) {
-            *f.field = &member.second;
-            break;
-          }
-        }
-      }
-    }
-    if (locator == nullptr) {
-      *error = "not a raminfo detail document: a device without \"locator\"";
-      return false;
-    }
-    module_state m;
-    m.slot = detail_text(locator);
-    const int64_t bytes = whole(size_bytes);
-    if (populated != nullptr && populated->boolean && bytes > 0)
-      m.size_bytes = static_cast<uint64_t>(bytes);
-    m.type = detail_name(memory_type);
-    m.form_factor = detail_name(form_factor);
-    m.manufacturer = detail_text(manufacturer);
-    m.part_number = detail_text(part_number);
-    m.serial = detail_text(serial_number);
-    m.bank_locator = detail_text(bank_locator);
-    if (vendor != nullptr) m.vendor = vendor->text_or("name", "");
-    // 0 is "unknown" here too, and what a source that lacks the value (udev's
-    // rounded voltages) gives.
-    m.speed_mts = known(whole(speed_mts));
-    m.configured_speed_mts = known(whole(configured_speed_mts));
-    m.voltage_mv = known(whole(configured_voltage_mv));
-    m.rank = known(whole(rank));
-    m.system_memory = system == nullptr || system->boolean;
-    out->modules.push_back(m);
-  }
-  return true;
-}
-
-// Every name the readers above look up, and only those: the rest of a
-// baseline is read and checked but not kept. A name looked up above and
-// missing here would read as absent; the tests compare with the whole tree.
-bool looked_up(const char* name, size_t size) {
-  const auto is = [name](const char* word, size_t n) { return std::memcmp(name, word, n) == 0; };
-  switch (size) {
-    case 3: return is("raw", 3);
-    case 4: return is("name", 4) || is("rank", 4) || is("slot", 4) || is("type", 4);
-    case 5: return is("slots", 5);
-    case 6: return is("schema", 6) || is("serial", 6) || is("vendor", 6);
-    case 7: return is("devices", 7) || is("locator", 7) || is("size_mb", 7);
-    case 8: return is("readable", 8) || is("total_mb", 8);
-    case 9: return is("populated", 9) || is("speed_mts", 9);
-    case 10: return is("size_bytes", 10) || is("voltage_mv", 10);
-    case 11: return is("form_factor", 11) || is("memory_type", 11) || is("part_number", 11);
-    case 12: return is("bank_locator", 12) || is("manufacturer", 12);
-    case 13: return is("serial_number", 13) || is("system_memory", 13);
-    case 20: return is("configured_speed_mts", 20);
-    case 21: return is("configured_voltage_mv", 21);
-    default: return false;
-  }
-}
 
 // The library stops its report's list when the next device's object (at
 // most 512 bytes) might not fit in 16 KiB, so a cut report is never shorter
@@ -299,43 +148,6 @@ bool looked_up(const char* name, size_t size) {
 constexpr size_t kCutReportBytes = 16384 - 512;
 
 }  // namespace
-
-bool state_from_document(const json_value& doc, memory_state* out, std::string* error) {
-  *out = memory_state();
-  if (doc.type != json_value::kind::object) {
-    *error = "not a raminfo report: the document is no JSON object";
-    return false;
-  }
-  if (doc.find("schema") != nullptr) {
-    const std::string schema = doc.text_or("schema", "?");
-    if (schema != raminfo_detail::kSchema) {
-      *error = "a document of schema \"" + printable_text(schema) +
-               "\", where this raminfo reads \"" + raminfo_detail::kSchema + "\"";
-      return false;
-    }
-    return detail_state(doc, out, error);
-  }
-  return plain_state(doc, out, error);
-}
-
-bool state_from_text(const std::string& text, memory_state* out, std::string* error) {
-  return state_from_text(text.data(), text.size(), out, error);
-}
-
-bool state_from_text(const char* text, size_t size, memory_state* out, std::string* error) {
-  json_value doc;
-  if (!parse_json(text, size, &doc, error, looked_up)) {
-    *error = "not JSON: " + *error;
-    return false;
-  }
-  if (!state_from_document(doc, out, error)) return false;
-  size_t end = size;
-  while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r' || text[end - 1] == ' ' ||
-                     text[end - 1] == '\t'))
-    --end;
-  out->text_bytes = end;
-  return true;
-}
 
 memory_state state_from_inventory(const inventory& inv) {
   memory_state out;
@@ -494,6 +306,13 @@ void match_modules(std::vector<entry>* was, std::vector<entry>* is) {
   // its slot renamed) is one change, not a removal and an arrival. Only a
   // serial and part number that name one module on each side tell where it
   // went; firmware that writes "XXXXXXXX" for every serial does not.
+  const auto unmatched = [](const std::vector<entry>& side) {
+    for (const entry& e : side)
+      if (e.how == fate::unmatched) return true;
+    return false;
+  };
+  // Nothing is left to move or replace when every module has its match.
+  if (!unmatched(*was) || !unmatched(*is)) return;
   std::map<std::string, int> uses_before, uses_now;
   const auto identity = [](const module_state& m) { return m.serial + '\n' + m.part_number; };
   for (const entry& e : *was) ++uses_before[identity(e.m)];

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "compare/json_value.h"
 #include "detail/detail.h"
 #include "views/views.h"
 
@@ -35,12 +34,10 @@ struct memory_state {
   size_t text_bytes = 0;
 };
 
-// Reads the state out of a document raminfo wrote: its plain JSON report or
-// its --detail document. False with the reason for anything else, a detail
-// document of another schema version included.
-bool state_from_document(const json_value& doc, memory_state* out, std::string* error);
-
-// The same from the document's text, which must be JSON.
+// Reads the state out of the text of a document raminfo wrote, its plain
+// JSON report or its --detail document, checking the whole text as JSON.
+// False with the reason for anything else, a detail document of another
+// schema version included.
 bool state_from_text(const std::string& text, memory_state* out, std::string* error);
 // The same over size bytes at text (a file read whole), with no copy made.
 bool state_from_text(const char* text, size_t size, memory_state* out, std::string* error);
