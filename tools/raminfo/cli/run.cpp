@@ -172,16 +172,19 @@ bool baseline_cut(const cli_options& opt, const memory_state& baseline, const in
 }
 
 // The plain report lists devices until its 16 KiB limit; says so on stderr
-// when that left some out.
-void warn_if_cut(const std::string& report, const inventory& inv) {
+// when that left some out. A report short of the limit lists them all, and
+// needs neither reading back nor the devices counted.
+void warn_if_cut(const std::string& report) {
+  if (report.size() < kCutReportBytes) return;
+  const smbios_view t = smbios_cached_view();
+  const size_t present = t.len >= 4 ? static_cast<size_t>(count_memory_devices(t)) : 0;
   memory_state listed;
   std::string error;
-  if (!state_from_text(report, &listed, &error) || listed.modules.size() >= inv.devices.size())
-    return;
+  if (!state_from_text(report, &listed, &error) || listed.modules.size() >= present) return;
   std::fprintf(stderr,
                "raminfo: warning: the report lists %zu of %zu devices (16 KiB limit); --detail "
                "lists all\n",
-               listed.modules.size(), inv.devices.size());
+               listed.modules.size(), present);
 }
 
 std::string gauge(const char* name, const char* help, int value) {
@@ -290,7 +293,7 @@ answer compose(const cli_options& opt, const memory_state& baseline, bool baseli
     }
     a.text += baseline_gauges(baseline_usable, a.readable && baseline_usable ? &c : nullptr);
   }
-  if (a.readable && opt.out_view == view::json && read_inventory(inv)) warn_if_cut(a.text, *inv);
+  if (a.readable && opt.out_view == view::json) warn_if_cut(a.text);
   return a;
 }
 

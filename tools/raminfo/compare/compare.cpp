@@ -142,11 +142,6 @@ std::vector<std::string> attribute_changes(const module_state& a, const module_s
 // A value the document writes as 0 when the firmware did not give it.
 int64_t known(int64_t v) { return v > 0 ? v : -1; }
 
-// The library stops its report's list when the next device's object (at
-// most 512 bytes) might not fit in 16 KiB, so a cut report is never shorter
-// than this.
-constexpr size_t kCutReportBytes = 16384 - 512;
-
 }  // namespace
 
 memory_state state_from_inventory(const inventory& inv) {

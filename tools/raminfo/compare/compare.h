@@ -51,6 +51,11 @@ memory_state state_from_detail(const raminfo_detail::document& doc);
 // length limit.
 memory_state state_from_inventory(const inventory& inv);
 
+// The library stops its report's list when the next device's object (at
+// most 512 bytes) might not fit in 16 KiB, so a cut report is never shorter
+// than this.
+constexpr size_t kCutReportBytes = 16384 - 512;
+
 // True when a plain baseline may be the library's report cut short by its
 // 16 KiB limit: it lists fewer devices than the table has now, and its text
 // is long enough for the limit to have stopped the list. Such a baseline
