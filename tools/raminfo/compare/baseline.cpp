@@ -273,9 +273,9 @@ struct level {
 class reader {
  public:
   reader(const char* text, size_t size) : begin_(text), end_(text + size), p_(text) {
-    // Room for every depth up front: an object holds on to its level while
-    // deeper ones are added.
-    levels_.resize(kMaxDepth + 2);
+    // Room for every depth up front, so that an object holds on to its
+    // level while deeper ones are added; each is made when first reached.
+    levels_.reserve(kMaxDepth + 2);
   }
 
   bool document(std::string* error) {
@@ -689,6 +689,8 @@ class reader {
     if (k == kind::document) is_object = true;
     if (k == kind::device) static_cast<device_record*>(where)->is_object = true;
     if (k == kind::slot) static_cast<slot_record*>(where)->is_object = true;
+    if (levels_.size() <= static_cast<size_t>(depth))
+      levels_.resize(static_cast<size_t>(depth) + 1);
     level& lv = levels_[static_cast<size_t>(depth)];
     const char* const open = p_;
     // The shape this object starts like: its first member led in by the

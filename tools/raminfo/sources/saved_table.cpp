@@ -25,11 +25,14 @@ bool sums_to_zero(const std::vector<uint8_t>& f, size_t from, size_t count) {
   return sum == 0;
 }
 
-// Puts the raw block header in front of the len table bytes at from.
+// Puts the raw block header in front of the len table bytes at from: the
+// table moved once, straight to its place after the header (into the room
+// read_dump_file leaves past the file when it starts less than a header in).
 void make_block(std::vector<uint8_t>* f, size_t from, size_t len, uint8_t major, uint8_t minor,
                 uint8_t revision) {
-  f->erase(f->begin() + static_cast<std::ptrdiff_t>(from + len), f->end());
-  f->erase(f->begin(), f->begin() + static_cast<std::ptrdiff_t>(from));
+  if (f->size() < RAW_HEADER_SIZE + len) f->resize(RAW_HEADER_SIZE + len);
+  std::memmove(f->data() + RAW_HEADER_SIZE, f->data() + from, len);
+  f->resize(RAW_HEADER_SIZE + len);
   const auto n = static_cast<uint32_t>(len);
   const uint8_t header[RAW_HEADER_SIZE] = {0,
                                            major,
@@ -39,7 +42,7 @@ void make_block(std::vector<uint8_t>* f, size_t from, size_t len, uint8_t major,
                                            static_cast<uint8_t>(n >> 8),
                                            static_cast<uint8_t>(n >> 16),
                                            static_cast<uint8_t>(n >> 24)};
-  f->insert(f->begin(), header, header + RAW_HEADER_SIZE);
+  std::memcpy(f->data(), header, RAW_HEADER_SIZE);
 }
 
 std::string cut_warning(uint64_t present, uint64_t claimed) {
