@@ -100,7 +100,9 @@ constexpr option_spec kOptions[] = {
      "                       compare); print one line per difference (nothing when\n"
      "                       nothing changed) and exit 3 when something changed; with\n"
      "                       --prometheus, add the gauges\n"
-     "                       raminfo_baseline_modules_{missing,changed,new}\n"},
+     "                       raminfo_baseline_modules_{missing,changed,new} and\n"
+     "                       raminfo_baseline_readable (0 when BASELINE cannot be used:\n"
+     "                       the one to alert on)\n"},
     {"--version", false, field::version, platform::any, section::last,
      "  --version            print the library's version\n"},
     {"--help", false, field::help, platform::any, section::last,
