@@ -176,8 +176,7 @@ bool baseline_cut(const cli_options& opt, const memory_state& baseline, const in
 // needs neither reading back nor the devices counted.
 void warn_if_cut(const std::string& report) {
   if (report.size() < kCutReportBytes) return;
-  const smbios_view t = smbios_cached_view();
-  const size_t present = t.len >= 4 ? static_cast<size_t>(count_memory_devices(t)) : 0;
+  const auto present = static_cast<size_t>(count_memory_devices(smbios_cached_view()));
   memory_state listed;
   std::string error;
   if (!state_from_text(report, &listed, &error) || listed.modules.size() >= present) return;

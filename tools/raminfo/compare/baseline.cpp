@@ -658,9 +658,8 @@ class reader {
     return true;
   }
 
-  static bool same_name(const level& a_level, const name_entry& a, const level& b_level,
-                        const name_entry& b) {
-    return a.size == b.size && std::memcmp(a_level.data(a), b_level.data(b), a.size) == 0;
+  static bool same_name(const level& lv, const name_entry& a, const name_entry& b) {
+    return a.size == b.size && std::memcmp(lv.data(a), lv.data(b), a.size) == 0;
   }
 
   // True when e, the name of this object's member after the first `kept` of
@@ -669,9 +668,9 @@ class reader {
     const size_t before = kept + lv->fresh.size() - 1;
     if (before < kLookAlong) {
       for (size_t i = 0; i < kept; ++i)
-        if (same_name(*lv, (*sh)[i], *lv, e)) return true;
+        if (same_name(*lv, (*sh)[i], e)) return true;
       for (size_t i = 0; i + 1 < lv->fresh.size(); ++i)
-        if (same_name(*lv, lv->fresh[i], *lv, e)) return true;
+        if (same_name(*lv, lv->fresh[i], e)) return true;
       return false;
     }
     // Past a few dozen members a set takes over, so that a hostile object
@@ -742,7 +741,7 @@ class reader {
         skip_space();
         if (p_ >= end_ || *p_ != ':') return fail("expected ':'");
         if (repeating && count < sh->size() && read.text != nullptr &&
-            same_name(lv, read, lv, (*sh)[count])) {
+            same_name(lv, read, (*sh)[count])) {
           e = &(*sh)[count];
         } else {
           if (repeating) {

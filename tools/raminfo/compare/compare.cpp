@@ -32,22 +32,23 @@ std::string size_change(uint64_t a, uint64_t b) {
 // entry (a string holding a control byte, DEL or bytes that are not UTF-8,
 // and "Not Specified", become no string) leave a placeholder or an empty
 // slot name on its side, which the comparison does not hold against a module.
-std::string trimmed(const std::string& raw) {
+// Trimmed in place: most strings have nothing to trim.
+void trim(std::string* text) {
   const char* space = " \t\n\r";
-  const size_t first = raw.find_first_not_of(space);
-  if (first == std::string::npos) return "";
-  return raw.substr(first, raw.find_last_not_of(space) - first + 1);
+  text->erase(text->find_last_not_of(space) + 1);
+  text->erase(0, text->find_first_not_of(space));
+}
+
+std::string trimmed(std::string text) {
+  trim(&text);
+  return text;
 }
 
 module_state compared_terms(const module_state& m) {
   module_state out = m;
-  const char* space = " \t\n\r";
   for (std::string* text :
-       {&out.slot, &out.bank_locator, &out.manufacturer, &out.part_number, &out.serial}) {
-    // In place: most strings have nothing to trim.
-    text->erase(text->find_last_not_of(space) + 1);
-    text->erase(0, text->find_first_not_of(space));
-  }
+       {&out.slot, &out.bank_locator, &out.manufacturer, &out.part_number, &out.serial})
+    trim(text);
   return out;
 }
 
@@ -77,7 +78,7 @@ std::string describe(const module_state& m) {
 
 // Two strings differ in a way that means something: neither is a placeholder.
 bool really_differ(const std::string& a, const std::string& b) {
-  return !is_placeholder(a) && !is_placeholder(b) && a != b;
+  return a != b && !is_placeholder(a) && !is_placeholder(b);
 }
 
 bool same_identity(const module_state& a, const module_state& b) {
@@ -106,13 +107,6 @@ bool same_slot(const module_state& a, const module_state& b) {
 // The attribute changes of a module that is still the same one.
 std::vector<std::string> attribute_changes(const module_state& a, const module_state& b) {
   std::vector<std::string> out;
-  // Most modules are unchanged: the same fields, byte for byte, need none of
-  // the tests below (the same string and vendor give the same maker).
-  if (a.size_bytes == b.size_bytes && a.speed_mts == b.speed_mts &&
-      a.configured_speed_mts == b.configured_speed_mts && a.voltage_mv == b.voltage_mv &&
-      a.rank == b.rank && a.type == b.type && a.form_factor == b.form_factor &&
-      a.manufacturer == b.manufacturer && a.vendor == b.vendor && a.bank_locator == b.bank_locator)
-    return out;
   auto number = [&out](const char* what, int64_t x, int64_t y, const char* unit) {
     if (x >= 0 && y >= 0 && x != y)
       out.push_back(std::string(what) + " " + std::to_string(x) + " → " + std::to_string(y) + unit);
@@ -127,12 +121,15 @@ std::vector<std::string> attribute_changes(const module_state& a, const module_s
   number("configured speed", a.configured_speed_mts, b.configured_speed_mts, " MT/s");
   number("voltage", a.voltage_mv, b.voltage_mv, " mV");
   text("form factor", a.form_factor, b.form_factor);
-  // Two spellings of one maker are the same manufacturer.
-  const std::string maker_a = maker_of(a), maker_b = maker_of(b);
-  if (!maker_a.empty() && !maker_b.empty()) {
-    if (maker_a != maker_b) out.push_back("manufacturer " + maker_a + " → " + maker_b);
-  } else {
-    text("manufacturer", a.manufacturer, b.manufacturer);
+  // Two spellings of one maker are the same manufacturer; the same string and
+  // vendor always name the same one.
+  if (a.manufacturer != b.manufacturer || a.vendor != b.vendor) {
+    const std::string maker_a = maker_of(a), maker_b = maker_of(b);
+    if (!maker_a.empty() && !maker_b.empty()) {
+      if (maker_a != maker_b) out.push_back("manufacturer " + maker_a + " → " + maker_b);
+    } else {
+      text("manufacturer", a.manufacturer, b.manufacturer);
+    }
   }
   text("bank", a.bank_locator, b.bank_locator);
   number("rank", a.rank, b.rank, "");
