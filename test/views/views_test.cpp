@@ -193,6 +193,10 @@ TEST(Prometheus, UnreadableTableSaysSoAndClaimsNoModules) {
 
 // promtool, the format's own checker, accepts the output of hostile names.
 TEST(Prometheus, PromtoolAcceptsTheOutput) {
+#ifdef _WIN32
+  // promtool is a Linux program here; the Linux build of this test runs it.
+  GTEST_SKIP() << "promtool is not run from Windows programs; the Linux build runs this check";
+#endif
   if (std::system("command -v promtool >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "promtool not installed";
   const Bytes t = table({
