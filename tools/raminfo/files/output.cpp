@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "files/file_names.h"
+#include "text/text.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -220,4 +221,9 @@ bool write_file_atomically(const std::string& path, const std::string& text, std
   remove_file(tmp);
   *error = "cannot write " + path + ": " + reason(err);
   return false;
+}
+
+void say(const std::string& line) {
+  const std::string shown = "raminfo: " + printable_text(line) + "\n";
+  std::fwrite(shown.data(), 1, shown.size(), stderr);
 }

@@ -1,4 +1,5 @@
-// Where raminfo's answer goes: stdout, or a file replaced in one step.
+// Where raminfo's answer goes: stdout, or a file replaced in one step; and
+// where its messages go.
 #ifndef RAMINFO_TOOLS_FILES_OUTPUT_H
 #define RAMINFO_TOOLS_FILES_OUTPUT_H
 
@@ -19,5 +20,10 @@ bool write_stdout(const std::string& text, std::string* error);
 // could not be kept.
 bool write_file_atomically(const std::string& path, const std::string& text, std::string* error,
                            std::string* warning = nullptr);
+
+// Writes "raminfo: ", line and a line break to stderr, line shown by the one
+// printable rule (printable_text in src/text/text.h): a file name or a file's
+// text quoted in a message cannot steer the terminal or reorder the line.
+void say(const std::string& line);
 
 #endif
