@@ -27,6 +27,11 @@ void say(char (&reason)[kBlockReasonCap], const char* format, ...) {
   va_end(args);
 }
 
+table_verdict too_short(char (&reason)[kBlockReasonCap]) {
+  say(reason, "%s", kBlockTooShort);
+  return table_verdict::too_short;
+}
+
 // Why t is no SMBIOS structure table, into reason; true when it is one (see
 // locate_table). cut: the layout says the table is cut short.
 bool walk_sound(smbios_view t, bool cut, char (&reason)[kBlockReasonCap]) {
@@ -135,10 +140,7 @@ table_verdict locate_dmidecode(const uint8_t* bytes, size_t size, located_table*
   out->cut = ep.exact_length && ep.length > present;
   const auto len = static_cast<size_t>(ep.length < present ? ep.length : present);
   out->table = smbios_view{bytes + ep.address, len};
-  if (len == 0) {
-    say(reason, "smbios too short");
-    return table_verdict::too_short;
-  }
+  if (len == 0) return too_short(reason);
   return walk_sound(out->table, out->cut, reason) ? table_verdict::table
                                                   : table_verdict::not_a_table;
 }
@@ -185,18 +187,12 @@ table_verdict locate_table(const uint8_t* bytes, size_t size, block_layout layou
         out->cut = out->claimed > size - RAW_HEADER_SIZE;
       }
       // A header alone holds no table: the loader's finding, for every source.
-      if (size <= RAW_HEADER_SIZE) {
-        say(reason, "smbios too short");
-        return table_verdict::too_short;
-      }
+      if (size <= RAW_HEADER_SIZE) return too_short(reason);
       out->table = raw_block_table(bytes, size);
       break;
     default:
       // Nothing at all is as short as a block gets.
-      if (size == 0) {
-        say(reason, "smbios too short");
-        return table_verdict::too_short;
-      }
+      if (size == 0) return too_short(reason);
       out->table = smbios_view{bytes, size};
       break;
   }

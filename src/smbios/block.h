@@ -37,6 +37,10 @@ struct located_table {
   uint8_t major = 0, minor = 0, revision = 0;  // the SMBIOS version the block gives
 };
 
+// The loader's status text for a block with no table byte at all, which
+// every reader of a block gives alike.
+constexpr const char* kBlockTooShort = "smbios too short";
+
 enum class table_verdict : uint8_t {
   table,        // the first structure is sound (see locate_table)
   too_short,    // no byte of a table at all: the loader's "smbios too short"

@@ -51,7 +51,7 @@ int load_smbios() {
   }
   if (got <= RAW_HEADER_SIZE) {
     heap_free(scratch);
-    set_error("smbios too short");
+    set_error(kBlockTooShort);
     return 0;
   }
 
