@@ -56,12 +56,18 @@ extern "C" {
  * says "readable": false and gives the reason. */
 RAMINFO_DETAIL_API const char* RAMINFO_DETAIL_CALL raminfo_detail_json(void);
 
-/* The document for a raw SMBIOS block in the RSMB layout: 8 bytes of header
- * (calling method, SMBIOS major, minor, DMI revision, table length as a
- * little-endian 32-bit number), then the structure table; the same document
- * raminfo --detail --from-dump writes for it. The block is only read, and
- * may be of any size. A NULL block or a size under 8 gives "readable":
- * false. No error counts: a saved table is not this machine. */
+/* The document for a saved SMBIOS table, in any layout raminfo --from-dump
+ * reads, told apart by their content as it tells them: the raw block in the
+ * RSMB layout (8 bytes of header: calling method, SMBIOS major, minor, DMI
+ * revision, table length as a little-endian 32-bit number; then the
+ * structure table), the file dmidecode --dump-bin writes (which raminfo
+ * --save-dump writes on Linux), or a bare structure table. The same document
+ * raminfo --detail --from-dump writes for it. The block is only read, and may
+ * be of any size. A NULL or empty block, a raw block header with no table
+ * after it, and bytes whose first structure is not sound (fewer than 4
+ * bytes, a length byte below 4, text) give "readable": false and the reason
+ * raminfo --from-dump gives. No error counts: a saved table is not this
+ * machine. */
 RAMINFO_DETAIL_API const char* RAMINFO_DETAIL_CALL raminfo_detail_json_from(const void* block,
                                                                             size_t size);
 

@@ -249,10 +249,13 @@ namespace Tarnwick
             return Copy(NativeDetailJson());
         }
 
-        /// <summary>The document for a saved SMBIOS table in the RSMB layout
-        /// (what GetSystemFirmwareTable('RSMB') returns): an 8-byte header,
-        /// then the structure table. A null block, or one under 8 bytes,
-        /// gives "readable": false.</summary>
+        /// <summary>The document for a saved SMBIOS table in any layout
+        /// raminfo --from-dump reads: the RSMB block (what
+        /// GetSystemFirmwareTable('RSMB') returns: an 8-byte header, then the
+        /// structure table), the dmidecode --dump-bin file raminfo --save-dump
+        /// writes on Linux, or a bare table. A null block, one under 4 bytes,
+        /// or bytes that hold no table give "readable": false and the
+        /// reason.</summary>
         public static string GetDetailJsonFrom(byte[] block)
         {
             // A byte[] is passed pinned, as a pointer to its first byte (NULL for null).

@@ -2,8 +2,9 @@
  * version is the one given (the build's project() version), that this
  * machine's document and a NULL block's are raminfo-detail/1 documents, the
  * latter unreadable, and prints the version. Given FILEs, saved tables in
- * the RSMB layout, it prints the document for each instead, as the library
- * returns it, for comparison with raminfo --detail --from-dump FILE.
+ * any layout raminfo --from-dump reads, it prints the document for each
+ * instead, as the library returns it, for comparison with raminfo --detail
+ * --from-dump FILE.
  *
  *   detail_consumer VERSION [FILE...] */
 #include <raminfo_detail.h>

@@ -11,6 +11,7 @@
 #include "edac/memory_errors.h"
 #include "raminfo_build_version.h"
 #include "raminfo_detail.h"
+#include "smbios/block.h"
 #include "smbios/smbios.h"
 
 namespace {
@@ -60,16 +61,18 @@ raminfo_detail::document live_document() {
   return doc;
 }
 
-// The document of a raw block, read as the core's loader reads the block the
-// platform gives it: the header's length, cut to the bytes present.
+// The document of a block the caller holds, in any layout raminfo --from-dump
+// reads (a raw block, a dmidecode dump, a bare table), found and checked as
+// --from-dump finds and checks it: bytes that hold no table give no document
+// of an empty machine, but the reason.
 raminfo_detail::document block_document(const void* block, size_t size) {
   if (block == nullptr) return unreadable("no SMBIOS block was given");
-  if (size <= RAW_HEADER_SIZE) return unreadable("smbios too short");
-  const auto* bytes = static_cast<const uint8_t*>(block);
-  size_t len = read_le(bytes + RAW_LENGTH_OFFSET, 4);
-  if (len > size - RAW_HEADER_SIZE) len = size - RAW_HEADER_SIZE;
-  raminfo_detail::document doc =
-      raminfo_detail::decode_detail(smbios_view{bytes + RAW_HEADER_SIZE, len});
+  located_table where;
+  char reason[kBlockReasonCap];
+  if (locate_table(static_cast<const uint8_t*>(block), size, block_layout::automatic, &where,
+                   reason) != table_verdict::table)
+    return unreadable(reason);
+  raminfo_detail::document doc = raminfo_detail::decode_detail(where.table);
 #if defined(_WIN32)
   doc.errors.reason = kMemoryErrorsNotOnWindows;
 #else

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "smbios/block.h"
 #include "smbios/heap.h"
 #include "smbios/smbios.h"
 
@@ -50,14 +51,14 @@ int load_smbios() {
   }
   if (got <= RAW_HEADER_SIZE) {
     heap_free(scratch);
-    set_error("smbios too short");
+    set_error(kBlockTooShort);
     return 0;
   }
 
   // A length field that claims more than the block holds is cut to the bytes
   // present, so g_tbl_len always equals what the copy holds.
-  uint32_t len = read_le(scratch + RAW_LENGTH_OFFSET, 4);
-  if (len > got - RAW_HEADER_SIZE) len = got - RAW_HEADER_SIZE;
+  const smbios_view table = raw_block_table(scratch, got);
+  const auto len = static_cast<uint32_t>(table.len);
   g_tbl_len = len;
 
   // At least one byte, so that an empty table is cached rather than taken for
@@ -68,7 +69,7 @@ int load_smbios() {
     set_error("oom");
     return 0;
   }
-  std::memcpy(copy, scratch + RAW_HEADER_SIZE, len);
+  std::memcpy(copy, table.base, len);
   heap_free(scratch);
   g_tbl = copy;
   return 1;

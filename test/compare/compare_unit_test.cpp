@@ -253,10 +253,18 @@ const ReadCase kReads[] = {
       empty_slot("A2")}},
     // size_mb is the library's 32-bit field: no larger value is a size.
     {"plain_sizes_out_of_range",
-     R"({"total_mb":-1,"slots":[{"slot":"A1","size_mb":4294967296},{"slot":"A2","size_mb":-5},)"
-     R"({"slot":"A3","size_mb":"4096"}]})",
+     R"({"total_mb":-1,"slots":[{"slot":"A1","size_mb":4294967296},{"slot":"A2","size_mb":-5}]})",
      false,
-     {empty_slot("A1"), empty_slot("A2"), empty_slot("A3")}},
+     {empty_slot("A1"), empty_slot("A2")}},
+    // PowerShell's Out-File and Notepad start a UTF-8 file with a byte-order
+    // mark; the document is what follows it.
+    {"plain_report_after_a_byte_order_mark",
+     "\xEF\xBB\xBF"
+     R"({"total_mb":-1,"slots":[{"slot":"A1","size_mb":4096,"type":"DDR4",)"
+     R"("speed_mts":3200,"manufacturer":"Kingston","part_number":"18KSF","serial":"346C"}]})"
+     "\r\n",
+     false,
+     {mod("A1", "346C", "18KSF", 4 * kGiB)}},
     {"detail_document",
      kDetailHead +
          R"("devices":[{"locator":{"raw":"DIMM 1"},"bank_locator":{"raw":"P0 CHANNEL B  "},)"
@@ -288,8 +296,8 @@ TEST_P(ReadBaseline, ReadsEveryDevice) {
   ASSERT_TRUE(state_from_text(k.text, &s, &error)) << error;
   EXPECT_EQ(s.detail, k.detail);
   size_t end = k.text.size();
-  while (end > 0 && k.text[end - 1] == '\n') --end;
-  EXPECT_EQ(s.text_bytes, end);
+  while (end > 0 && (k.text[end - 1] == '\n' || k.text[end - 1] == '\r')) --end;
+  EXPECT_EQ(s.text_bytes, end - (k.text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0));
   ASSERT_EQ(s.modules.size(), k.modules.size());
   for (size_t i = 0; i < s.modules.size(); ++i) {
     SCOPED_TRACE(i);
@@ -325,7 +333,33 @@ const BadCase kBad[] = {
     {"slot_without_name", R"({"total_mb":0,"slots":[{"size_mb":1}]})", "a slot without \"slot\""},
     {"slot_not_an_object", R"({"total_mb":0,"slots":[3]})", "a slot without \"slot\""},
     {"no_total", R"({"slots":[]})", "no \"slots\" list and \"total_mb\""},
-    {"schema_not_a_string", R"({"schema":1,"devices":[]})", "schema \"?\""},
+    // Values of a type or form raminfo never writes, where the comparison
+    // reads them: refused at their byte, never read as absent.
+    {"schema_not_a_string", R"({"schema":1,"devices":[]})",
+     "\"schema\" at byte 10 is a number, not a string"},
+    {"size_with_a_leading_zero", R"({"total_mb":-1,"slots":[{"slot":"A1","size_mb":04096}]})",
+     "not JSON: malformed number at byte 48"},
+    {"slot_a_number", R"({"total_mb":-1,"slots":[{"slot":7}]})",
+     "\"slot\" at byte 32 is a number, not a string"},
+    {"total_a_string", R"({"total_mb":"x","slots":[]})",
+     "\"total_mb\" at byte 12 is a string, not a number"},
+    {"size_a_string", R"({"total_mb":-1,"slots":[{"slot":"A3","size_mb":"4096"}]})",
+     "\"size_mb\" at byte 47 is a string, not a number"},
+    {"readable_a_string", R"({"schema":"raminfo-detail/1","readable":"yes","devices":[]})",
+     "\"readable\" at byte 40 is a string, not true or false"},
+    {"locator_a_string", kDetailHead + R"("devices":[{"locator":"A1"}]})",
+     "\"locator\" at byte 79 is a string, not an object or null"},
+    {"raw_a_number", kDetailHead + R"("devices":[{"locator":{"raw":1}}]})",
+     "\"raw\" at byte 86 is a number, not a string or null"},
+    {"size_bytes_true", kDetailHead + R"("devices":[{"locator":null,"size_bytes":true}]})",
+     "\"size_bytes\" at byte 97 is true or false, not a number or null"},
+    // The first in the text is told.
+    {"two_wrong_values", R"({"total_mb":"x","slots":[{"slot":7}]})",
+     "\"total_mb\" at byte 12 is a string, not a number"},
+    // A JSON error anywhere is told before any value's type.
+    {"wrong_type_then_broken_json", R"({"total_mb":"x","slots":[})", "not JSON: "},
+    // The mark once, at the start; a second one is no JSON.
+    {"two_byte_order_marks", "\xEF\xBB\xBF\xEF\xBB\xBF{}", "not JSON: not a value at byte 3"},
     {"device_without_locator", kDetailHead + R"("devices":[{"size_bytes":1}]})",
      "a device without \"locator\""},
     {"unreadable_table", R"({"schema":"raminfo-detail/1","readable":false,"devices":[]})",
@@ -339,6 +373,10 @@ TEST_P(ReadBadBaseline, SaysWhy) {
   std::string error;
   EXPECT_FALSE(state_from_text(GetParam().text, &s, &error));
   EXPECT_NE(error.find(GetParam().reason), std::string::npos) << error;
+  // The tests' tree reader, written apart from it, finds the same.
+  std::string reference;
+  EXPECT_FALSE(reference_state_from_text(GetParam().text, &s, &reference));
+  EXPECT_EQ(error, reference);
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, ReadBadBaseline, testing::ValuesIn(kBad),

@@ -12,6 +12,7 @@ namespace {
 
 struct node {
   enum class kind { null, boolean, number, string, array, object } type = kind::null;
+  size_t at = 0;  // where its text starts
   bool boolean = false;
   double number = 0;
   std::string text;
@@ -34,7 +35,7 @@ constexpr size_t kMaxValues = 200000;
 
 class parser {
  public:
-  explicit parser(const std::string& text) : s_(text) {}
+  parser(const std::string& text, size_t from) : s_(text), pos_(from) {}
 
   bool document(node* out, std::string* error) {
     skip_space();
@@ -69,6 +70,7 @@ class parser {
     if (depth > kMaxDepth) return fail("nesting too deep");
     if (++values_ > kMaxValues) return fail("too many values");
     if (pos_ >= s_.size()) return fail("unexpected end");
+    out->at = pos_;
     const char c = s_[pos_];
     if (c == '{') return object(out, depth);
     if (c == '[') return array(out, depth);
@@ -94,7 +96,12 @@ class parser {
   bool number(node* out) {
     const size_t start = pos_;
     if (pos_ < s_.size() && s_[pos_] == '-') ++pos_;
+    const size_t first = pos_;
     if (!digits()) return fail("not a value");
+    if (s_[first] == '0' && pos_ - first > 1) {
+      pos_ = first + 1;
+      return fail("malformed number");
+    }
     if (pos_ < s_.size() && s_[pos_] == '.') {
       ++pos_;
       if (!digits()) return fail("malformed number");
@@ -237,10 +244,86 @@ class parser {
   }
 
   const std::string& s_;
-  size_t pos_ = 0;
+  size_t pos_;
   size_t values_ = 0;
   std::string why_;
 };
+
+// The types raminfo writes for each member the comparison reads, by where
+// the member is; the first value of another type in the text is refused.
+enum types : int { kString = 1, kNumber = 2, kBoolean = 4, kNull = 8, kObject = 16 };
+
+int type_bit(const node& v) {
+  switch (v.type) {
+    case node::kind::string: return kString;
+    case node::kind::number: return kNumber;
+    case node::kind::boolean: return kBoolean;
+    case node::kind::null: return kNull;
+    case node::kind::object: return kObject;
+    default: return 32;
+  }
+}
+
+std::string words(int types) {
+  switch (types) {
+    case kString: return "a string";
+    case kNumber: return "a number";
+    case kBoolean: return "true or false";
+    case kNull: return "null";
+    case kObject: return "an object";
+    case 32: return "an array";
+    case kObject | kNull: return "an object or null";
+    case kNumber | kNull: return "a number or null";
+    case kString | kNull: return "a string or null";
+    default: return "a value";
+  }
+}
+
+struct type_check {
+  size_t at = std::string::npos;
+  std::string error;
+
+  void member(const node& object, const std::string& name, int types) {
+    const node* v = object.find(name);
+    if (v == nullptr || (type_bit(*v) & types) != 0 || v->at >= at) return;
+    at = v->at;
+    error = "\"" + name + "\" at byte " + std::to_string(v->at) + " is " + words(type_bit(*v)) +
+            ", not " + words(types);
+  }
+};
+
+std::string first_type_error(const node& doc) {
+  type_check c;
+  c.member(doc, "schema", kString);
+  c.member(doc, "readable", kBoolean);
+  c.member(doc, "total_mb", kNumber);
+  if (const node* devices = doc.find("devices"); devices && devices->type == node::kind::array) {
+    for (const node& d : devices->items) {
+      for (const char* n : {"locator", "bank_locator", "manufacturer", "part_number",
+                            "serial_number", "memory_type", "form_factor", "vendor"}) {
+        c.member(d, n, kObject | kNull);
+        if (const node* field = d.find(n)) {
+          const bool text = std::string(n) != "memory_type" && std::string(n) != "form_factor" &&
+                            std::string(n) != "vendor";
+          c.member(*field, text ? "raw" : "name", kString | kNull);
+        }
+      }
+      for (const char* n :
+           {"size_bytes", "speed_mts", "configured_speed_mts", "configured_voltage_mv", "rank"})
+        c.member(d, n, kNumber | kNull);
+      for (const char* n : {"populated", "system_memory"}) c.member(d, n, kBoolean);
+    }
+  }
+  if (const node* slots = doc.find("slots"); slots && slots->type == node::kind::array) {
+    for (const node& sl : slots->items) {
+      for (const char* n : {"slot", "type", "manufacturer", "part_number", "serial", "form_factor"})
+        c.member(sl, n, kString);
+      for (const char* n : {"size_mb", "speed_mts", "configured_speed_mts", "voltage_mv"})
+        c.member(sl, n, kNumber);
+    }
+  }
+  return c.error;
+}
 
 int64_t whole(const node* v) {
   if (v == nullptr || v->type != node::kind::number) return -1;
@@ -335,13 +418,18 @@ bool detail_state(const node& doc, memory_state* out, std::string* error) {
 
 bool reference_state_from_text(const std::string& text, memory_state* out, std::string* error) {
   *out = memory_state();
+  const size_t bom = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   node doc;
-  if (!parser(text).document(&doc, error)) {
+  if (!parser(text, bom).document(&doc, error)) {
     *error = "not JSON: " + *error;
     return false;
   }
   if (doc.type != node::kind::object) {
     *error = "not a raminfo report: the document is no JSON object";
+    return false;
+  }
+  if (const std::string wrong = first_type_error(doc); !wrong.empty()) {
+    *error = wrong;
     return false;
   }
   const bool ok = doc.find("schema") != nullptr ? [&] {
@@ -359,6 +447,6 @@ bool reference_state_from_text(const std::string& text, memory_state* out, std::
   while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r' || text[end - 1] == ' ' ||
                      text[end - 1] == '\t'))
     --end;
-  out->text_bytes = end;
+  out->text_bytes = end - bom;
   return true;
 }

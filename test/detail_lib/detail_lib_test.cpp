@@ -24,11 +24,12 @@ Bytes read_bytes(const std::filesystem::path& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Every real table in the RSMB layout, by file name.
-std::vector<std::filesystem::path> rsmb_tables() {
+// Every real table in both layouts it is kept in (Windows' raw block and
+// dmidecode's dump), by file name.
+std::vector<std::filesystem::path> real_tables() {
   std::vector<std::filesystem::path> out;
   for (const auto& e : std::filesystem::directory_iterator(kRealTablesDir))
-    if (e.path().extension() == ".rsmb") out.push_back(e.path());
+    if (e.path().extension() == ".rsmb" || e.path().extension() == ".dmi") out.push_back(e.path());
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -39,17 +40,28 @@ std::string from(const Bytes& block) {
 
 // ---- One decoder ------------------------------------------------------------
 
-TEST(DetailLibrary, EveryRealTableGivesTheCliDocument) {
+// What the command-line host saves (dmidecode's layout on Linux, the raw
+// block on Windows) and a bare table are read as raminfo --from-dump reads
+// them, with the same document.
+TEST(DetailLibrary, EveryRealTableInEveryLayoutGivesTheCliDocument) {
   for (const std::string& name : absent_real_tables())
     std::printf("[  NOTE    ] %s\n", absent_real_table_note(name).c_str());
-  const auto tables = rsmb_tables();
-  // The repository's eight are the least there is.
-  ASSERT_GE(tables.size(), 8u) << kRealTablesDir;
+  const auto tables = real_tables();
+  // The repository's eight in both layouts are the least there is.
+  ASSERT_GE(tables.size(), 16u) << kRealTablesDir;
+  const TempDir dir;
   for (const auto& path : tables) {
     SCOPED_TRACE(path.filename().string());
     const CliResult cli = run_cli({"--detail", "--from-dump", path.string()});
     ASSERT_EQ(cli.exit_code, 0) << cli.err;
-    EXPECT_EQ(from(read_bytes(path)), cli.out);
+    const Bytes bytes = read_bytes(path);
+    EXPECT_EQ(from(bytes), cli.out);
+    if (path.extension() != ".rsmb") continue;
+    // The table alone, as /sys/firmware/dmi/tables/DMI holds it.
+    const Bytes bare(bytes.begin() + 8, bytes.end());
+    const CliResult bare_cli = run_cli({"--detail", "--from-dump", dir.write("DMI", bare)});
+    ASSERT_EQ(bare_cli.out, cli.out) << bare_cli.err;
+    EXPECT_EQ(from(bare), cli.out);
   }
 }
 
@@ -78,24 +90,76 @@ TEST(DetailLibrary, ALargeTableGivesEveryDevice) {
 
 // ---- Blocks without a table -------------------------------------------------
 
-TEST(DetailLibrary, NoTableGivesAnUnreadableDocumentWithItsReason) {
+Bytes text_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// A dmidecode dump: an SMBIOS 3 entry point whose table (of at most max
+// bytes) is at address, zeros up to 32, then body.
+Bytes dmidecode_dump(const Bytes& body, uint32_t max, uint32_t address = 32) {
+  Bytes b = {'_', 'S', 'M', '3', '_', 0, 0x18, 3, 2, 0, 1, 0};
+  for (uint32_t field : {max, address})
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(field >> (8 * i)));
+  b.resize(0x18, 0);  // the address's high half
+  uint8_t sum = 0;
+  for (uint8_t v : b) sum = static_cast<uint8_t>(sum + v);
+  b[5] = static_cast<uint8_t>(-sum);
+  b.resize(32, 0);
+  b.insert(b.end(), body.begin(), body.end());
+  return b;
+}
+
+// What raminfo --detail --from-dump says of bytes that give no table: the
+// reason in its document, or the line it refuses the file with.
+std::string cli_reason(const TempDir& dir, const Bytes& bytes) {
+  const std::string path = dir.write("block", bytes);
+  const CliResult r = run_cli({"--detail", "--from-dump", path});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  if (!r.out.empty()) return nlohmann::json::parse(r.out)["reason"].get<std::string>();
+  const std::string lead = "raminfo: cannot read " + path + ": ";
+  EXPECT_EQ(r.err.rfind(lead, 0), 0u) << r.err;
+  return r.err.substr(lead.size(), r.err.size() - lead.size() - 1);
+}
+
+TEST(DetailLibrary, NoTableGivesAnUnreadableDocumentWithTheCliReason) {
   const Bytes header_only = raw_block({});
   const Bytes seven(header_only.begin(), header_only.begin() + 7);
+  const Bytes text_after_header = raw_block(text_bytes("not a table!"));
+  const Bytes sound = table({structure(ddr4_dimm().formatted(), ddr4_strings()), end_of_table()});
   struct Case {
     const char* name;
-    const void* block;
-    size_t size;
+    Bytes bytes;
     const char* reason;
+    // What --from-dump says where its words are its own: a file, not a block.
+    const char* cli_reason = nullptr;
   } cases[] = {
-      {"null block", nullptr, 0, "no SMBIOS block was given"},
-      {"null block with a size", nullptr, 64, "no SMBIOS block was given"},
-      {"empty block", header_only.data(), 0, "smbios too short"},
-      {"seven bytes", seven.data(), seven.size(), "smbios too short"},
-      {"header only", header_only.data(), header_only.size(), "smbios too short"},
+      {"empty block", {}, "smbios too short", "not an SMBIOS table (the file is empty)"},
+      {"header only", header_only, "smbios too short"},
+      {"seven bytes", seven,
+       "not an SMBIOS table (the first structure's length byte is 3, below 4)"},
+      {"text after a raw block header", text_after_header,
+       "not an SMBIOS table (the first structure's 111 bytes run past the end)"},
+      {"first structure of length 0", raw_block({17, 0, 0, 0, 0, 0}),
+       "not an SMBIOS table (the first structure's length byte is 0, below 4)"},
+      {"first structure of length 1", raw_block({17, 1, 0, 0, 0, 0}),
+       "not an SMBIOS table (the first structure's length byte is 1, below 4)"},
+      {"bare table whose first structure is of length 1",
+       {17, 1, 0, 0, 0, 0},
+       "not an SMBIOS table (the first structure's length byte is 1, below 4)"},
+      {"header length short of a structure header", raw_block_claiming(sound, 3),
+       "not an SMBIOS table (3 bytes, fewer than a structure header)"},
+      {"dmidecode dump of text", dmidecode_dump(text_bytes("not a table!\n\n"), 14),
+       "not an SMBIOS table (the first structure's 111 bytes run past the end)"},
+      {"dmidecode dump without its table", dmidecode_dump({}, 0), "smbios too short"},
+      {"dmidecode table past the end", dmidecode_dump(sound, 0x100, 0xF0),
+       "dmidecode dump: the table address lies past the end of the file"},
+      {"dmidecode anchor alone", text_bytes("_SM3_"),
+       "not a dmidecode dump: no usable entry point at offset 0"},
   };
+  const TempDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const char* text = raminfo_detail_json_from(c.block, c.size);
+    // An empty vector may hold no storage; the block is empty, not NULL.
+    const char* text = raminfo_detail_json_from(
+        c.bytes.empty() ? header_only.data() : c.bytes.data(), c.bytes.size());
     ASSERT_NE(text, nullptr);
     const nlohmann::json doc = nlohmann::json::parse(text);
     EXPECT_EQ(doc["schema"], "raminfo-detail/1");
@@ -104,6 +168,13 @@ TEST(DetailLibrary, NoTableGivesAnUnreadableDocumentWithItsReason) {
     EXPECT_TRUE(doc["devices"].empty());
     EXPECT_TRUE(doc["arrays"].empty());
     EXPECT_EQ(doc["totals"]["installed_bytes"], 0);
+    EXPECT_EQ(cli_reason(dir, c.bytes), c.cli_reason != nullptr ? c.cli_reason : c.reason);
+  }
+  // A NULL block is the library's alone.
+  for (size_t size : {size_t{0}, size_t{64}}) {
+    const nlohmann::json doc = nlohmann::json::parse(raminfo_detail_json_from(nullptr, size));
+    EXPECT_FALSE(doc["readable"].get<bool>());
+    EXPECT_EQ(doc["reason"], "no SMBIOS block was given");
   }
 }
 
@@ -114,10 +185,6 @@ TEST(DetailLibrary, TheHeaderLengthIsCutToTheBlock) {
   const std::string exact = from(raw_block(t));
   ASSERT_NE(nlohmann::json::parse(exact)["devices"].size(), 0u);
   EXPECT_EQ(from(raw_block_claiming(t, 0xFFFFFFFFu)), exact);
-  // A length short of one structure header leaves nothing to walk.
-  const nlohmann::json cut = nlohmann::json::parse(from(raw_block_claiming(t, 3)));
-  EXPECT_TRUE(cut["readable"].get<bool>());
-  EXPECT_TRUE(cut["devices"].empty());
 }
 
 // Bytes that are no table give a document all the same, never a crash; the
@@ -158,7 +225,7 @@ TEST(DetailLibrary, ThisMachineGivesADocument) {
 // gets what one thread alone gets, for tables and this machine alike.
 TEST(DetailLibrary, ThreadsKeepTheirOwnTextAndAgree) {
   std::vector<Bytes> blocks;
-  for (const auto& path : rsmb_tables()) blocks.push_back(read_bytes(path));
+  for (const auto& path : real_tables()) blocks.push_back(read_bytes(path));
   blocks.push_back(Bytes(3));
   ASSERT_GE(blocks.size(), 2u);
   std::vector<std::string> expected;

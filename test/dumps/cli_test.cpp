@@ -896,6 +896,55 @@ TEST(OtherMemory, HpZ600SystemRomIsMarkedNotCounted) {
 
 namespace {
 
+// A file name in a message follows the same rule: a name is the user's to
+// choose, and one made of escape sequences (a title change, a bell) or a line
+// break and a second "raminfo:" line must reach the terminal as text.
+struct HostileName {
+  const char* name;
+  std::string raw;
+  std::string shown;
+};
+
+const HostileName kHostileNames[] = {
+    {"escape_sequence", "\x1B]0;pwned\x07", "?]0;pwned?"},
+    {"bell", "\x07\x07", "??"},
+    {"line_break", "\nraminfo: all is well", "?raminfo: all is well"},
+    {"right_to_left_override",
+     "\xE2\x80\xAE"
+     "txt.exe",
+     "?txt.exe"},
+};
+
+class PrintableName : public testing::TestWithParam<HostileName> {};
+
+TEST_P(PrintableName, InEveryMessageThatNamesAFile) {
+  const TempDir dir;
+  const std::string raw = dir.path() + "/x" + GetParam().raw + "y";
+  const std::string shown = dir.path() + "/x" + GetParam().shown + "y";
+  const std::string table = dir.write("DMI", one_module_table());
+  Bytes cut = raw_block(one_module_table());
+  cut.resize(cut.size() - 4);
+  const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
+      {"missing table", {"--from-dump", raw + ".missing"}},
+      {"no table", {"--from-dump", dir.write("x" + GetParam().raw + "y", bytes_of("text\n"))}},
+      {"cut table", {"--count", "--from-dump", dir.write("x" + GetParam().raw + "y.cut", cut)}},
+      {"missing baseline", {"--compare", raw + ".json", "--from-dump", table}},
+      {"output in a missing directory", {"--from-dump", table, "--output", raw + "/out.json"}},
+      {"output over the table", {"--from-dump", raw, "--output", raw}},
+  };
+  for (const auto& [what, args] : runs) {
+    SCOPED_TRACE(what);
+    const CliResult r = run_cli(args);
+    EXPECT_NE(r.err.find(shown), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(raw), std::string::npos) << r.err;
+    for (const char* control : {"\x1B", "\x07", "\xE2\x80\xAE"})
+      EXPECT_EQ(r.err.find(control), std::string::npos) << r.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, PrintableName, testing::ValuesIn(kHostileNames),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Text from a baseline that reaches stderr follows the same rule.
 TEST(PrintableRule, BaselineTextOnStderr) {
   const TempDir dir;

@@ -408,9 +408,11 @@ def detail() -> Detail:
 
 
 def detail_from(block: bytes) -> Detail:
-    """The document for a saved SMBIOS table in the RSMB layout (what
-    Windows' GetSystemFirmwareTable('RSMB') returns, and raminfo's .rsmb
-    files): an 8-byte header, then the structure table. A block under 8
-    bytes, or one the loader rejects, gives ``readable`` False."""
+    """The document for a saved SMBIOS table in any layout ``raminfo
+    --from-dump`` reads: the RSMB block (what Windows'
+    GetSystemFirmwareTable('RSMB') returns, an 8-byte header, then the
+    structure table), the file ``raminfo --save-dump`` writes on Linux
+    (dmidecode's --dump-bin layout), or a bare structure table. Bytes that
+    hold no table give ``readable`` False and the reason."""
     data = bytes(block)
     return parse_detail(_detail_text(_load_detail().json_from(data, len(data))))

@@ -24,17 +24,19 @@ SCHEMA_FILE = os.path.join(
     os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "docs", "raminfo-detail.schema.json"
 )
 
-# An RSMB block whose table is empty, and blocks too short for the header.
+# An RSMB block whose table is empty, blocks too short for a structure, and
+# bytes that are no table (text after a raw block's header).
 EMPTY_TABLE = b"\x00\x03\x00\x00\x00\x00\x00\x00"
 NOT_A_BLOCK = [("empty", b""), ("two bytes", b"\x00\x03"), ("seven bytes", EMPTY_TABLE[:7]),
-               ("an empty table", EMPTY_TABLE)]  # fmt: skip
+               ("an empty table", EMPTY_TABLE),
+               ("text after a header", b"\x00\x03\x02\x00\x0c\x00\x00\x00not a table!")]  # fmt: skip
 
 
-def real_blocks() -> List[Tuple[str, bytes]]:
+def real_blocks(extension: str = ".rsmb") -> List[Tuple[str, bytes]]:
     names = dump_names(DUMPS)
     blocks = []
     for name in names:
-        with open(os.path.join(DUMPS, name + ".rsmb"), "rb") as f:
+        with open(os.path.join(DUMPS, name + extension), "rb") as f:
             blocks.append((name, f.read()))
     return blocks
 
@@ -65,15 +67,18 @@ class DetailFrom(unittest.TestCase):
 
     def test_every_real_table_gives_the_tools_document(self) -> None:
         self.assertGreaterEqual(len(self.blocks), 3, f"too few dumps in {DUMPS}")
-        for name, block in self.blocks:
-            with self.subTest(name):
-                want = cli_detail(os.path.join(DUMPS, name + ".rsmb"))
-                got = raminfo.detail_from(block)
-                self.assertEqual(got.json_text, want)
-                # Every key of the document reached the typed objects.
-                self.assertEqual(got.to_dict(), json.loads(want))
-                self.assertTrue(got.readable)
-                self.assertIsNone(got.reason)
+        # The raw block, and dmidecode's layout: what raminfo --save-dump
+        # writes on Linux.
+        for extension in (".rsmb", ".dmi"):
+            for name, block in real_blocks(extension):
+                with self.subTest(name + extension):
+                    want = cli_detail(os.path.join(DUMPS, name + extension))
+                    got = raminfo.detail_from(block)
+                    self.assertEqual(got.json_text, want)
+                    # Every key of the document reached the typed objects.
+                    self.assertEqual(got.to_dict(), json.loads(want))
+                    self.assertTrue(got.readable)
+                    self.assertIsNone(got.reason)
 
     def test_values_reach_typed_objects(self) -> None:
         # A DDR4 server table: every kind of value in one device.

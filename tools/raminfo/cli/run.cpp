@@ -39,27 +39,24 @@ constexpr size_t kBaselineLimit = size_t{4} << 20;
 
 // Tells the user why the table could not be read and what would help.
 void report_unreadable(const cli_options& opt) {
-  std::fprintf(stderr, "raminfo: cannot read the SMBIOS table: %s\n", raminfo_last_error());
+  say(std::string("cannot read the SMBIOS table: ") + raminfo_last_error());
   if (opt.from_dump) {
-    std::fprintf(stderr, "raminfo: hint: %s: the saved table is too short or inconsistent\n",
-                 opt.dump_path.c_str());
+    say("hint: " + opt.dump_path + ": the saved table is too short or inconsistent");
     return;
   }
 #if defined(_WIN32)
-  std::fprintf(stderr, "raminfo: hint: this system's firmware provides no SMBIOS table\n");
+  say("hint: this system's firmware provides no SMBIOS table");
 #else
   const char* table = "/sys/firmware/dmi/tables/DMI";
   // Anyone can see whether the table exists; only then is root the answer.
   struct stat st;
   if (stat(table, &st) != 0 && errno == ENOENT) {
-    std::fprintf(stderr,
-                 "raminfo: hint: this machine exposes no SMBIOS table at %s (a virtual machine "
-                 "or container without DMI, for example)\n",
-                 table);
+    say(std::string("hint: this machine exposes no SMBIOS table at ") + table +
+        " (a virtual machine or container without DMI, for example)");
   } else if (geteuid() != 0) {
-    std::fprintf(stderr, "raminfo: hint: reading %s needs root (try sudo)\n", table);
+    say(std::string("hint: reading ") + table + " needs root (try sudo)");
   } else {
-    std::fprintf(stderr, "raminfo: hint: the firmware's table at %s is unusable\n", table);
+    say(std::string("hint: the firmware's table at ") + table + " is unusable");
   }
 #endif
 }
@@ -72,10 +69,9 @@ bool load_dump(const cli_options& opt) {
   std::vector<std::string> warnings;
   const bool ok = read_dump_file(opt.dump_path, &file, &error) &&
                   dump_to_raw_block(&file, opt.format, &warnings, &error);
-  for (const std::string& w : warnings)
-    std::fprintf(stderr, "raminfo: warning: %s: %s\n", opt.dump_path.c_str(), w.c_str());
+  for (const std::string& w : warnings) say("warning: " + opt.dump_path + ": " + w);
   if (!ok) {
-    std::fprintf(stderr, "raminfo: cannot read %s: %s\n", opt.dump_path.c_str(), error.c_str());
+    say("cannot read " + opt.dump_path + ": " + error);
     return false;
   }
   use_saved_table(std::move(file), opt.total_given ? opt.total_mb : -1);
@@ -140,9 +136,7 @@ bool load_baseline(const cli_options& opt, memory_state* out) {
   const bool ok =
       read_bounded_file(opt.baseline_path, kBaselineLimit, &bytes, &error) &&
       state_from_text(reinterpret_cast<const char*>(bytes.data()), bytes.size(), out, &error);
-  if (!ok)
-    std::fprintf(stderr, "raminfo: cannot use the baseline %s: %s\n", opt.baseline_path.c_str(),
-                 error.c_str());
+  if (!ok) say("cannot use the baseline " + opt.baseline_path + ": " + error);
   return ok;
 }
 
@@ -163,11 +157,10 @@ memory_state present_state(const memory_state& baseline, const inventory& inv) {
 // the part it lacks would go unnoticed.
 bool baseline_cut(const cli_options& opt, const memory_state& baseline, const inventory& inv) {
   if (!plain_baseline_may_be_cut(baseline, inv.devices.size())) return false;
-  std::fprintf(stderr,
-               "raminfo: cannot use the baseline %s: it lists %zu of the %zu devices, as a plain "
-               "report cut by its 16 KiB limit does; save the baseline with raminfo --detail "
-               "--output FILE, which lists all\n",
-               opt.baseline_path.c_str(), baseline.modules.size(), inv.devices.size());
+  say("cannot use the baseline " + opt.baseline_path + ": it lists " +
+      std::to_string(baseline.modules.size()) + " of the " + std::to_string(inv.devices.size()) +
+      " devices, as a plain report cut by its 16 KiB limit does; save the baseline with raminfo "
+      "--detail --output FILE, which lists all");
   return true;
 }
 
@@ -180,10 +173,8 @@ void warn_if_cut(const std::string& report) {
   memory_state listed;
   std::string error;
   if (!state_from_text(report, &listed, &error) || listed.modules.size() >= present) return;
-  std::fprintf(stderr,
-               "raminfo: warning: the report lists %zu of %zu devices (16 KiB limit); --detail "
-               "lists all\n",
-               listed.modules.size(), present);
+  say("warning: the report lists " + std::to_string(listed.modules.size()) + " of " +
+      std::to_string(present) + " devices (16 KiB limit); --detail lists all");
 }
 
 std::string gauge(const char* name, const char* help, int value) {
@@ -214,10 +205,9 @@ int emit(const cli_options& opt, const std::string& text) {
   std::string error, warning;
   const bool ok = opt.to_file ? write_file_atomically(opt.output_path, text, &error, &warning)
                               : write_stdout(text, &error);
-  if (!warning.empty())
-    std::fprintf(stderr, "raminfo: warning: %s: %s\n", opt.output_path.c_str(), warning.c_str());
+  if (!warning.empty()) say("warning: " + opt.output_path + ": " + warning);
   if (ok) return 0;
-  std::fprintf(stderr, "raminfo: %s\n", error.c_str());
+  say(error);
   return 1;
 }
 
@@ -237,7 +227,7 @@ bool ends_before_reading(const std::vector<std::string>& args, cli_options* opt,
       *status = emit(cli_options{}, std::string(raminfo_version()) + "\n");
       return true;
     case parse_result::usage_error:
-      std::fprintf(stderr, "raminfo: %s (see raminfo --help)\n", error.c_str());
+      say(error + " (see raminfo --help)");
       *status = kExitUsage;
       return true;
     case parse_result::run: break;
@@ -245,8 +235,7 @@ bool ends_before_reading(const std::vector<std::string>& args, cli_options* opt,
   // Writing over the file being read would destroy it before it is read.
   for (const std::string* input : {&opt->baseline_path, &opt->dump_path}) {
     if (opt->to_file && !input->empty() && same_file(opt->output_path, *input)) {
-      std::fprintf(stderr, "raminfo: --output %s is the file being read (see raminfo --help)\n",
-                   opt->output_path.c_str());
+      say("--output " + opt->output_path + " is the file being read (see raminfo --help)");
       *status = kExitUsage;
       return true;
     }
@@ -258,10 +247,8 @@ bool ends_before_reading(const std::vector<std::string>& args, cli_options* opt,
 // with (udev's entry lacking devices would show them as missing).
 bool usable_baseline(const cli_options& opt, bool udev_incomplete, memory_state* baseline) {
   if (!udev_incomplete) return load_baseline(opt, baseline);
-  std::fprintf(stderr,
-               "raminfo: cannot compare with %s: udev's entry lacks devices, which would "
-               "show as missing\n",
-               opt.baseline_path.c_str());
+  say("cannot compare with " + opt.baseline_path +
+      ": udev's entry lacks devices, which would show as missing");
   return false;
 }
 
@@ -303,7 +290,7 @@ int deliver(const cli_options& opt, const answer& a, bool baseline_usable) {
   // that the table cannot be read.
   const bool keep_file = !a.readable && opt.to_file && opt.out_view != view::prometheus;
   if (!keep_file && emit(opt, a.text) != 0) return 1;
-  if (keep_file) std::fprintf(stderr, "raminfo: %s is left as it was\n", opt.output_path.c_str());
+  if (keep_file) say(opt.output_path + " is left as it was");
   if (!a.readable) {
     report_unreadable(opt);
     return kExitTableUnreadable;

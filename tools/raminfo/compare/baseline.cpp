@@ -201,6 +201,86 @@ role role_of(kind k, const char* name, size_t size) {
   }
 }
 
+// The JSON types of a value, as bits of a set.
+enum json_type : uint8_t {
+  kString = 1,
+  kNumber = 2,
+  kBoolean = 4,
+  kNull = 8,
+  kObject = 16,
+  kArray = 32,
+  kAnyType = 63,
+};
+
+// The type of the value whose text starts with c; a byte that starts no
+// value is taken for a number, which its reading then refuses.
+json_type type_at(char c) {
+  switch (c) {
+    case '"': return kString;
+    case 't':
+    case 'f': return kBoolean;
+    case 'n': return kNull;
+    case '{': return kObject;
+    case '[': return kArray;
+    default: return kNumber;
+  }
+}
+
+// The types a member's value may have where raminfo writes it. Any other is
+// refused rather than read as absent: a baseline edited by hand ("slot": 7,
+// "total_mb": "x") must not be compared as an inventory it does not say.
+uint8_t value_types(role r) {
+  switch (r) {
+    case role::schema:
+    case role::slot_name:
+    case role::slot_type:
+    case role::slot_manufacturer:
+    case role::slot_part_number:
+    case role::slot_serial:
+    case role::slot_form_factor: return kString;
+    case role::readable:
+    case role::populated:
+    case role::system_memory: return kBoolean;
+    case role::total_mb:
+    case role::slot_size_mb:
+    case role::slot_speed_mts:
+    case role::slot_configured_speed_mts:
+    case role::slot_voltage_mv: return kNumber;
+    case role::locator:
+    case role::bank_locator:
+    case role::manufacturer:
+    case role::part_number:
+    case role::serial_number:
+    case role::memory_type:
+    case role::form_factor:
+    case role::vendor: return kObject | kNull;
+    case role::size_bytes:
+    case role::speed_mts:
+    case role::configured_speed_mts:
+    case role::configured_voltage_mv:
+    case role::rank: return kNumber | kNull;
+    case role::raw:
+    case role::name: return kString | kNull;
+    default: return kAnyType;
+  }
+}
+
+// A type or set of types as a message names it.
+const char* type_words(uint8_t types) {
+  switch (types) {
+    case kString: return "a string";
+    case kNumber: return "a number";
+    case kBoolean: return "true or false";
+    case kNull: return "null";
+    case kObject: return "an object";
+    case kArray: return "an array";
+    case kObject | kNull: return "an object or null";
+    case kNumber | kNull: return "a number or null";
+    case kString | kNull: return "a string or null";
+    default: return "a value";
+  }
+}
+
 // What a scalar value is read into.
 enum class scalar : uint8_t { none, text, whole, flag };
 
@@ -272,7 +352,10 @@ struct level {
 
 class reader {
  public:
-  reader(const char* text, size_t size) : begin_(text), end_(text + size), p_(text) {
+  // Offsets in messages count from text; the reading starts from bytes on
+  // (past a byte-order mark).
+  reader(const char* text, size_t size, size_t from)
+      : begin_(text), end_(text + size), p_(text + from) {
     // Room for every depth up front, so that an object holds on to its
     // level while deeper ones are added; each is made when first reached.
     levels_.reserve(kMaxDepth + 2);
@@ -298,6 +381,9 @@ class reader {
   bool has_slots = false, slots_listed = false, slot_without_name = false;
   bool has_total = false;
   std::vector<module_state> devices, slots;
+  // The first member, in the order of the text, whose value has a type
+  // raminfo never writes there; "" when none has.
+  std::string type_error;
 
  private:
   bool fail(const char* why) {
@@ -399,6 +485,11 @@ class reader {
     const char* const digits = p_;
     while (p_ < end_ && digit(*p_)) ++p_;
     if (p_ == digits) return fail("not a value");
+    // JSON has no leading zeros: 04096 is no number (nor octal).
+    if (*digits == '0' && p_ - digits > 1) {
+      p_ = digits + 1;
+      return fail("malformed number");
+    }
     const char* const digits_end = p_;
     if (p_ < end_ && *p_ == '.') {
       ++p_;
@@ -771,8 +862,17 @@ class reader {
         e->role_kind = k;
         e->r = role_of(k, lv.data(*e), e->size);
       }
-      const target t = e->r == role::skip ? target{kind::other, nullptr, scalar::none}
-                                          : member_target(where, e->r);
+      target t = e->r == role::skip ? target{kind::other, nullptr, scalar::none}
+                                    : member_target(where, e->r);
+      if (e->r != role::skip && p_ < end_ && (type_at(*p_) & value_types(e->r)) == 0) {
+        // Read on, keeping nothing of it: a JSON error later in the text
+        // is the one to tell.
+        if (type_error.empty())
+          type_error = "\"" + std::string(lv.data(*e), e->size) + "\" at byte " +
+                       std::to_string(p_ - begin_) + " is " + type_words(type_at(*p_)) + ", not " +
+                       type_words(value_types(e->r));
+        t = target{kind::other, nullptr, scalar::none};
+      }
       if (!value(depth + 1, t.k, t.where, t.s)) return false;
       ++count;
       value_end = p_;
@@ -807,13 +907,20 @@ bool state_from_text(const std::string& text, memory_state* out, std::string* er
 
 bool state_from_text(const char* text, size_t size, memory_state* out, std::string* error) {
   *out = memory_state();
-  reader r(text, size);
+  // Windows editors (Notepad, PowerShell's Out-File -Encoding utf8) start a
+  // UTF-8 file with a byte-order mark, which is no part of the document.
+  const size_t bom = size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+  reader r(text, size, bom);
   if (!r.document(error)) {
     *error = "not JSON: " + *error;
     return false;
   }
   if (!r.is_object) {
     *error = "not a raminfo report: the document is no JSON object";
+    return false;
+  }
+  if (!r.type_error.empty()) {
+    *error = r.type_error;
     return false;
   }
   if (r.has_schema) {
@@ -851,6 +958,6 @@ bool state_from_text(const char* text, size_t size, memory_state* out, std::stri
   while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r' || text[end - 1] == ' ' ||
                      text[end - 1] == '\t'))
     --end;
-  out->text_bytes = end;
+  out->text_bytes = end - bom;
   return true;
 }

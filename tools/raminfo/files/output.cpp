@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "files/file_names.h"
+#include "text/text.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -36,7 +37,8 @@ std::string directory_of(const std::string& path) {
 
 #if defined(_WIN32)
 
-int make_temp(const std::string& path, std::string* tmp, std::string* target, std::string*) {
+int make_temp(const std::string& path, std::string* tmp, std::string* target, std::string*,
+              std::string*) {
   *target = path;
   for (int attempt = 0; attempt < 100; ++attempt) {
     *tmp = path + ".tmp" + std::to_string(_getpid()) + "-" + std::to_string(attempt);
@@ -80,17 +82,42 @@ bool replace(const std::string& from, const std::string& to) {
   return false;
 }
 
+// Windows has no sticky directories.
+std::string sticky_refusal(const std::string&, int) { return ""; }
+
 #else
+
+// Whether the link whose lstat is st, in directory dir, may be followed by
+// this process under the kernel's protected_symlinks rule (Linux's
+// Documentation/admin-guide/sysctl/fs.rst): in a sticky, world-writable
+// directory such as /tmp, only a link that belongs to the follower or to the
+// directory's owner. The links are resolved here, not by the kernel's path
+// walk, so the rule is applied here too; else another user's link would send
+// root's replacement onto a file of that user's choosing.
+bool may_follow(const struct stat& link, const std::string& dir) {
+  struct stat d;
+  if (stat(dir.c_str(), &d) != 0) return true;
+  const bool shared = (d.st_mode & S_ISVTX) != 0 && (d.st_mode & S_IWOTH) != 0;
+  return !shared || link.st_uid == geteuid() || link.st_uid == d.st_uid;
+}
 
 // Where the file really is: symbolic links are followed, a dangling one
 // too, so that the link stays and its target is written. False with errno
-// for a loop of links.
-bool follow_links(const std::string& path, std::string* target) {
+// for a loop of links; false with *refused set to the link for one that
+// may_follow refuses.
+bool follow_links(const std::string& path, std::string* target, std::string* refused) {
   *target = path;
   // The kernel's own limit on links in a path (Linux's MAXSYMLINKS).
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st;
     if (lstat(target->c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    if (!may_follow(st, directory_of(*target))) {
+      *refused = "a symbolic link of user " + std::to_string(st.st_uid) +
+                 " in the sticky, world-writable directory " + directory_of(*target) +
+                 ", not followed: only this user's links and the directory owner's are";
+      errno = EACCES;
+      return false;
+    }
     std::string link(4096, '\0');
     const ssize_t n = readlink(target->c_str(), &link[0], link.size());
     if (n < 0 || static_cast<size_t>(n) >= link.size()) return false;
@@ -116,10 +143,11 @@ bool existing_file(const std::string& target, bool* exists, struct stat* st) {
 }
 
 // Creates the temporary file beside target, its name cut so that it fits
-// the file system's limit on a name however long target's is.
-int make_temp(const std::string& path, std::string* tmp, std::string* target,
-              std::string* warning) {
-  if (!follow_links(path, target)) return -1;
+// the file system's limit on a name however long target's is. -3 with
+// *refused set for a link that is not followed.
+int make_temp(const std::string& path, std::string* tmp, std::string* target, std::string* warning,
+              std::string* refused) {
+  if (!follow_links(path, target, refused)) return refused->empty() ? -1 : -3;
   bool exists = false;
   struct stat st {};
   if (!existing_file(*target, &exists, &st)) return -1;
@@ -176,6 +204,20 @@ bool replace(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+// Why a rename over target failed with err, when the reason is the sticky
+// bit: in a sticky directory only the file's owner, the directory's owner or
+// root may replace a file (Linux's rename(2), EPERM). "" for any other cause.
+std::string sticky_refusal(const std::string& target, int err) {
+  if (err != EPERM && err != EACCES) return "";
+  struct stat d, f;
+  const std::string dir = directory_of(target);
+  if (stat(dir.c_str(), &d) != 0 || (d.st_mode & S_ISVTX) == 0 || lstat(target.c_str(), &f) != 0 ||
+      f.st_uid == geteuid() || d.st_uid == geteuid())
+    return "";
+  return "it belongs to user " + std::to_string(f.st_uid) + ", and in the sticky directory " + dir +
+         " only a file's owner, the directory's owner or root may replace it";
+}
+
 #endif
 
 }  // namespace
@@ -194,9 +236,13 @@ bool write_stdout(const std::string& text, std::string* error) {
 
 bool write_file_atomically(const std::string& path, const std::string& text, std::string* error,
                            std::string* warning) {
-  std::string tmp, target, note;
+  std::string tmp, target, note, refused;
   errno = 0;
-  const int fd = make_temp(path, &tmp, &target, &note);
+  const int fd = make_temp(path, &tmp, &target, &note, &refused);
+  if (fd == -3) {
+    *error = "cannot write " + path + ": " + target + " is " + refused;
+    return false;
+  }
   if (fd == -2) {
     // The file is fine; its directory takes no new file (read-only, missing).
     *error = "cannot write " + path + ": cannot create a file in " + directory_of(target) + ": " +
@@ -210,14 +256,24 @@ bool write_file_atomically(const std::string& path, const std::string& text, std
                               : reason(errno));
     return false;
   }
-  if (warning != nullptr) *warning = note;
   errno = 0;
   bool ok = write_all(fd, text);
   int err = errno;
   if (!close_fd(fd) && ok) ok = false, err = errno;
+  const bool written = ok;
   if (ok && !replace(tmp, target)) ok = false, err = errno;
-  if (ok) return true;
+  // The note on the new file's owner is news only when there is a new file.
+  if (ok) {
+    if (warning != nullptr) *warning = note;
+    return true;
+  }
   remove_file(tmp);
-  *error = "cannot write " + path + ": " + reason(err);
+  const std::string sticky = written ? sticky_refusal(target, err) : "";
+  *error = "cannot write " + path + ": " + (sticky.empty() ? reason(err) : sticky);
   return false;
+}
+
+void say(const std::string& line) {
+  const std::string shown = "raminfo: " + printable_text(line) + "\n";
+  std::fwrite(shown.data(), 1, shown.size(), stderr);
 }

@@ -71,7 +71,7 @@ int save_dump(const std::string& path) {
   std::string layout;
   std::string error;
   if (!read_machine_dump(&bytes, &layout, &error)) {
-    std::fprintf(stderr, "raminfo: cannot save the SMBIOS table: %s\n", error.c_str());
+    say("cannot save the SMBIOS table: " + error);
     return 1;
   }
   // "-" is stdout, for a pipe into a compressor or a paste service.
@@ -80,13 +80,12 @@ int save_dump(const std::string& path) {
   std::string warning;
   const bool ok =
       to_stdout ? write_stdout(text, &error) : write_file_atomically(path, text, &error, &warning);
-  if (!warning.empty())
-    std::fprintf(stderr, "raminfo: warning: %s: %s\n", path.c_str(), warning.c_str());
+  if (!warning.empty()) say("warning: " + path + ": " + warning);
   if (!ok) {
-    std::fprintf(stderr, "raminfo: %s\n", error.c_str());
+    say(error);
     return 1;
   }
-  std::fprintf(stderr, "raminfo: wrote this machine's SMBIOS table to %s (%zu bytes, %s)\n",
-               to_stdout ? "stdout" : path.c_str(), bytes.size(), layout.c_str());
+  say("wrote this machine's SMBIOS table to " + (to_stdout ? std::string("stdout") : path) + " (" +
+      std::to_string(bytes.size()) + " bytes, " + layout + ")");
   return 0;
 }

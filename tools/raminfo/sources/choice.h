@@ -5,11 +5,14 @@
 
 #include <string>
 
+#include "smbios/block.h"
+
 // Which table the command-line tool reads: --source.
 enum class table_source { automatic, firmware, udev };
 
-// The layout of a saved table: --dump-format.
-enum class dump_format { automatic, rsmb, dmidecode, table };
+// The layout of a saved table: --dump-format. The layouts are the ones the
+// library tells apart.
+using dump_format = block_layout;
 
 // Parses "firmware" or "udev"; false for anything else.
 bool parse_table_source(const std::string& name, table_source* out);

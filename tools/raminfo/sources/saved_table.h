@@ -22,17 +22,14 @@ const char* dump_format_label(dump_format format);
 // opened, is a directory, cannot be read or is larger than the limit.
 bool read_dump_file(const std::string& path, std::vector<uint8_t>* out, std::string* error);
 
-// Tells the layout of a saved table from its content: a dmidecode dump starts
-// with an entry point anchor; a Windows raw block has a length field that
-// matches the file, or a version header no structure table can start with;
-// anything else is taken as a bare structure table.
-dump_format detect_dump_format(const std::vector<uint8_t>& file);
-
 // Turns the file, in place, into the raw SMBIOS block (8-byte header, then the
-// table) that the live platform would return for it. Problems that still
-// leave an answer (a table cut short, a wrong checksum, a forced layout the
-// content contradicts) are added to warnings. False with a one-line reason
-// when no table can be found (an unusable dmidecode entry point).
+// table) that the live platform would return for it, the table found and
+// checked by locate_table (src/smbios/block.h), as the detail library finds
+// it. Problems that still leave an answer (a table cut short, a wrong
+// checksum, a forced layout the content contradicts) are added to warnings.
+// False with a one-line reason when no table can be found (an unusable
+// dmidecode entry point, bytes that are no structure table). A block with no
+// table byte at all is left to the loader, which refuses it as too short.
 bool dump_to_raw_block(std::vector<uint8_t>* file, dump_format format,
                        std::vector<std::string>* warnings, std::string* error);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "files/output.h"
 #include "platform/os.h"
 #include "sources/tool_platform.h"
 
@@ -27,8 +28,7 @@ int select_table_source(table_source source, bool* incomplete, const std::string
     // failure is reported as usual.
     if (source == table_source::automatic) return 0;
     if (read) error = entry_path + " holds no memory device properties (MEMORY_DEVICE_*)";
-    std::fprintf(stderr, "raminfo: cannot read the memory devices from udev's database: %s\n",
-                 error.c_str());
+    say("cannot read the memory devices from udev's database: " + error);
     return 1;
   }
 
@@ -39,12 +39,10 @@ int select_table_source(table_source source, bool* incomplete, const std::string
 
   std::string caveats;
   for (const std::string& note : rebuilt.notes) caveats += (caveats.empty() ? "" : ", ") + note;
-  std::fprintf(stderr, "raminfo: %s udev's database (%s); %s%s\n",
-               source == table_source::automatic
-                   ? "the firmware table cannot be read, so these devices come from"
-                   : "these devices come from",
-               entry_path.c_str(),
-               caveats.empty() ? "no field approximate or missing" : "approximate or missing: ",
-               caveats.c_str());
+  say(std::string(source == table_source::automatic
+                      ? "the firmware table cannot be read, so these devices come from"
+                      : "these devices come from") +
+      " udev's database (" + entry_path + "); " +
+      (caveats.empty() ? "no field approximate or missing" : "approximate or missing: " + caveats));
   return 0;
 }
