@@ -253,10 +253,11 @@ bool is_counting(const char* b, const char* e) {
   return true;
 }
 
-// One or two characters repeated to fill the field: "DDDDDDDD", "EAEAEAEA".
+// One or two characters repeated to fill a long field: "DDDDDDDDDDDDDDDD",
+// "EAEAEAEAEAEAEAEA"; a shorter run ("XXXXXXXX") is left as a value.
 bool is_repeat(const char* b, const char* e) {
   const auto n = static_cast<size_t>(e - b);
-  if (n < 8) return false;
+  if (n < 16) return false;
   for (size_t i = 2; i < n; ++i)
     if (b[i] != b[i - 2]) return false;
   return true;

@@ -177,7 +177,7 @@ constexpr known_maker kKnown[] = {
     {mk::panram, "Panram", 8, 0x70, kind::memory},
     {mk::puskill, "PUSKILL", 11, 0xAD, kind::memory},
     {mk::acpi, "ACPI Digital", 8, 0xF7, kind::memory},
-    // Makers of module parts, flash or other memory than DRAM modules.
+    // Makers of module components, flash, or memory other than DRAM modules.
     {mk::montage, "Montage Technology", 7, 0x32, kind::other},
     {mk::macronix, "Macronix", 1, 0xC2, kind::other},
     {mk::kioxia, "Kioxia", 1, 0x98, kind::other},
@@ -557,17 +557,23 @@ bool words_start(const std::string& s, const words& w, const char* key) {
   return false;
 }
 
-opt<vendor_id> vendor_from_name(const std::string& raw) {
-  const words w = words_of(raw);
-  if (w.count == 0) return std::nullopt;
-  // The longest key that starts the name: "Changxin Memory Technology
-  // (Shanghai)" is CXSH, "Changxin" alone CXMT.
+// The maker whose name, or one of its aliases, starts the string; the
+// longest that does: "Changxin Memory Technology (Shanghai)" is CXSH,
+// "Changxin" alone CXMT.
+opt<vendor_id> vendor_from_alias(const std::string& raw, const words& w) {
   const alias* best = nullptr;
   for (const alias& a : kAliases)
     if (words_start(raw, w, a.key) &&
         (best == nullptr || std::strlen(a.key) > std::strlen(best->key)))
       best = &a;
-  if (best != nullptr) return known_vendor(best->maker, "name");
+  if (best == nullptr) return std::nullopt;
+  return known_vendor(best->maker, "name");
+}
+
+opt<vendor_id> vendor_from_name(const std::string& raw) {
+  const words w = words_of(raw);
+  if (w.count == 0) return std::nullopt;
+  if (opt<vendor_id> v = vendor_from_alias(raw, w)) return v;
   // A maker's name as JEP106 gives it, give or take its company words.
   const std::string key = name_key(raw, w);
   for (const jedec_row& r : kJedec)
@@ -740,9 +746,9 @@ opt<vendor_id> vendor_from_scheme(const std::string& raw) {
   if (at == std::string::npos) return std::nullopt;
   for (const part_scheme& p : kPartSchemes)
     if (follows(raw, at, p.start)) return known_vendor(p.maker, "part_number");
-  // A part number that is a maker of memory's name ("KINGSTON",
+  // A part number that starts with a maker of memory's name ("KINGSTON",
   // "TEAMGROUP-UD4-3200").
-  opt<vendor_id> v = vendor_from_name(raw);
+  opt<vendor_id> v = vendor_from_alias(raw, words_of(raw));
   if (v && v->memory_maker) {
     v->source = "part_number";
     return v;

@@ -386,7 +386,7 @@ struct part_case {
   const char* maker;
 };
 
-const part_case kParts[] = {
+const part_case kPartNumbers[] = {
     // Samsung modules and DRAM.
     {"M471A1G44AB0-CWE", "Samsung"},
     {"M393A2K43BB1-CTD", "Samsung"},
@@ -486,7 +486,7 @@ const part_case kParts[] = {
 };
 
 TEST(DetailVendors, EveryPartNumberSchemeNamesItsMaker) {
-  for (const part_case& c : kParts) {
+  for (const part_case& c : kPartNumbers) {
     const auto v = vendor_from_part_number(c.part);
     if (*c.maker == '\0') {
       EXPECT_FALSE(v) << '"' << c.part << "\" gave " << (v ? v->name : "");
