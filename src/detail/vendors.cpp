@@ -476,8 +476,13 @@ opt<vendor_id> vendor_from_code(const std::string& raw) {
     if (at == std::string::npos || !hex_bytes(raw, at, bytes, &count)) return std::nullopt;
   }
   if (count < 2) return std::nullopt;
-  const opt<unsigned> bank = bank_byte(bytes[0]);
-  const opt<uint8_t> id = id_byte(bytes[1]);
+  // Three pairs (module, register, DRAM): a pair of zeros is a maker the
+  // firmware did not know, and the next pair counts ("0000000080AD").
+  size_t pair = 0;
+  if (count == 6)
+    while (pair < 4 && bytes[pair] == 0 && bytes[pair + 1] == 0) pair += 2;
+  const opt<unsigned> bank = bank_byte(bytes[pair]);
+  const opt<uint8_t> id = id_byte(bytes[pair + 1]);
   if (bank && id) return jedec_vendor(*bank, *id, "jedec_code");
   // No count byte could start the string: the ID comes first, after any
   // continuation codes, and only zeros follow it.

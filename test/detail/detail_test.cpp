@@ -189,6 +189,8 @@ const spelling kSpellings[] = {
     {"0x80AD", "SK Hynix", "jedec_code", 1, 0xAD},
     {"80ad", "SK Hynix", "jedec_code", 1, 0xAD},
     {"80AD000080AD", "SK Hynix", "jedec_code", 1, 0xAD},
+    {"0000000080AD", "SK Hynix", "jedec_code", 1, 0xAD},  // the first known pair
+    {"000000000000", "", "", 0, 0},
     {"00AD00B300AD", "SK Hynix", "jedec_code", 1, 0xAD},
     {"80CE80B380CE", "Samsung", "jedec_code", 1, 0xCE},
     {"802C0000802C", "Micron Technology", "jedec_code", 1, 0x2C},
