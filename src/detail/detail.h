@@ -58,8 +58,7 @@ struct vendor_id {
   // the maker instead: the name the code reads as ("" when JEP106 names no
   // maker for it).
   opt_string jedec_name;
-  bool memory_maker = false;  // a maker of memory modules or DRAM
-  bool system_maker = false;  // a machine maker, whose label names no memory maker
+  bool memory_maker = false;  // a maker of memory modules or DRAM, whose name stands
 };
 
 template <typename T>

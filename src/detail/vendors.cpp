@@ -376,7 +376,6 @@ vendor_id jedec_vendor(unsigned bank, uint8_t code, const char* source) {
   if (const known_maker* k = known_of_code(bank, code)) {
     v.name = k->name;
     v.memory_maker = k->what == kind::memory;
-    v.system_maker = k->what == kind::system;
   } else if (const jedec_row* r = jedec_row_of(bank, code)) {
     v.name = r->name;
   }
@@ -386,11 +385,7 @@ vendor_id jedec_vendor(unsigned bank, uint8_t code, const char* source) {
 vendor_id known_vendor(mk m, const char* source) {
   const known_maker& k = known_of(m);
   // A machine maker's label claims no code: it names no maker of the memory.
-  if (k.what == kind::system) {
-    vendor_id v = vendor_of(0, 0, k.name, "system_maker");
-    v.system_maker = true;
-    return v;
-  }
+  if (k.what == kind::system) return vendor_of(0, 0, k.name, "system_maker");
   vendor_id v = vendor_of(k.bank, k.code, k.name, source);
   v.memory_maker = k.what == kind::memory;
   return v;
