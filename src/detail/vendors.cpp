@@ -774,8 +774,11 @@ opt<vendor_id> vendor_from_module_id(uint16_t id) {
 
 opt<vendor_id> vendor_from_part_number(const std::string& raw) {
   if (is_placeholder(raw)) return std::nullopt;
+  if (opt<vendor_id> v = vendor_from_scheme(raw)) return v;
+  // Only then as hex: a part number of hex digits may be one as it stands.
   const std::string text = hex_text(raw);
-  return vendor_from_scheme(text.empty() ? raw : text);
+  if (text.empty()) return std::nullopt;
+  return vendor_from_scheme(text);
 }
 
 opt<vendor_id> choose_vendor(const opt<vendor_id>& from_string,
