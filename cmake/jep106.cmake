@@ -1,48 +1,77 @@
-# Turns src/detail/jep106.txt (BANK CODE NAME lines) into rows of a C++
-# array, checking each line so that a typing slip fails the build:
-#   cmake -DIN=jep106.txt -DOUT=jep106.inc -P cmake/jep106.cmake
+# Turns src/detail/jep106.ids (JEDEC's JEP106 list: a bank number on a line,
+# then "<tab>NUMBER NAME" lines) into rows of a C++ array, checking each line
+# so that a slip in the list fails the build:
+#   cmake -DIN=jep106.ids -DOUT=jep106.inc -P cmake/jep106.cmake
+# Each row is {bank, number, "name", "key"}: the key is the name as
+# src/detail/vendors.cpp compares names (lower case, letters and digits run
+# together, without the trailing company words of kCompanyWords there), made
+# here so that the program holds it as a constant.
 cmake_minimum_required(VERSION 3.20)
+# Words a maker's name may or may not end with; kCompanyWords in
+# src/detail/vendors.cpp is the same list.
+set(company_words inc incorporated corp corporation co company ltd limited llc gmbh ag plc
+    technology technologies semiconductor semiconductors electronics electronic
+    international intl)
 # Every line, blank ones too, so that messages give the right line number.
 file(READ "${IN}" content)
 string(REPLACE ";" "," content "${content}")
 string(REPLACE "\n" ";" lines "${content}")
 set(rows "")
-set(seen "")
+set(bank 0)
+set(last 0)
 set(number 0)
 foreach(line IN LISTS lines)
   math(EXPR number "${number} + 1")
   if(line MATCHES "^[ \t]*(#|$)")
     continue()
   endif()
-  if(NOT line MATCHES "^([0-9]+) ([0-9A-F][0-9A-F]) ([^\"\\\\]+)$")
-    message(FATAL_ERROR "${IN}:${number}: not BANK CODE NAME (hex code in capitals, no quote or backslash in the name): ${line}")
+  if(line MATCHES "^([0-9]+)$")
+    math(EXPR next "${bank} + 1")
+    if(NOT CMAKE_MATCH_1 EQUAL next)
+      message(FATAL_ERROR "${IN}:${number}: bank ${CMAKE_MATCH_1} does not follow bank ${bank}")
+    endif()
+    set(bank ${next})
+    set(last 0)
+    # JEP106 numbers banks 1 to 18; SPD's count byte keeps 7 bits.
+    if(bank GREATER 18)
+      message(FATAL_ERROR "${IN}:${number}: bank ${bank} is not 1 to 18")
+    endif()
+    continue()
   endif()
-  set(bank "${CMAKE_MATCH_1}")
-  set(code "${CMAKE_MATCH_2}")
-  string(STRIP "${CMAKE_MATCH_3}" name)
-  if(bank LESS 1 OR bank GREATER 16)
-    message(FATAL_ERROR "${IN}:${number}: bank ${bank} is not 1 to 16")
+  if(NOT line MATCHES "^\t([0-9]+) ([^\"\\\\]+)$")
+    message(FATAL_ERROR "${IN}:${number}: not a bank or \"<tab>NUMBER NAME\" (no quote or backslash in the name): ${line}")
   endif()
-  math(EXPR value "0x${code}")
-  # JEP106 gives each ID byte odd parity; 0x7F is the continuation code.
-  set(ones 0)
-  set(rest ${value})
-  while(rest GREATER 0)
-    math(EXPR ones "${ones} + (${rest} & 1)")
-    math(EXPR rest "${rest} >> 1")
+  set(code "${CMAKE_MATCH_1}")
+  string(STRIP "${CMAKE_MATCH_2}" name)
+  if(bank EQUAL 0)
+    message(FATAL_ERROR "${IN}:${number}: a maker before the first bank line")
+  endif()
+  # 0 and 127 (the continuation code) name no maker; numbers go up, so that
+  # the program can search the rows.
+  if(code LESS 1 OR code GREATER 126 OR NOT code GREATER last)
+    message(FATAL_ERROR "${IN}:${number}: ${code} is not 1 to 126 and above the line before")
+  endif()
+  set(last ${code})
+  string(TOLOWER "${name}" key)
+  string(REGEX REPLACE "[^a-z0-9]+" ";" words "${key}")
+  list(FILTER words EXCLUDE REGEX "^$")
+  list(LENGTH words count)
+  while(count GREATER 1)
+    list(GET words -1 tail)
+    if(NOT tail IN_LIST company_words)
+      break()
+    endif()
+    list(REMOVE_AT words -1)
+    math(EXPR count "${count} - 1")
   endwhile()
-  math(EXPR odd "${ones} % 2")
-  if(NOT odd EQUAL 1 OR value EQUAL 127)
-    message(FATAL_ERROR "${IN}:${number}: ${code} is no JEP106 ID byte (odd parity, not 7F)")
-  endif()
-  if("${bank}:${code}" IN_LIST seen)
-    message(FATAL_ERROR "${IN}:${number}: bank ${bank} code ${code} is listed twice")
-  endif()
-  list(APPEND seen "${bank}:${code}")
-  string(APPEND rows "    {${bank}, 0x${code}, \"${name}\"},\n")
+  string(REPLACE ";" "" key "${words}")
+  string(APPEND rows "    {${bank}, ${code}, \"${name}\", \"${key}\"},\n")
 endforeach()
 get_filename_component(list_name "${IN}" NAME)
-set(text "// Generated from ${list_name} by cmake/jep106.cmake; edit the list, not this.\n${rows}")
+set(text "// Generated from ${list_name} by cmake/jep106.cmake; edit the list, not this.
+// JEP106 Standard Manufacturer's Identification Code, JEDEC Solid State
+// Technology Association.
+${rows}")
 # Rewritten only when it changes, so that a touched list rebuilds nothing more.
 if(EXISTS "${OUT}")
   file(READ "${OUT}" old)

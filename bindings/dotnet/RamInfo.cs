@@ -364,12 +364,12 @@ namespace Tarnwick
         }
     }
 
-    /// <summary>A module's maker. Name is one spelling per maker (null for a
+    /// <summary>A module's maker. Name is one name per maker (null for a
     /// JEDEC code no maker of raminfo's list has); JedecBank and JedecCode are
     /// null for a maker known by name only. Source is "jedec_code", "name",
-    /// "system_maker" (a machine maker's label, as written) or
-    /// "module_manufacturer_id"; version 1.0.0's documents say
-    /// "manufacturer_string" for "jedec_code".</summary>
+    /// "system_maker" (a machine maker's label), "part_number" (the part
+    /// number follows a maker's scheme) or "module_manufacturer_id"; version
+    /// 1.0.0's documents say "manufacturer_string" for "jedec_code".</summary>
     public sealed class Vendor
     {
         public string Name { get; private set; }

@@ -183,12 +183,14 @@ memory_device decode_device(smbios_view t, const smbios_struct& st, maker_memo* 
   d.configured_speed_mts = speed_of(d.configured_speed_raw, d.extended_configured_speed_raw);
 
   // The string names the maker the firmware reports (often the DRAM's); the
-  // module's SPD code, when present, its own maker. Without a usable string,
-  // the code stands for both.
+  // module's SPD code, when present, its own maker. Where the string names
+  // no maker of memory, the code or else the part number stands for both.
   if (d.module_manufacturer_id)
     d.module_manufacturer = vendor_from_module_id(*d.module_manufacturer_id);
-  if (d.manufacturer && d.manufacturer->raw) d.vendor = memo->vendor(*d.manufacturer->raw);
-  if (!d.vendor) d.vendor = d.module_manufacturer;
+  opt<vendor_id> from_string;
+  if (d.manufacturer && d.manufacturer->raw) from_string = memo->vendor(*d.manufacturer->raw);
+  const std::string* part = d.part_number && d.part_number->raw ? &*d.part_number->raw : nullptr;
+  d.vendor = choose_vendor(from_string, d.module_manufacturer, part);
   return d;
 }
 

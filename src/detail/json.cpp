@@ -330,6 +330,13 @@ void write_vendor(writer& w, const char* key, const opt<vendor_id>& v) {
   w.number("jedec_bank", v->bank != 0 ? opt<uint64_t>(v->bank) : std::nullopt);
   w.number("jedec_code", v->bank != 0 ? opt<uint64_t>(v->code) : std::nullopt);
   w.string("source", v->source);
+  // Only beside a maker named other than by the string's code.
+  if (v->jedec_name) {
+    if (v->jedec_name->empty())
+      w.null("jedec_name");
+    else
+      w.string("jedec_name", *v->jedec_name);
+  }
   w.close('}');
 }
 

@@ -150,14 +150,38 @@ namespace {
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_alnum(char c) {
+  const char l = ascii_lower(c);
+  return is_digit(l) || (l >= 'a' && l <= 'z');
+}
 
-struct word {
-  const char* text;
-  size_t size;
+// The runs of ASCII letters and digits of a string, where they are, with no
+// copy: every string of every device passes through here.
+struct word_runs {
+  static constexpr size_t kMax = 16;
+  size_t count = 0;  // kMax + 1: more words than a filler has
+  const char* at[kMax];
+  size_t size[kMax];
 };
-template <size_t N>
-constexpr word known(const char (&text)[N]) {
-  return word{text, N - 1};
+
+word_runs runs_of(const char* b, const char* e) {
+  word_runs w;
+  for (const char* p = b; p < e;) {
+    if (!is_alnum(*p)) {
+      ++p;
+      continue;
+    }
+    const char* start = p;
+    while (p < e && is_alnum(*p)) ++p;
+    if (w.count == word_runs::kMax) {
+      w.count = word_runs::kMax + 1;
+      break;
+    }
+    w.at[w.count] = start;
+    w.size[w.count] = static_cast<size_t>(p - start);
+    ++w.count;
+  }
+  return w;
 }
 
 // Whether the n bytes at p, lowercased, are word (lowercase, NUL-ended).
@@ -167,55 +191,147 @@ bool equals_lowered(const char* p, size_t n, const char* word) {
   return word[n] == '\0';
 }
 
+// Whether words [first, count) are the phrase's words, space-separated.
+bool words_are(const word_runs& w, size_t first, const char* phrase) {
+  const char* p = phrase;
+  for (size_t i = first; i < w.count; ++i) {
+    const char* space = p;
+    while (*space != '\0' && *space != ' ') ++space;
+    const auto n = static_cast<size_t>(space - p);
+    if (n != w.size[i]) return false;
+    for (size_t k = 0; k < n; ++k)
+      if (ascii_lower(w.at[i][k]) != p[k]) return false;
+    p = *space == ' ' ? space + 1 : space;
+    if (*space == '\0' && i + 1 < w.count) return false;
+  }
+  return *p == '\0';
+}
+
+// A word of one digit or letter pair repeated: "0000", "0x0000", "FFFF".
+bool word_of(const char* p, size_t n, char c) {
+  if (n > 2 && p[0] == '0' && ascii_lower(p[1]) == 'x') {
+    p += 2;
+    n -= 2;
+  }
+  for (size_t i = 0; i < n; ++i)
+    if (ascii_lower(p[i]) != c) return false;
+  return n > 0;
+}
+
+// Template text firmware ships unfilled: a stem with numbers and prefixes,
+// "Manufacturer0", "A1_Manufacturer0", "Dimm3_Manufacturer", "Mfg 0",
+// "SerNum0", "Array1_PartNumber0". The string must hold a digit, so that a
+// label such as "PartNumber" alone stays.
+bool is_template(const char* b, const char* e) {
+  static const char* const stems[] = {"manufacturer", "mfg",           "partnum",      "partnumber",
+                                      "sernum",       "serialnum",     "serialnumber", "assettag",
+                                      "assettagnum",  "assettagnumber"};
+  bool digit = false;
+  for (const char* p = b; p < e; ++p) {
+    if (!is_alnum(*p) && *p != '_' && *p != ' ') return false;
+    digit = digit || is_digit(*p);
+  }
+  if (!digit) return false;
+  // Drop trailing digits and separators, then read the last segment.
+  const char* end = e;
+  while (end > b && (is_digit(end[-1]) || end[-1] == '_' || end[-1] == ' ')) --end;
+  const char* start = end;
+  while (start > b && start[-1] != '_' && start[-1] != ' ') --start;
+  for (const char* stem : stems)
+    if (equals_lowered(start, static_cast<size_t>(end - start), stem)) return true;
+  return false;
+}
+
+// "123456789012345678", "012345678901234567...": a counting run typed in as
+// a filler (its first digit may differ).
+bool is_counting(const char* b, const char* e) {
+  if (e - b < 8) return false;
+  for (const char* p = b; p < e; ++p)
+    if (!is_digit(*p)) return false;
+  for (const char* p = b + 2; p < e; ++p)
+    if (*p - '0' != (p[-1] - '0' + 1) % 10) return false;
+  return true;
+}
+
+// One or two characters repeated to fill a long field: "DDDDDDDDDDDDDDDD",
+// "EAEAEAEAEAEAEAEA"; a shorter run ("XXXXXXXX") is left as a value.
+bool is_repeat(const char* b, const char* e) {
+  const auto n = static_cast<size_t>(e - b);
+  if (n < 16) return false;
+  for (size_t i = 2; i < n; ++i)
+    if (b[i] != b[i - 2]) return false;
+  return true;
+}
+
 }  // namespace
 
-// Looks at the firmware's bytes where they are, with no copy: every string
-// of every device passes through here.
+// Families of fillers, each seen in real tables: words that say there is no
+// value ("Unknown", "[Empty]", "<BAD INDEX>", "N/A", "-", "To Be Filled By
+// O.E.M."), "Unknown" with a note ("Unknown (0)"), zeros or erased bytes
+// with or without a JEDEC label ("0000", "0x0000", "JEDEC ID:00 00",
+// "FFFF"), template text with numbers ("Manufacturer00", "A1_Manufacturer0",
+// "Mfg 0"), counting runs and one character repeated.
 bool is_placeholder(const std::string& raw) {
   const char* b = raw.data();
   const char* e = b + raw.size();
   while (e > b && (e[-1] == ' ' || e[-1] == '\t')) --e;
   while (b < e && (*b == ' ' || *b == '\t')) ++b;
-  const auto n = static_cast<size_t>(e - b);
-  if (n == 0) return true;
-  // With their lengths, so that most are passed over on the length alone.
-  static const word fillers[] = {known("not specified"),
-                                 known("unknown"),
-                                 known("no dimm"),
-                                 known("empty"),
-                                 known("none"),
-                                 known("n/a"),
-                                 known("na"),
-                                 known("not available"),
-                                 known("not installed"),
-                                 known("abcd"),
-                                 known("default string"),
-                                 known("to be filled by o.e.m."),
-                                 known("0x0000"),
-                                 known("undefined")};
-  for (const word& f : fillers)
-    if (f.size == n && equals_lowered(b, n, f.text)) return true;
-  // A label for a JEDEC code with no code after it, or zeros alone: "JEDEC
-  // ID:", "0000", "00000000", "JEDEC ID:00 00".
-  size_t zeros = n >= 9 && equals_lowered(b, 9, "jedec id:") ? 9 : 0;
-  while (zeros < n && (b[zeros] == '0' || b[zeros] == ' ')) ++zeros;
-  if (zeros == n) return true;
-  // A template name with a number: "SerNum0", "PartNum3", "Array1_PartNumber0".
-  static const word numbered[] = {known("sernum"), known("partnum"), known("assettagnum"),
-                                  known("serialnum"), known("manufacturer")};
-  size_t stem = n;
-  while (stem > 0 && is_digit(b[stem - 1])) --stem;
-  if (stem < n) {
-    for (const word& w : numbered)
-      if (w.size == stem && equals_lowered(b, stem, w.text)) return true;
-    if (stem >= 5 && equals_lowered(b, 5, "array")) {
-      // "array", digits, then the stem's first underscore.
-      size_t k = 5;
-      while (k < stem && is_digit(b[k])) ++k;
-      if (k > 5 && k < stem && b[k] == '_') return true;
+  const word_runs w = runs_of(b, e);
+  // Nothing but punctuation: "", "-", "..", "[]".
+  if (w.count == 0) return true;
+  if (w.count <= word_runs::kMax) {
+    static const char* const fillers[] = {"not specified",
+                                          "unspecified",
+                                          "unknown",
+                                          "unknow",
+                                          "undefined",
+                                          "undef",
+                                          "unde",
+                                          "no dimm",
+                                          "empty",
+                                          "none",
+                                          "null",
+                                          "n a",
+                                          "na",
+                                          "other",
+                                          "not available",
+                                          "not installed",
+                                          "not applicable",
+                                          "abcd",
+                                          "default string",
+                                          "to be filled by o e m",
+                                          "bad index",
+                                          "dimm manufacturer"};
+    for (const char* f : fillers)
+      if (words_are(w, 0, f)) return true;
+    // "Unknown" or "Undefined" with a note in brackets: "Unknown (0)",
+    // "Unknown (ce00)", whose numbers no two firmwares read alike.
+    if (equals_lowered(w.at[0], w.size[0], "unknown") ||
+        equals_lowered(w.at[0], w.size[0], "undefined")) {
+      const char* after = w.at[0] + w.size[0];
+      while (after < e && *after == ' ') ++after;
+      if (after < e && *after == '(') return true;
     }
+    // Zeros or erased bytes, after a label that promises a code: "0000",
+    // "0x0000", "JEDEC ID:", "JEDEC ID:00 00", "Unknown - [0x0000]", "FFFF".
+    size_t first = 0;
+    if (w.count >= 2 && equals_lowered(w.at[0], w.size[0], "jedec") &&
+        equals_lowered(w.at[1], w.size[1], "id"))
+      first = 2;
+    else if (equals_lowered(w.at[0], w.size[0], "unknown"))
+      first = 1;
+    for (char c : {'0', 'f'}) {
+      if (c == 'f' && first > 0) break;
+      bool all = true;
+      for (size_t i = first; i < w.count && all; ++i) all = word_of(w.at[i], w.size[i], c);
+      if (all && (first > 0 || c == '0' || w.size[0] >= 4)) return true;
+    }
+    // "48spaces": a count of the spaces the firmware meant to write.
+    if (w.count == 1 && w.size[0] > 6 && equals_lowered(w.at[0] + w.size[0] - 6, 6, "spaces") &&
+        is_digit(w.at[0][0]))
+      return true;
   }
-  return false;
+  return is_template(b, e) || is_counting(b, e) || is_repeat(b, e);
 }
 
 }  // namespace raminfo_detail

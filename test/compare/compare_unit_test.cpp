@@ -194,6 +194,19 @@ const CompareCase kCases[] = {
            [](module_state* m) { m->manufacturer = "Hynix Semiconductor"; })},
      {with(mod("A1", "1111", "P"), [](module_state* m) { m->manufacturer = "80AD"; })},
      {}},
+    // A maker's name saved by an older raminfo is the same maker today; the
+    // part number names the maker where the string's code names a maker of
+    // no memory.
+    {"an_older_name_of_one_maker",
+     {with(mod("A1", "1111", "P"), [](module_state* m) { m->vendor = "Crucial Technology"; })},
+     {with(mod("A1", "1111", "P"), [](module_state* m) { m->vendor = "Crucial"; })},
+     {}},
+    {"maker_named_by_the_part_number",
+     {with(mod("A1", "1111", "CMZ8GX3M2A1600C9"),
+           [](module_state* m) { m->manufacturer = "0215"; })},
+     {with(mod("A1", "1111", "CMZ8GX3M2A1600C9"),
+           [](module_state* m) { m->manufacturer = "Corsair"; })},
+     {}},
     {"maker_changed",
      {with(mod("A1", "1111", "P"), [](module_state* m) { m->manufacturer = "Samsung"; })},
      {with(mod("A1", "1111", "P"), [](module_state* m) { m->manufacturer = "00AD00B300AD"; })},

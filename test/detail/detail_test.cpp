@@ -189,6 +189,8 @@ const spelling kSpellings[] = {
     {"0x80AD", "SK Hynix", "jedec_code", 1, 0xAD},
     {"80ad", "SK Hynix", "jedec_code", 1, 0xAD},
     {"80AD000080AD", "SK Hynix", "jedec_code", 1, 0xAD},
+    {"0000000080AD", "SK Hynix", "jedec_code", 1, 0xAD},  // the first known pair
+    {"000000000000", "", "", 0, 0},
     {"00AD00B300AD", "SK Hynix", "jedec_code", 1, 0xAD},
     {"80CE80B380CE", "Samsung", "jedec_code", 1, 0xCE},
     {"802C0000802C", "Micron Technology", "jedec_code", 1, 0x2C},
@@ -200,18 +202,26 @@ const spelling kSpellings[] = {
     {"7F7F9E0000000000", "Corsair", "jedec_code", 3, 0x9E},
     // Bank count and ID as four digits, with or without parity bits.
     {"029E", "Corsair", "jedec_code", 3, 0x9E},
-    {"859B", "Crucial Technology", "jedec_code", 6, 0x9B},
-    {"859b", "Crucial Technology", "jedec_code", 6, 0x9B},
-    {"059B", "Crucial Technology", "jedec_code", 6, 0x9B},
-    {"04CD", "G Skill Intl", "jedec_code", 5, 0xCD},
+    {"859B", "Crucial", "jedec_code", 6, 0x9B},
+    {"859b", "Crucial", "jedec_code", 6, 0x9B},
+    {"059B", "Crucial", "jedec_code", 6, 0x9B},
+    {"04CD", "G.Skill", "jedec_code", 5, 0xCD},
     {"0198", "Kingston", "jedec_code", 2, 0x98},
     {"0x0198", "Kingston", "jedec_code", 2, 0x98},
     {"8198", "", "", 0, 0},  // 0x81 has even parity: no count byte
-    {"0443", "Ramaxel Technology", "jedec_code", 5, 0x43},
-    {"83 0B", "Nanya Technology", "jedec_code", 4, 0x0B},
+    {"0443", "Ramaxel", "jedec_code", 5, 0x43},
+    {"83 0B", "Nanya", "jedec_code", 4, 0x0B},
     {"002D", "SK Hynix", "jedec_code", 1, 0xAD},  // the ID without its parity bit
     {"80AC", "", "", 0, 0},                       // bit 7 set, parity wrong
-    {"0A92", "", "jedec_code", 11, 0x92},         // a code the list does not name
+    {"0A92", "Guangzhou Xinyi Heng Computer Trading Firm", "jedec_code", 11, 0x92},
+    {"1001", "Shenzhen JIEQING Technology Co Ltd", "jedec_code", 17, 0x01},
+    {"9101", "Shenzhen Xinruiyun Storage Technology", "jedec_code", 18, 0x01},  // bank 18
+    {"1164", "", "jedec_code", 18, 0x64},  // a code the list does not name
+    {"1201", "", "", 0, 0},                // no bank 19
+    // The structure's ID word, ID byte first, after "Unknown".
+    {"Unknown - [0x9B85]", "Crucial", "jedec_code", 6, 0x9B},
+    {"Unknown ID:0x5D07", "Goodram", "jedec_code", 8, 0x5D},
+    {"Unknown - [0x9B8]", "", "", 0, 0},
     // Readable names, however spelled.
     {"SK Hynix", "SK Hynix", "name", 1, 0xAD},
     {"Hynix", "SK Hynix", "name", 1, 0xAD},
@@ -220,44 +230,66 @@ const spelling kSpellings[] = {
     {"Hyundai", "SK Hynix", "name", 1, 0xAD},
     {"Micron", "Micron Technology", "name", 1, 0x2C},
     {"Micron Technology", "Micron Technology", "name", 1, 0x2C},
-    {"Crucial", "Crucial Technology", "name", 6, 0x9B},
-    {"CRUCIAL", "Crucial Technology", "name", 6, 0x9B},
-    {"Crucial Technology", "Crucial Technology", "name", 6, 0x9B},
-    {"G.Skill", "G Skill Intl", "name", 5, 0xCD},
-    {"G-Skill", "G Skill Intl", "name", 5, 0xCD},
-    {"G Skill Intl", "G Skill Intl", "name", 5, 0xCD},
-    {"A-DATA Technology", "A-DATA Technology", "name", 5, 0xCB},
-    {"ADATA", "A-DATA Technology", "name", 5, 0xCB},
+    {"Crucial", "Crucial", "name", 6, 0x9B},
+    {"CRUCIAL", "Crucial", "name", 6, 0x9B},
+    {"Crucial", "Crucial", "name", 6, 0x9B},
+    {"G.Skill", "G.Skill", "name", 5, 0xCD},
+    {"G-Skill", "G.Skill", "name", 5, 0xCD},
+    {"G Skill Intl", "G.Skill", "name", 5, 0xCD},
+    {"A-DATA Technology", "ADATA", "name", 5, 0xCB},
+    {"ADATA", "ADATA", "name", 5, 0xCB},
     {"Kingston", "Kingston", "name", 2, 0x98},
     {"Samsung", "Samsung", "name", 1, 0xCE},
     {"Corsair", "Corsair", "name", 3, 0x9E},
-    {"Nanya", "Nanya Technology", "name", 4, 0x0B},
-    {"Elpida", "Elpida", "name", 2, 0xFE},
-    {"Ramaxel", "Ramaxel Technology", "name", 5, 0x43},
-    {"Transcend", "Transcend Information", "name", 2, 0x4F},
-    {"Team Group", "Team Group Inc.", "name", 5, 0xEF},
-    {"TEAMGROUP", "Team Group Inc.", "name", 5, 0xEF},
-    {"Apacer", "Apacer Technology", "name", 2, 0x7A},
+    {"Nanya", "Nanya", "name", 4, 0x0B},
+    {"Elpida", "Elpida", "name", 3, 0xFE},
+    {"Ramaxel", "Ramaxel", "name", 5, 0x43},
+    {"Transcend", "Transcend", "name", 2, 0x4F},
+    {"Team Group", "Team Group", "name", 5, 0xEF},
+    {"TEAMGROUP", "Team Group", "name", 5, 0xEF},
+    {"Apacer", "Apacer", "name", 2, 0x7A},
     {"Smart Modular", "Smart Modular", "name", 2, 0x94},
     {"SMART", "Smart Modular", "name", 2, 0x94},
     {"Qimonda", "Qimonda", "name", 6, 0x51},
-    {"Infineon", "Infineon (Siemens)", "name", 1, 0xC1},
-    {"Winbond", "Winbond Electronic", "name", 1, 0xDA},
-    {"KIOXIA", "Kioxia Corporation", "name", 1, 0x98},
+    {"Infineon", "Infineon", "name", 1, 0xC1},
+    {"Winbond", "Winbond", "name", 1, 0xDA},
+    {"KIOXIA", "Kioxia", "name", 1, 0x98},
     {"Montage", "Montage Technology", "name", 7, 0x32},
-    {"Patriot", "Patriot Memory", "name", 0, 0},
-    {"Kingmax", "Kingmax", "name", 0, 0},
-    {"Unifosa", "Unifosa", "name", 0, 0},
-    {"Netlist", "Netlist", "name", 0, 0},
-    {"Virtium", "Virtium", "name", 0, 0},
+    {"Patriot", "Patriot Memory", "name", 6, 0x02},
+    {"Kingmax", "Kingmax", "name", 4, 0x25},
+    {"Unifosa", "Unifosa", "name", 8, 0x07},
+    {"Netlist", "Netlist", "name", 4, 0x16},
+    {"Virtium", "Virtium", "name", 6, 0xBA},
+    // Names that start with a maker's name, truncated company words and all.
+    {"Hynix Semiconduc", "SK Hynix", "name", 1, 0xAD},
+    {"Micron_Technolog", "Micron Technology", "name", 1, 0x2C},
+    {"Samsung-00CE", "Samsung", "name", 1, 0xCE},
+    {"Smart Brazil", "Smart Modular", "name", 2, 0x94},
+    {"SK_Hynix", "SK Hynix", "name", 1, 0xAD},
+    {"Patriot Memory (PDP Systems)", "Patriot Memory", "name", 6, 0x02},
+    {"ChangXin Memory Technologies Inc", "CXMT", "name", 11, 0x91},
+    {"Changxin Memory Technology (Shanghai)", "CXSH", "name", 16, 0x01},
+    // Misspellings the field shows, of one maker only.
+    {"Kinston", "Kingston", "name", 2, 0x98},
+    {"Mircon", "Micron Technology", "name", 1, 0x2C},
+    // Earlier names JEDEC records for a code name its present holder.
+    {"Hyundai Electronics", "SK Hynix", "name", 1, 0xAD},
+    {"Toshiba", "Kioxia", "name", 1, 0x98},
+    {"FUJITSU", "RAMXEED", "name", 1, 0x04},
+    {"Western Digital", "SanDisk", "name", 1, 0x45},
     // A maker JEP106 names, give or take its company words.
     {"Macronix International Co., Ltd.", "Macronix", "name", 1, 0xC2},
     {"Intel Corporation", "Intel", "name", 1, 0x89},
-    // Machine makers' own labels: kept as written, no DRAM maker claimed.
+    {"Gold Key Technology Co Ltd", "Gold Key", "name", 10, 0x45},
+    {"Silicon Power Computer & Communications", "Silicon Power", "name", 7, 0xD3},
+    {"Shenzhen Longsys Electronics Co Ltd", "Longsys", "name", 10, 0xCD},
+    // Machine makers' own labels: one name each, no DRAM maker claimed.
     {"HP", "HP", "system_maker", 0, 0},
-    {"Hewlett-Packard", "Hewlett-Packard", "system_maker", 0, 0},
+    {"Hewlett-Packard", "HP", "system_maker", 0, 0},
+    {"HP Smart Memory", "HP", "system_maker", 0, 0},  // not Smart Modular
+    {"HPE", "HPE", "system_maker", 0, 0},
     {"Dell", "Dell", "system_maker", 0, 0},
-    {" Dell Inc. ", "Dell Inc.", "system_maker", 0, 0},
+    {" Dell Inc. ", "Dell", "system_maker", 0, 0},
     {"Lenovo", "Lenovo", "system_maker", 0, 0},
     {"Apple", "Apple", "system_maker", 0, 0},
     // Placeholders and strings no rule knows stay unnamed.
@@ -272,6 +304,8 @@ const spelling kSpellings[] = {
     {"80", "", "", 0, 0},
     {"Micronas", "", "", 0, 0},  // whole words only: not Micron
     {"Smartphone Parts Ltd", "", "", 0, 0},
+    {"Dream Team", "", "", 0, 0},  // a maker's name must start the string
+    {"Unknown (ce00)", "", "", 0, 0},
 };
 
 TEST(DetailVendors, EverySpellingResolvesToItsMaker) {
@@ -292,8 +326,247 @@ TEST(DetailVendors, EverySpellingResolvesToItsMaker) {
     EXPECT_TRUE(is_placeholder(s)) << s;
 }
 
+TEST(DetailStrings, EveryPlaceholderFamilyIsFlagged) {
+  // One case or more per family of filler firmware writes; beside each, a
+  // real value of the same shape that is no filler.
+  const std::pair<const char*, const char*> families[] = {
+      {"Unknown", "Unknown - [0x9B85]"},      // a word for no value
+      {"UNKNOWN", "Unknow Tech"},             //
+      {"Unknow", "Kingston"},                 // cut short
+      {"Unde", "Undertow"},                   //
+      {"Undefined", "Samsung-00CE"},          //
+      {"Not Specified", "Not Elpida"},        //
+      {"N/A", "NA1"},                         //
+      {"None", "Nonesuch"},                   //
+      {"NULL", "NULLA"},                      //
+      {"Other", "Others Memory"},             //
+      {"NO DIMM", "DIMM 0"},                  //
+      {"To be filled by O.E.M", "OEM"},       //
+      {"ABCD", "0123ABCD"},                   //
+      {"Unknown (0)", "Unknown - [0xCD04]"},  // "Unknown" with a note
+      {"Unknown (ce00)", "Unknown ID:0x9B05"},
+      {"Undefined (00)", "Undefined-00FE"},
+      {"Mfg 0", "Mfg Corp"},  // template text with a number
+      {"Manufacturer00", "Manufacturer"},
+      {"Manufacturer12", "ManufacturerX"},
+      {"A1_Manufacturer0", "A1_Maker0"},
+      {"Dimm3_Manufacturer", "Dimm3_"},
+      {"ChannelB_DIMM0_Manufacturer0", "ChannelB_DIMM0"},
+      {"SerNum0", "PartNumber"},
+      {"Array1_PartNumber0", "Array1_"},
+      {"A1_AssetTagNum0", "A1_Tag0"},
+      {"0x0000", "0x0198"},  // zeros, with or without a label
+      {"0000", "0198"},
+      {"0", "80AD"},
+      {"0000000000000000", "AD00000000000000"},
+      {"JEDEC ID:", "JEDEC ID:80 AD"},
+      {"JEDEC ID:00 00 00 00 00 00 00 00", "JEDEC ID:AD 00 00 00 00 00 00 00"},
+      {"Unknown - [0x0000]", "Unknown - [0x0285]"},
+      {"FFFF", "FF02"},  // erased bytes
+      {"FFFFFFFFFFFFFFFF", "7F7F9E0000000000"},
+      {"[Empty]", "[Samsung]"},  // bracketed words
+      {"<none>", "<Kingston>"},
+      {"<BAD INDEX>", "BAD1"},
+      {"-", "A-1"},  // punctuation alone
+      {"", "A"},
+      {"   ", "DIMM_A1"},
+      {"48spaces", "48GB"},               // the count of spaces meant
+      {"123456789012345678", "1234567"},  // a counting run
+      {"012345678901234567890123456789012345", "9905701-017.A00G"},
+      {"DDDDDDDDDDDDDDDDDD", "DDR4 3200"},  // one or two characters repeated
+      {"EAEAEAEAEAEAEAEAEAEA", "EBJ41UF8BDU0-GN-F"},
+  };
+  for (const auto& [filler, real] : families) {
+    EXPECT_TRUE(is_placeholder(filler)) << '"' << filler << '"';
+    EXPECT_FALSE(is_placeholder(real)) << '"' << real << '"';
+  }
+}
+
+// A part number and the maker its scheme names ("" for none).
+struct part_case {
+  const char* part;
+  const char* maker;
+};
+
+const part_case kPartNumbers[] = {
+    // Samsung modules and DRAM.
+    {"M471A1G44AB0-CWE", "Samsung"},
+    {"M393A2K43BB1-CTD", "Samsung"},
+    {"M378B5273DH0-CH9", "Samsung"},
+    {"M3 78T2863QZS-CF7", "Samsung"},
+    {"M323R2GA3BB0-CQKOL", "Samsung"},
+    {"K4A8G165WC-BCTD", "Samsung"},
+    {"K3UH5H50MM-NGCJ", "Samsung"},
+    {"UBE3D4AA-MGCR", "Samsung"},  // K4U without its first two characters
+    {"M4U16S682LJJJ43-12", ""},    // M4 then a letter: not Samsung's
+    // SK Hynix modules and DRAM.
+    {"HMA81GS6AFR8N-UH", "SK Hynix"},
+    {"HMT351S6CFR8C-PB", "SK Hynix"},
+    {"HMP125U6EFR8C-S6", "SK Hynix"},
+    {"HMCG78AEBSA092N", "SK Hynix"},
+    {"HYMP112S64CR6-S6", "SK Hynix"},
+    {"H5AN8G6NDJR-XNC", "SK Hynix"},
+    {"H9HCNNNBKUMLHR-NME", "SK Hynix"},
+    {"HCNNNCPMMLXR-NEE", "SK Hynix"},  // H9 without its first two characters
+    {"H58G66BK7BX067", "SK Hynix"},
+    // Micron and Crucial.
+    {"MT16KTF1G64HZ-1G6E1", "Micron Technology"},
+    {"MTA8ATF1G64HZ-2G6E1", "Micron Technology"},
+    {"MTC8C1084S1SC48BA1", "Micron Technology"},
+    {"18KSF51272PZ-1G4K", "Micron Technology"},
+    {"4ATF51264HZ-3G2J1", "Micron Technology"},
+    {"53E1G32D2NP-046", "Micron Technology"},  // MT53 without its first two
+    {"CT8G4SFS824A.C8FBD1", "Crucial"},
+    {"CT102464BF160B.M16", "Crucial"},
+    {"BLS8G3D1609DS1S00.", "Crucial"},
+    {"BL8G32C16U4B.M8FE1", "Crucial"},
+    {"CB8GS2666.C8JT", "Crucial"},
+    {"CP32G4DFRA32A.M16FF", "Crucial"},
+    {"ST51264BA1339.16FM", "Crucial"},
+    // Kingston.
+    {"KVR16S11/8", "Kingston"},
+    {"KHX1600C10D3/8G", "Kingston"},
+    {"KF432C16BB/8", "Kingston"},
+    {"HX432C16FB3/8", "Kingston"},
+    {"KCP426SS8/16", "Kingston"},
+    {"ACR26D4S9S8ME-8", "Kingston"},
+    {"9905701-017.A00G", "Kingston"},
+    {"9965516-189.A00LF", "Kingston"},
+    {"99U5471-012.A00LF", "Kingston"},
+    {"KINGSTON", "Kingston"},  // the maker's name as the part number
+    // Corsair, G.Skill, ADATA, Team Group, Patriot.
+    {"CMK16GX4M2B3200C16", "Corsair"},
+    {"CM4X16GC3200C16K2E", "Corsair"},
+    {"VS2GB1333D4", "Corsair"},
+    {"F4-3200C16-8GVKB", "G.Skill"},
+    {"F3-12800CL9-4GBRL", "G.Skill"},
+    {"F5-6000J3636F16G", "G.Skill"},
+    {"AD4S320038G22-SGN", "ADATA"},
+    {"AX4U320038G16A-ST50", "ADATA"},
+    {"AO1P26KC8T1-BXPS", "ADATA"},
+    {"TED416G2666C19BK", "Team Group"},
+    {"TEAMGROUP-UD4-3200", "Team Group"},
+    {"Team-Elite-1600", "Team Group"},
+    {"PSD48G266681", "Patriot Memory"},
+    {"PV416G320C6K", "Patriot Memory"},
+    {"3200 C16 Series", "Patriot Memory"},
+    // Ramaxel, Nanya, Elpida, Smart Modular, Apacer, Transcend, Kingmax,
+    // Goodram, Gold Key.
+    {"RMSA3260MB78HAF2400", "Ramaxel"},
+    {"RMT3170ME68F9F1600", "Ramaxel"},
+    {"NT8GA64D88CX3S-JR", "Nanya"},
+    {"M2S4G64CB8HG5N-CG", "Nanya"},
+    {"EBJ41UF8BDU0-GN-F", "Elpida"},
+    {"EDFB232A1MA-JD-F", "Elpida"},
+    {"SH564128FH8NZPHSCR", "Smart Modular"},
+    {"SF4641G8CK8IEHLSBG", "Smart Modular"},
+    {"SMS4TDC3C0K0446SCG", "Smart Modular"},
+    {"78.D2GFH.4030B", "Apacer"},
+    {"TS512MSK64V6N", "Transcend"},
+    {"JM1600KSH-4G", "Transcend"},
+    {"FLFF65F-C8KL9", "Kingmax"},
+    {"GR2400D464L17S/8G", "Goodram"},
+    {"IR2666D464L16S/8G", "Goodram"},
+    {"GKE800SO102408-2666A", "Gold Key"},
+    // The ASCII bytes in hex, as some firmware writes them.
+    {"0x484D54343147533641465238412D50422020", "SK Hynix"},
+    {"4D332037385435363633515A332D43463720", "Samsung"},
+    // Machine makers' own part numbers and others: no maker.
+    {"HP647647-071-HYE", ""},
+    {"HP24D4S7S8MBP-8", ""},
+    {"SNPMGY5TC/8G", ""},
+    {"01AG712", ""},
+    {"LV32D4S2S8HD-8", ""},
+    {"DDR4 3200", ""},
+    {"R748G2400S2S", ""},
+    {"RM25", ""},
+    // Placeholders.
+    {"Not Specified", ""},
+    {"PartNum0", ""},
+    {"123456789012345678", ""},
+    {"0x000000000000000000", ""},
+};
+
+TEST(DetailVendors, EveryPartNumberSchemeNamesItsMaker) {
+  for (const part_case& c : kPartNumbers) {
+    const auto v = vendor_from_part_number(c.part);
+    if (*c.maker == '\0') {
+      EXPECT_FALSE(v) << '"' << c.part << "\" gave " << (v ? v->name : "");
+      continue;
+    }
+    ASSERT_TRUE(v) << '"' << c.part << '"';
+    EXPECT_EQ(v->name, c.maker) << c.part;
+    EXPECT_STREQ(v->source, "part_number") << c.part;
+  }
+}
+
+// What the string, the module's code and the part number name together.
+TEST(DetailVendors, ThePartNumberNamesTheMakerWhereTheStringCannot) {
+  struct combined {
+    const char* maker;
+    const char* part;
+    const char* name;  // "" for none
+    const char* source;
+    const char* jedec_name;  // nullptr: no key; "": a code that names nobody
+  };
+  const combined cases[] = {
+      // A maker of memory named by the string stands, whatever the part.
+      {"Samsung", "HMT351S6CFR8C-PB", "Samsung", "name", nullptr},
+      {"80AD", "M471A1G44AB0-CWE", "SK Hynix", "jedec_code", nullptr},
+      // A code of a maker of no memory gives way to the part number, and
+      // stays readable beside it.
+      {"0215", "CMZ8GX3M2A1600C9", "Corsair", "part_number", "Symagery Microsystems"},
+      {"0420", "F3-1600C9-8GXM", "G.Skill", "part_number", "Legend Silicon Corp"},
+      {"1164", "KHX1600C10D3/8G", "Kingston", "part_number", ""},
+      // A string that decodes to nothing, or a placeholder.
+      {"1315", "CT102464BF160B.M16", "Crucial", "part_number", nullptr},
+      {"Unknown", "HMA81GS6AFR8N-UH", "SK Hynix", "part_number", nullptr},
+      {"Unknown (ce00)", "MT53E512M32D2NP", "Micron Technology", "part_number", nullptr},
+      {"Manufacturer0", "PartNum0", "", "", nullptr},
+      // A machine maker's label or a maker of no DRAM modules.
+      {"HP", "M471B5273DH0-CH9", "Samsung", "part_number", nullptr},
+      {"HP", "HP647647-071-HYE", "HP", "system_maker", nullptr},
+      {"Toshiba", "KHX1600C10D3/8G", "Kingston", "part_number", nullptr},
+      {"Toshiba", "8HTF12864HDY-800G1", "Micron Technology", "part_number", nullptr},
+      // A code of a maker of no memory with no part to go by stays.
+      {"0215", "<none>", "Symagery Microsystems", "jedec_code", nullptr},
+  };
+  for (const combined& c : cases) {
+    const std::string part = c.part;
+    const auto v = choose_vendor(vendor_from_string(c.maker), std::nullopt, &part);
+    if (*c.name == '\0') {
+      EXPECT_FALSE(v) << c.maker << " / " << c.part;
+      continue;
+    }
+    ASSERT_TRUE(v) << c.maker << " / " << c.part;
+    EXPECT_EQ(v->name, c.name) << c.maker << " / " << c.part;
+    EXPECT_STREQ(v->source, c.source) << c.maker << " / " << c.part;
+    ASSERT_EQ(v->jedec_name.has_value(), c.jedec_name != nullptr) << c.maker << " / " << c.part;
+    if (c.jedec_name != nullptr) {
+      EXPECT_EQ(*v->jedec_name, c.jedec_name) << c.maker;
+    }
+  }
+
+  // In the document: the part number's maker, with the code's own reading.
+  Bytes b = device_of_length(0x1B);
+  put(b, 0x17, 2, 1);
+  put(b, 0x1A, 3, 1);
+  json d = doc_of(structure(b, {"x", "0215", "CMZ8GX3M2A1600C9"}))["devices"][0];
+  EXPECT_EQ(d["vendor"], (json{{"name", "Corsair"},
+                               {"jedec_bank", 3},
+                               {"jedec_code", 0x9E},
+                               {"source", "part_number"},
+                               {"jedec_name", "Symagery Microsystems"}}));
+  d = doc_of(structure(b, {"x", "Unknown", "F4-3200C16-8GVKB"}))["devices"][0];
+  EXPECT_EQ(d["vendor"], (json{{"name", "G.Skill"},
+                               {"jedec_bank", 5},
+                               {"jedec_code", 0xCD},
+                               {"source", "part_number"}}));
+  EXPECT_EQ(d["manufacturer"]["placeholder"], true);
+}
+
 TEST(DetailVendors, TheModuleIdNamesTheModuleMaker) {
-  EXPECT_EQ(vendor_from_module_id(0x9B85)->name, "Crucial Technology");
+  EXPECT_EQ(vendor_from_module_id(0x9B85)->name, "Crucial");
   EXPECT_EQ(vendor_from_module_id(0x9801)->name, "Kingston");
   for (uint16_t id : {0x0000, 0xFFFF, 0x7F80, 0xAD81})
     EXPECT_FALSE(vendor_from_module_id(id)) << id;
@@ -317,13 +590,17 @@ TEST(DetailVendors, TheModuleIdNamesTheModuleMaker) {
   EXPECT_EQ(d["vendor"]["name"], "Corsair");
   EXPECT_EQ(d["vendor"]["source"], "module_manufacturer_id");
 
-  // A machine maker's label has no code; an unknown string no vendor.
+  // A machine maker's label names no maker of memory: the module's code
+  // does. Without one, the label stays, with no code.
+  d = doc_of(structure(b, {"x", "Dell"}))["devices"][0];
+  EXPECT_EQ(d["vendor"]["name"], "Corsair");
+  EXPECT_EQ(d["vendor"]["source"], "module_manufacturer_id");
+  put(b, 0x2C, 0, 2);
   d = doc_of(structure(b, {"x", "Dell"}))["devices"][0];
   EXPECT_EQ(d["vendor"], (json{{"name", "Dell"},
                                {"jedec_bank", nullptr},
                                {"jedec_code", nullptr},
                                {"source", "system_maker"}}));
-  put(b, 0x2C, 0, 2);
   d = doc_of(structure(b, {"x", "Nobody Known"}))["devices"][0];
   EXPECT_EQ(d["vendor"], nullptr);
   EXPECT_EQ(d["module_manufacturer"], nullptr);
@@ -389,10 +666,10 @@ TEST(DetailTable, RowsShowVendorsRanksAndFillers) {
   put(b, 0x1A, 4, 1);
   const Bytes t = table({structure(b, {"DIMM\x01"
                                        "A",
-                                       "0A92", "SerNum0", "PN-1"})});
+                                       "1164", "SerNum0", "PN-1"})});
   const std::string text = detail_table(decode_detail(smbios_view{t.data(), t.size()}));
   EXPECT_NE(text.find("DIMM?A  -     8 GiB  DDR4"), std::string::npos) << text;
-  EXPECT_NE(text.find("JEDEC 11:0x92  PN-1         -"), std::string::npos) << text;
+  EXPECT_NE(text.find("JEDEC 18:0x64  PN-1         -"), std::string::npos) << text;
   EXPECT_NE(text.find(" 2     -    "), std::string::npos) << text;  // rank, no array: ECC unknown
 }
 

@@ -159,16 +159,20 @@ TEST(Prometheus, LabelsAreEscapedAndSeriesKeptApart) {
 }
 
 // Fleets group by maker: every spelling of one maker gives one label value,
-// and a string no rule knows stays as the firmware wrote it.
+// as does a part number where the string names no maker of memory, and a
+// string no rule knows stays as the firmware wrote it.
 TEST(Views, MakersShowTheirOneSpelling) {
+  const Dimm with_part{.size = 8192, .locator = 1, .manufacturer = 2, .part = 3};
   const Bytes t = table({
       Dimm{.size = 8192, .locator = 1, .manufacturer = 2}.with({"A0", "80AD"}),
       Dimm{.size = 8192, .locator = 1, .manufacturer = 2}.with({"A1", "Hynix/Hyundai"}),
       Dimm{.size = 8192, .locator = 1, .manufacturer = 2}.with({"A2", "AD00000000000000"}),
       Dimm{.size = 8192, .locator = 1, .manufacturer = 2}.with({"A3", "Acme Memory"}),
+      with_part.with({"A4", "Unknown", "HMA81GS6AFR8N-UH"}),
+      with_part.with({"A5", "0215", "HMT351S6CFR8C-PB"}),
   });
   const std::string prom = render_prometheus(load(t));
-  for (const char* slot : {"A0", "A1", "A2"})
+  for (const char* slot : {"A0", "A1", "A2", "A4", "A5"})
     EXPECT_NE(
         prom.find(std::string("slot=\"") + slot + "\",type=\"DDR4\",manufacturer=\"SK Hynix\""),
         std::string::npos)
@@ -177,8 +181,9 @@ TEST(Views, MakersShowTheirOneSpelling) {
   EXPECT_NE(prom.find("slot=\"A3\",type=\"DDR4\",manufacturer=\"Acme Memory\""), std::string::npos)
       << prom;
   const std::vector<std::string> rows = lines(render_table(load(t)));
-  ASSERT_EQ(rows.size(), 6u);
-  for (size_t i = 1; i <= 3; ++i) EXPECT_NE(rows[i].find("SK Hynix"), std::string::npos) << rows[i];
+  ASSERT_EQ(rows.size(), 8u);
+  for (size_t i : {1, 2, 3, 5, 6})
+    EXPECT_NE(rows[i].find("SK Hynix"), std::string::npos) << rows[i];
   EXPECT_NE(rows[4].find("Acme Memory"), std::string::npos) << rows[4];
 }
 

@@ -67,12 +67,13 @@ class Text:
 
 @dataclass(frozen=True)
 class Vendor:
-    """A module's maker. ``name`` is one spelling per maker (None for a
-    JEDEC code no maker of raminfo's list has); ``jedec_bank`` and
-    ``jedec_code`` are None for a maker known by name only. ``source`` is
-    "jedec_code", "name", "system_maker" (a machine maker's label, as
-    written) or "module_manufacturer_id"; documents of version 1.0.0 say
-    "manufacturer_string" for "jedec_code"."""
+    """A module's maker. ``name`` is one name per maker (None for a JEDEC
+    code no maker of raminfo's list has); ``jedec_bank`` and ``jedec_code``
+    are None for a maker known by name only. ``source`` is "jedec_code",
+    "name", "system_maker" (a machine maker's label), "part_number" (the
+    part number follows a maker's scheme) or "module_manufacturer_id";
+    documents of version 1.0.0 say "manufacturer_string" for
+    "jedec_code"."""
 
     name: Optional[str]
     jedec_bank: Optional[int]

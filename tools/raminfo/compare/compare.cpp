@@ -52,12 +52,18 @@ module_state compared_terms(const module_state& m) {
   return out;
 }
 
-// The maker's one spelling, so that "Hynix", "SK Hynix" and "80AD" are one
-// maker; "" when the string names none raminfo knows.
+// The maker's one name, so that "Hynix", "SK Hynix" and "80AD" are one
+// maker; "" when nothing names one raminfo knows. A name saved by an older
+// raminfo ("Crucial Technology") is read again by today's rules, and without
+// one the part number may name the maker, as --detail's vendor does.
 std::string maker_of(const module_state& m) {
-  if (!m.vendor.empty()) return m.vendor;
-  const auto v = raminfo_detail::vendor_from_string(m.manufacturer);
-  return v ? v->name : std::string();
+  using raminfo_detail::choose_vendor;
+  using raminfo_detail::vendor_from_string;
+  const auto v = !m.vendor.empty() ? vendor_from_string(m.vendor)
+                                   : choose_vendor(vendor_from_string(m.manufacturer), std::nullopt,
+                                                   &m.part_number);
+  if (v && !v->name.empty()) return v->name;
+  return m.vendor;
 }
 
 // What a person needs to find the module: maker, part, size and serial.
