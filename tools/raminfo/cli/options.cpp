@@ -285,8 +285,13 @@ bool check_combination(const std::vector<std::string>& args, const cli_options& 
     return refuse("--from-dump - and --compare - cannot both read stdin");
   if (o.from_dump && o.source != table_source::automatic)
     return refuse("--source chooses this machine's table, not a saved one");
-  if (!o.from_dump && (format_given || o.total_given))
-    return refuse("--dump-format and --total-mb go with --from-dump");
+  // Name only the options given, so the message says what to add, not what to remove.
+  if (!o.from_dump && (format_given || o.total_given)) {
+    const std::string given = format_given && o.total_given ? "--dump-format and --total-mb go"
+                              : format_given                ? "--dump-format goes"
+                                                            : "--total-mb goes";
+    return refuse(given + " with --from-dump FILE, which is not given");
+  }
   const bool counts_shown = o.detail || o.out_view == view::table || o.out_view == view::prometheus;
   if ((o.sysfs_root_given || o.dimm_labels_given) && !counts_shown)
     return refuse("--sysfs-root and --dimm-labels go with --table, --prometheus or --detail");
