@@ -63,7 +63,8 @@ struct edac_join_result {
 // 1. by its label: equal to "<bank> <device>" (only the non-empty one when
 //    the other is empty, or with "N/A" or "NA" in its place, as kernels
 //    have written it), or to "<device>" when exactly one device has that
-//    locator; spaces trimmed at both ends, case ignored;
+//    locator; compared as fold_name gives them (case, white space at the
+//    ends and the length of a run of it ignored);
 // 2. else by the label the database gives its position (controller number,
 //    then its location's numbers), matched the same way;
 // 3. else it is unmatched. A label that matches two devices matches

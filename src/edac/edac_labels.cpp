@@ -103,8 +103,20 @@ std::string position_text(const std::vector<unsigned>& p) {
 }  // namespace
 
 std::string fold_name(const std::string& s) {
-  std::string t = trim(s);
-  for (char& c : t) c = fold(c);
+  // A bank locator that ends in a space gives the kernel's label two spaces
+  // between bank and device; a run of white space is one space.
+  std::string t;
+  t.reserve(s.size());
+  bool space = false;
+  for (char c : s) {
+    if (is_space(c)) {
+      space = !t.empty();
+      continue;
+    }
+    if (space) t += ' ';
+    space = false;
+    t += fold(c);
+  }
   return t;
 }
 

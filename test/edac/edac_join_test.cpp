@@ -87,9 +87,10 @@ TEST(EdacJoin, FirmwareFirstLabelsJoinEveryModule) {
 // device, and ways that name none.
 TEST(EdacJoin, LabelForms) {
   std::vector<join_device> devices = x9drw_devices();
-  devices.push_back({16, "", "CPU3-DIMM1"});   // no bank
-  devices.push_back({17, "NODE 3 BANK", ""});  // no device
-  devices.push_back({18, "  ", " Spare "});    // spaces only in the bank
+  devices.push_back({16, "", "CPU3-DIMM1"});           // no bank
+  devices.push_back({17, "NODE 3 BANK", ""});          // no device
+  devices.push_back({18, "  ", " Spare "});            // spaces only in the bank
+  devices.push_back({19, "P0 CHANNEL C ", "DIMM 0"});  // a bank that ends in a space
   struct form_case {
     const char* label;
     long device;  // -1: none
@@ -105,9 +106,14 @@ TEST(EdacJoin, LabelForms) {
       {"NODE 3 BANK", 17},
       {"NODE 3 BANK N/A", 17},
       {"Spare", 18},
-      {"P0_Node0_Channel1_Dimm0", -1},  // the bank alone names a channel's slots, not one
-      {"P0_Node0_Channel1_Dimm0  P1-DIMMB1", -1},  // two spaces inside
-      {"P1-DIMMB1 P0_Node0_Channel1_Dimm0", -1},   // the wrong way round
+      {"P0_Node0_Channel1_Dimm0  P1-DIMMB1", 2},  // runs of white space are one space
+      {"P0_Node0_Channel1_Dimm0\tP1-DIMMB1", 2},
+      {"P0 CHANNEL C  DIMM 0", 19},  // ghes_edac's "<bank> <device>" of that bank
+      {"P0 CHANNEL C DIMM 0", 19},
+      {"P0  CHANNEL\t C DIMM   0", 19},
+      {"P0 CHANNELC DIMM 0", -1},                 // white space is folded, never dropped
+      {"P0_Node0_Channel1_Dimm0", -1},            // the bank alone names a channel's slots, not one
+      {"P1-DIMMB1 P0_Node0_Channel1_Dimm0", -1},  // the wrong way round
       {"CPU_SrcID#0_Ha#0_Chan#1_DIMM#0", -1},
       {"mc#0memory#2", -1},
       {"", -1},
