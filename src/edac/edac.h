@@ -22,6 +22,9 @@ constexpr size_t kEdacMaxModulesPerController = 1024;
 constexpr size_t kEdacMaxEntriesPerDirectory = 16384;
 // More layer numbers than this in a location is not the kernel's (it has 3).
 constexpr size_t kEdacMaxLocationNumbers = 8;
+// The kernel keeps a label in EDAC_MC_LABEL_LEN + 1 bytes with snprintf, so
+// a longer one reads as its first 31 bytes.
+constexpr size_t kEdacLabelMaxBytes = 31;
 
 // Which files describe a controller's modules.
 enum class edac_layout {

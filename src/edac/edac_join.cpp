@@ -42,6 +42,13 @@ device_keys keys_of(const join_device& d) {
   return k;
 }
 
+// Whether f begins one of the full names of a device.
+bool begins_a_name(const device_keys& k, const std::string& f) {
+  for (const std::string& name : k.full)
+    if (name.compare(0, f.size(), f) == 0) return true;
+  return false;
+}
+
 void add_count(std::optional<uint64_t>* sum, const std::optional<uint64_t>& v) {
   if (!sum->has_value() || !v.has_value()) {
     sum->reset();
@@ -61,15 +68,18 @@ class matcher {
   }
 
   // The positions (in the input) of the devices label names; notes why
-  // none when the label names several.
-  std::vector<size_t> match(const std::string& label, const std::string& who,
+  // none when the label names several. A label the kernel may have cut
+  // (from the tree, kEdacLabelMaxBytes long) also names the devices whose
+  // full names it begins.
+  std::vector<size_t> match(const std::string& label, bool from_kernel, const std::string& who,
                             std::vector<std::string>* notes) const {
     const std::string f = fold_name(label);
     std::vector<size_t> found;
     if (f.empty()) return found;
+    const bool may_be_cut = from_kernel && label.size() == kEdacLabelMaxBytes;
     size_t shared_locator = 0;
     for (size_t i = 0; i < keys_.size(); ++i) {
-      const bool full = keys_[i].full.count(f) != 0;
+      const bool full = keys_[i].full.count(f) != 0 || (may_be_cut && begins_a_name(keys_[i], f));
       const bool alone = keys_[i].locator == f;
       if (full || (alone && locator_count_.at(f) == 1)) {
         found.push_back(i);
@@ -78,8 +88,11 @@ class matcher {
       }
     }
     if (found.size() > 1) {
-      std::string note = who + ": label \"" + printable(label) + "\" matches " +
-                         std::to_string(found.size()) + " devices (";
+      std::string note = who + ": label \"" + printable(label) + "\"" +
+                         (may_be_cut ? " (" + std::to_string(kEdacLabelMaxBytes) +
+                                           " bytes, perhaps cut by the kernel)"
+                                     : "") +
+                         " matches " + std::to_string(found.size()) + " devices (";
       for (size_t k = 0; k < found.size(); ++k) {
         note += (k ? ", " : "") + device_text(devices_[found[k]]);
       }
@@ -116,13 +129,13 @@ edac_join_result join_edac(const edac_report& report, const std::vector<join_dev
   for (const edac_module& mod : report.modules) {
     std::vector<size_t> found;
     const char* how = "label";
-    if (mod.label) found = m.match(*mod.label, mod.edac, &r.notes);
+    if (mod.label) found = m.match(*mod.label, /*from_kernel=*/true, mod.edac, &r.notes);
     if (found.empty() && !mod.location_numbers.empty()) {
       std::vector<unsigned> position{mod.controller_index};
       position.insert(position.end(), mod.location_numbers.begin(), mod.location_numbers.end());
       const auto it = by_position.find(position);
       if (it != by_position.end()) {
-        found = m.match(it->second->label,
+        found = m.match(it->second->label, /*from_kernel=*/false,
                         mod.edac + " (label database, " + it->second->origin + ")", &r.notes);
         how = "label_file";
       }

@@ -64,7 +64,9 @@ struct edac_join_result {
 //    the other is empty, or with "N/A" or "NA" in its place, as kernels
 //    have written it), or to "<device>" when exactly one device has that
 //    locator; compared as fold_name gives them (case, white space at the
-//    ends and the length of a run of it ignored);
+//    ends and the length of a run of it ignored). A label of
+//    kEdacLabelMaxBytes may be a longer one the kernel cut: it also names
+//    the devices whose "<bank> <device>" (or the like) it begins;
 // 2. else by the label the database gives its position (controller number,
 //    then its location's numbers), matched the same way;
 // 3. else it is unmatched. A label that matches two devices matches

@@ -120,6 +120,22 @@ const Case kCases[] = {
      {},
      "",
      ""},
+    // As the kernel shows them: "P0_Node0_Channel0_Dimm0 P1-DIMMA1" is 33
+    // bytes, of which it keeps 31.
+    {"a_firmware_first_labels_cut_by_the_kernel",
+     &kX9drw,
+     [](const edac_tree& t) {
+       t.controller(0, 2, 0);
+       for (size_t i = 0; i < 16; ++i)
+         t.module_dir(0, "dimm" + std::to_string(i),
+                      module((x9_bank(i) + " " + x9_device(i)).substr(0, 31),
+                             "memory " + std::to_string(i), i * 7, i % 3));
+     },
+     "",
+     x9_firmware_first_expected(),
+     {},
+     "",
+     ""},
     {"b_driver_labels_and_a_label_file",
      &kX9drw,
      x9_driver_tree,

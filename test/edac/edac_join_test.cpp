@@ -133,6 +133,63 @@ TEST(EdacJoin, LabelForms) {
   }
 }
 
+// The kernel keeps 31 bytes of a label: ghes_edac's "<bank> <device>" of 33
+// bytes reads as its first 31. Such a label names the one device whose name
+// it begins; two such devices, neither.
+TEST(EdacJoin, LabelsTheKernelCut) {
+  const std::vector<join_device> devices = {
+      {0, "BANK 0", "Controller0-ChannelA-DIMM0"},  // 33 bytes: "BANK 0 Controller0-ChannelA-DIM"
+      {1, "BANK 0", "Controller0-ChannelA-DIMM1"},  // the same 31 bytes
+      {2, "BANK 1", "Controller0-ChannelB-DIMM0"},  // 31 bytes of its own
+      {3, "", "Processor 1 Channel A DIMM Slot 0"},
+      {4, "NODE 1", "CHANNEL 2 SLOT 3 DIMM 01"},  // exactly 31 bytes whole
+      {5, "NODE 1", "CHANNEL 2 SLOT 3 DIMM 1"},
+  };
+  struct cut_case {
+    const char* label;
+    long device;  // -1: none
+    const char* note;
+  };
+  const cut_case cases[] = {
+      {"BANK 1 Controller0-ChannelB-DIM", 2, nullptr},
+      {"bank 1  controller0-channelb-di", 2, nullptr},  // case and white space as ever
+      {"Processor 1 Channel A DIMM Slot", 3, nullptr},
+      {"NODE 1 CHANNEL 2 SLOT 3 DIMM 01", 4, nullptr},
+      {"BANK 0 Controller0-ChannelA-DIM", -1,
+       "label \"BANK 0 Controller0-ChannelA-DIM\" (31 bytes, perhaps cut by the kernel) matches 2 "
+       "devices (\"BANK 0 Controller0-ChannelA-DIMM0\", \"BANK 0 Controller0-ChannelA-DIMM1\")"},
+      // Shorter or longer than the kernel keeps: never cut, so whole or nothing.
+      {"BANK 1 Controller0-ChannelB-DI", -1, nullptr},
+      {"BANK 1 Controller0-ChannelB-DIMM", -1, nullptr},
+      {"NODE 1 CHANNEL 2 SLOT 3 DIMM 1", 5, nullptr},
+  };
+  for (const cut_case& c : cases) {
+    edac_tree t;
+    t.controller(0);
+    t.module_dir(0, "dimm0", module(c.label, "memory 0", 9, 1));
+    const edac_join_result r = join_edac(read_edac(t.root()), devices, {});
+    long joined = -1;
+    for (size_t i = 0; i < r.devices.size(); ++i)
+      if (r.devices[i]) joined = static_cast<long>(i);
+    EXPECT_EQ(joined, c.device) << "label \"" << c.label << "\"";
+    if (c.note == nullptr) {
+      EXPECT_TRUE(r.notes.empty()) << c.label << ": " << notes_text(r.notes);
+    } else {
+      ASSERT_EQ(r.notes.size(), 1u) << c.label << ": " << notes_text(r.notes);
+      EXPECT_NE(r.notes[0].find(c.note), std::string::npos) << r.notes[0];
+    }
+  }
+
+  // A label database's labels are whole: 31 bytes of one is no prefix.
+  const std::vector<dimm_label_entry> labels = labels_for(
+      "Vendor: V\nModel: M\nBANK 1 Controller0-ChannelB-DIM: 0.0.0;\n", {"V", "M", "", ""});
+  edac_tree u;
+  u.controller(0);
+  u.module_dir(0, "dimm0", module("mc#0channel#0slot#0", "channel 0 slot 0", 4, 0));
+  const edac_join_result f = join_edac(read_edac(u.root()), devices, labels);
+  EXPECT_EQ(f.unmatched.size(), 1u);
+}
+
 // (b) sb_edac's own labels say nothing of the board; a label database for
 // vendor Supermicro, model X9DRW places them by controller, channel, slot.
 TEST(EdacJoin, DriverLabelsThroughALabelFile) {
