@@ -51,6 +51,22 @@ std::vector<dimm_label_entry> labels_for(const std::string& text, const machine_
   return select_dimm_labels(db, m, nullptr);
 }
 
+// One module labelled label on one controller, joined to devices.
+edac_join_result join_one_label(const std::string& label, const std::vector<join_device>& devices) {
+  edac_tree t;
+  t.controller(0);
+  t.module_dir(0, "dimm0", module(label, "memory 0", 9, 1));
+  return join_edac(read_edac(t.root()), devices, {});
+}
+
+// The device a module joined; -1 for none.
+long joined_device(const edac_join_result& r) {
+  long joined = -1;
+  for (size_t i = 0; i < r.devices.size(); ++i)
+    if (r.devices[i]) joined = static_cast<long>(i);
+  return joined;
+}
+
 // (a) Firmware-first: ghes_edac labels every module "<bank> <device>" in
 // table order, on one controller. Every module joins, with its own counts.
 TEST(EdacJoin, FirmwareFirstLabelsJoinEveryModule) {
@@ -119,15 +135,8 @@ TEST(EdacJoin, LabelForms) {
       {"", -1},
   };
   for (const form_case& c : cases) {
-    edac_tree t;
-    t.controller(0);
-    t.module_dir(0, "dimm0", module(c.label, "memory 0", 9, 1));
-    const edac_join_result r = join_edac(read_edac(t.root()), devices, {});
-    long joined = -1;
-    for (size_t i = 0; i < r.devices.size(); ++i) {
-      if (r.devices[i]) joined = static_cast<long>(i);
-    }
-    EXPECT_EQ(joined, c.device) << "label \"" << c.label << "\"";
+    const edac_join_result r = join_one_label(c.label, devices);
+    EXPECT_EQ(joined_device(r), c.device) << "label \"" << c.label << "\"";
     EXPECT_EQ(r.unmatched.size(), c.device < 0 ? 1u : 0u) << c.label;
     EXPECT_TRUE(r.notes.empty()) << c.label << ": " << notes_text(r.notes);
   }
@@ -164,14 +173,8 @@ TEST(EdacJoin, LabelsTheKernelCut) {
       {"NODE 1 CHANNEL 2 SLOT 3 DIMM 1", 5, nullptr},
   };
   for (const cut_case& c : cases) {
-    edac_tree t;
-    t.controller(0);
-    t.module_dir(0, "dimm0", module(c.label, "memory 0", 9, 1));
-    const edac_join_result r = join_edac(read_edac(t.root()), devices, {});
-    long joined = -1;
-    for (size_t i = 0; i < r.devices.size(); ++i)
-      if (r.devices[i]) joined = static_cast<long>(i);
-    EXPECT_EQ(joined, c.device) << "label \"" << c.label << "\"";
+    const edac_join_result r = join_one_label(c.label, devices);
+    EXPECT_EQ(joined_device(r), c.device) << "label \"" << c.label << "\"";
     if (c.note == nullptr) {
       EXPECT_TRUE(r.notes.empty()) << c.label << ": " << notes_text(r.notes);
     } else {
