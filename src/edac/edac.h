@@ -45,12 +45,18 @@ struct edac_module {
   // dimm_label (chJ_dimm_label) without its newline; empty when the kernel
   // has none. Raw bytes: a view must make them printable.
   std::optional<std::string> label;
-  // dimm_location trimmed, e.g. "channel 1 slot 0"; for a row channel
-  // "csrow K channel J", as the per-module layout would write it.
+  // dimm_location trimmed, e.g. "channel 1 slot 0". A row channel has the
+  // location of the module directory its label ties it to (kernels 3.5 to
+  // 4.9 have both), or, on a kernel with no module directories at all,
+  // "csrow K channel J", the place its tools named it by.
   std::optional<std::string> location;
   // The numbers of the location in order: a label file's positions after the
   // controller number. Empty when the location is unknown or not understood.
   std::vector<unsigned> location_numbers;
+  // Why a row channel has no location although the controller has module
+  // directories: its label ties it to no one of them. Raw label bytes
+  // included; empty otherwise.
+  std::string untied;
   // dimmM/size in MiB (a rank's own size for rankM). The per-row layout
   // gives only a whole row's size, so it stays unknown there.
   std::optional<uint64_t> size_mib;

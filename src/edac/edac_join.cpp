@@ -141,6 +141,11 @@ edac_join_result join_edac(const edac_report& report, const std::vector<join_dev
       }
     }
     if (found.size() != 1) {
+      // A row channel tied to no module directory has no layer position: a
+      // label file's entry for it would be a guess.
+      if (!mod.untied.empty())
+        r.notes.push_back(mod.edac + ": " + printable(mod.untied) +
+                          ", so the module it counts is not known");
       r.unmatched.push_back({mod.edac, mod.label, mod.location, mod.ce, mod.ue});
       continue;
     }

@@ -68,7 +68,9 @@ struct edac_join_result {
 //    kEdacLabelMaxBytes may be a longer one the kernel cut: it also names
 //    the devices whose "<bank> <device>" (or the like) it begins;
 // 2. else by the label the database gives its position (controller number,
-//    then its location's numbers), matched the same way;
+//    then its location's numbers), matched the same way; a row channel of
+//    a kernel with module directories has the position of the one module
+//    its label ties it to, and none (a note says why) when it ties to none;
 // 3. else it is unmatched. A label that matches two devices matches
 //    neither, with a note. Modules joining one device are summed (the ranks
 //    of a module).

@@ -96,6 +96,29 @@ void x9_driver_tree(const edac_tree& t) {
   }
 }
 
+// sb_edac on the X9DRW under a kernel from 3.5 to 4.9: module directories
+// dimm(3C+S) for channel C, slot S, with their labels and places but no
+// counts, and the counts in csrowS/chC (the row advances first), as device
+// 8 * socket + 2C + S counts 100 + that.
+void x9_old_kernel_tree(const edac_tree& t) {
+  for (unsigned mc = 0; mc < 2; ++mc) {
+    t.controller(mc, 0, 0);
+    std::vector<edac_tree::row_channel> rows[2];
+    for (unsigned c = 0; c < 4; ++c)
+      for (unsigned s = 0; s < 2; ++s) {
+        const std::string label = "CPU_SrcID#" + std::to_string(mc) + "_Ha#0_Chan#" +
+                                  std::to_string(c) + "_DIMM#" + std::to_string(s);
+        module_files f =
+            module(label, "channel " + std::to_string(c) + " slot " + std::to_string(s), 0, 0);
+        f.ce.reset();
+        f.ue.reset();
+        t.module_dir(mc, "dimm" + std::to_string(3 * c + s), f);
+        rows[s].push_back({c, label, 100 + mc * 8 + c * 2 + s, std::nullopt});
+      }
+    for (unsigned s = 0; s < 2; ++s) t.csrow(mc, s, rows[s]);
+  }
+}
+
 std::vector<std::string> x9_driver_unmatched() {
   std::vector<std::string> u;
   for (unsigned i = 0; i < 16; ++i)
@@ -146,6 +169,20 @@ const Case kCases[] = {
      ""},
     {"b_driver_labels_without_a_label_file_are_listed", &kX9drw, x9_driver_tree, "", dashes(16),
      x9_driver_unmatched(), "", ""},
+    {"b_old_kernel_row_files_and_a_label_file",
+     &kX9drw,
+     x9_old_kernel_tree,
+     x9_label_file(),
+     [] {
+       std::vector<std::string> d;
+       for (size_t i = 0; i < 16; ++i)
+         d.push_back(std::to_string(100 + i) + "/null/label_file/mc" + std::to_string(i / 8) +
+                     "/csrow" + std::to_string(i % 2) + "/ch" + std::to_string((i % 8) / 2));
+       return d;
+     }(),
+     {},
+     "per-row files used",
+     ""},
     {"c_two_ranks_per_module_summed",
      &kX570,
      [](const edac_tree& t) {

@@ -311,6 +311,72 @@ TEST(EdacJoin, PerRowLayoutWithoutUncorrectedCounts) {
   EXPECT_EQ(r.devices[3]->corrected, 1u);
 }
 
+// amd64_edac on a 3.6 kernel: a rank directory per chip select and channel
+// without counts, and row files whose row advances first, so csrow0/ch1 is
+// chip select 1 channel 0. A label file places each row channel by its
+// rank's location; a row channel whose label ties it to no rank is placed
+// by nothing, not by its row and channel.
+TEST(EdacJoin, OldKernelRowsJoinAtTheirModulesPlace) {
+  const std::vector<join_device> devices = x570d4u_devices();
+  const std::vector<dimm_label_entry> labels = labels_for(
+      "Vendor: ASRockRack\nModel: X570D4U\n"
+      "  P0 CHANNEL A DIMM 1: 0.0.0, 0.1.0;  P0 CHANNEL B DIMM 1: 0.0.1, 0.1.1;\n"
+      "  P0 CHANNEL A DIMM 0: 0.2.0;\n",
+      {"ASRockRack", "X570D4U", "", ""});
+  const auto rank = [](unsigned cs, unsigned ch) {
+    module_files f = module("mc#0csrow#" + std::to_string(cs) + "channel#" + std::to_string(ch),
+                            "csrow " + std::to_string(cs) + " channel " + std::to_string(ch), 0, 0);
+    f.ce.reset();
+    f.ue.reset();
+    return f;
+  };
+  edac_tree t;
+  t.controller(0);
+  for (unsigned n = 0; n < 4; ++n) t.module_dir(0, "rank" + std::to_string(n), rank(n / 2, n % 2));
+  t.csrow(0, 0, {{0, "mc#0csrow#0channel#0", 1, std::nullopt}, {1, "mc#0csrow#1channel#0", 2, 0}});
+  t.csrow(0, 1,
+          {{0, "mc#0csrow#0channel#1", 30, std::nullopt}, {1, "mc#0csrow#1channel#1", 40, 0}});
+  // A row channel with a label no rank has: the label file's 0.2.0 is not it.
+  t.csrow(0, 2, {{0, "DIMM_X", 500, std::nullopt}});
+  const edac_join_result r = join_edac(read_edac(t.root()), devices, labels);
+  ASSERT_TRUE(r.devices[1] && r.devices[3]);
+  EXPECT_EQ(r.devices[1]->edac, (std::vector<std::string>{"mc0/csrow0/ch0", "mc0/csrow0/ch1"}));
+  EXPECT_EQ(r.devices[1]->corrected, 3u);
+  EXPECT_EQ(r.devices[1]->matched_by, "label_file");
+  EXPECT_EQ(r.devices[3]->edac, (std::vector<std::string>{"mc0/csrow1/ch0", "mc0/csrow1/ch1"}));
+  EXPECT_EQ(r.devices[3]->corrected, 70u);
+  EXPECT_FALSE(r.devices[0].has_value()) << "a row channel placed by its row and channel";
+  ASSERT_EQ(r.unmatched.size(), 1u);
+  EXPECT_EQ(r.unmatched[0].edac, "mc0/csrow2/ch0");
+  EXPECT_EQ(r.unmatched[0].corrected, 500u);
+  EXPECT_FALSE(r.unmatched[0].location.has_value());
+  ASSERT_EQ(r.notes.size(), 1u) << notes_text(r.notes);
+  EXPECT_EQ(r.notes[0],
+            "mc0/csrow2/ch0: its label \"DIMM_X\" is on no module directory, so the module it "
+            "counts is not known");
+
+  // ras-mc-ctl wrote one module's name on both its ranks: no row channel
+  // ties to one rank, but the label names the device.
+  edac_tree named;
+  named.controller(0);
+  for (unsigned n = 0; n < 4; ++n) {
+    module_files f = rank(n / 2, n % 2);
+    f.label = std::string(n % 2 ? "P0 CHANNEL B DIMM 1" : "P0 CHANNEL A DIMM 1") + "\n";
+    named.module_dir(0, "rank" + std::to_string(n), f);
+  }
+  named.csrow(0, 0,
+              {{0, "P0 CHANNEL A DIMM 1", 1, std::nullopt}, {1, "P0 CHANNEL A DIMM 1", 2, 0}});
+  named.csrow(0, 1,
+              {{0, "P0 CHANNEL B DIMM 1", 30, std::nullopt}, {1, "P0 CHANNEL B DIMM 1", 40, 0}});
+  const edac_join_result n = join_edac(read_edac(named.root()), devices, labels);
+  EXPECT_TRUE(n.notes.empty()) << notes_text(n.notes);
+  EXPECT_TRUE(n.unmatched.empty());
+  ASSERT_TRUE(n.devices[1] && n.devices[3]);
+  EXPECT_EQ(n.devices[1]->corrected, 3u);
+  EXPECT_EQ(n.devices[1]->matched_by, "label");
+  EXPECT_EQ(n.devices[3]->corrected, 70u);
+}
+
 // (e) No controllers: nothing joins, nothing is unmatched or unplaced.
 TEST(EdacJoin, NoControllers) {
   edac_tree t;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,15 @@ std::string all_notes(const edac_report& r) {
 bool has_note(const edac_report& r, const std::string& part) {
   return std::any_of(r.notes.begin(), r.notes.end(),
                      [&](const std::string& n) { return n.find(part) != std::string::npos; });
+}
+
+// A module directory of a kernel from 3.5 to 4.9: its place and label, but
+// no counts.
+module_files uncounted(const std::string& label, const std::string& location) {
+  module_files f = module(label, location, 0, 0);
+  f.ce.reset();
+  f.ue.reset();
+  return f;
 }
 
 TEST(EdacRead, PerModuleLayoutEveryFileInNumberOrder) {
@@ -142,16 +153,71 @@ TEST(EdacRead, BothLayoutsCountOnce) {
 
   edac_tree old;
   old.controller(0);
-  module_files no_counts = module("A1", "csrow 0 channel 0", 0, 0);
-  no_counts.ce.reset();
-  no_counts.ue.reset();
-  old.module_dir(0, "dimm0", no_counts);
+  old.module_dir(0, "dimm0", uncounted("A1", "csrow 0 channel 0"));
   old.csrow(0, 0, {{0, "A1", 9, std::nullopt}});
   const edac_report o = read_edac(old.root());
   ASSERT_EQ(o.modules.size(), 1u);
   EXPECT_EQ(o.modules[0].edac, "mc0/csrow0/ch0");
   EXPECT_EQ(o.modules[0].ce, 9u);
   EXPECT_TRUE(has_note(o, "per-row files used")) << all_notes(o);
+}
+
+// sb_edac on such a kernel: layers channel and slot, and the row files
+// advance the row (the slot) first, so csrowK/chJ is channel J slot K. Each
+// row channel takes the place of the module directory with its label; where
+// the label is not on exactly one module directory and one row channel, it
+// has no place, and says why.
+TEST(EdacRead, OldKernelRowChannelsTakeTheirModulesPlace) {
+  edac_tree t;
+  t.controller(0);
+  t.module_dir(0, "dimm0", uncounted("A", "channel 0 slot 0"));
+  t.module_dir(0, "dimm1", uncounted("B", "channel 0 slot 1"));
+  t.module_dir(0, "dimm3", uncounted("B", "channel 1 slot 0"));  // a label registered twice
+  t.module_dir(0, "dimm4", uncounted("C", "channel 1 slot 1"));
+  t.module_dir(0, "dimm6", uncounted("", "channel 2 slot 0"));
+  t.module_dir(0, "dimm7", uncounted("D", "channel 2 slot 1"));
+  t.csrow(0, 0, {{0, "A", 1, std::nullopt}, {1, "B", 2, std::nullopt}, {2, "", 3, std::nullopt}});
+  t.csrow(0, 1, {{0, "E", 4, std::nullopt}, {1, "C", 5, std::nullopt}, {2, "D", 6, std::nullopt}});
+  t.csrow(0, 2, {{2, "D", 7, std::nullopt}});
+  const edac_report r = read_edac(t.root());
+  ASSERT_TRUE(r.available) << r.reason;
+  EXPECT_EQ(r.controllers[0].layout, edac_layout::per_row);
+  struct row_case {
+    const char* edac;
+    std::optional<std::string> location;
+    std::vector<unsigned> numbers;
+    const char* untied;
+  };
+  const row_case cases[] = {
+      {"mc0/csrow0/ch0", "channel 0 slot 0", {0, 0}, ""},
+      {"mc0/csrow0/ch1",
+       std::nullopt,
+       {},
+       "its label \"B\" is on 2 module directories (mc0/dimm1, mc0/dimm3)"},
+      {"mc0/csrow0/ch2", std::nullopt, {}, "it has no label to tell its module directory by"},
+      {"mc0/csrow1/ch0", std::nullopt, {}, "its label \"E\" is on no module directory"},
+      {"mc0/csrow1/ch1", "channel 1 slot 1", {1, 1}, ""},
+      {"mc0/csrow1/ch2",
+       std::nullopt,
+       {},
+       "its label \"D\" is on 2 row channels (mc0/csrow1/ch2, mc0/csrow2/ch2)"},
+      {"mc0/csrow2/ch2",
+       std::nullopt,
+       {},
+       "its label \"D\" is on 2 row channels (mc0/csrow1/ch2, mc0/csrow2/ch2)"},
+  };
+  ASSERT_EQ(r.modules.size(), std::size(cases)) << all_notes(r);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const edac_module& m = r.modules[i];
+    EXPECT_EQ(m.edac, cases[i].edac);
+    EXPECT_EQ(m.location, cases[i].location) << m.edac;
+    EXPECT_EQ(m.location_numbers, cases[i].numbers) << m.edac;
+    EXPECT_EQ(m.untied, cases[i].untied) << m.edac;
+    EXPECT_EQ(m.ce, i + 1) << m.edac;
+  }
+  // A tied row channel has its module's size, which a row does not give.
+  EXPECT_EQ(r.modules[0].size_mib, 4096u);
+  EXPECT_EQ(r.modules[0].mem_type, "Registered-DDR3");
 }
 
 TEST(EdacRead, WhyCountsAreUnavailable) {
