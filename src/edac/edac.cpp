@@ -137,17 +137,24 @@ class walker {
   }
 
   // The attribute's text, or nothing with a note. An absent file is noted
-  // only when absent_noted.
+  // only when absent_noted. The kernel's attributes are files: a symbolic
+  // link in their place is not followed, so that a tree given to
+  // --sysfs-root cannot show another file (one only root may read) as a
+  // label.
   std::optional<std::string> attribute(const fs::path& file, const std::string& shown,
                                        bool absent_noted = true) {
     std::error_code ec;
-    const fs::file_status st = fs::status(file, ec);
+    const fs::file_status st = fs::symlink_status(file, ec);
     if (ec || !fs::exists(st)) {
       if (fs::status_known(st) && st.type() == fs::file_type::not_found) {
         if (absent_noted) note(shown + ": absent");
       } else {
         note(shown + ": " + (ec ? ec.message() : std::string("cannot be read")));
       }
+      return std::nullopt;
+    }
+    if (fs::is_symlink(st)) {
+      note(shown + ": a symbolic link, so it is not read");
       return std::nullopt;
     }
     if (fs::is_directory(st)) {
@@ -158,9 +165,11 @@ class walker {
       note(shown + ": not a regular file");
       return std::nullopt;
     }
+    // The kind is checked again at the open: the file may have been replaced.
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!read_bounded_file(file.string(), kEdacAttributeLimit, &bytes, &error)) {
+    if (!read_bounded_file(file.string(), kEdacAttributeLimit, &bytes, &error, 0,
+                           file_kind::regular_not_linked)) {
       note(shown + ": " + error);
       return std::nullopt;
     }

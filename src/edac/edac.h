@@ -93,9 +93,11 @@ struct edac_report {
 
 // Reads sysfs_root + "/devices/system/edac/mc". Every file goes through the
 // bounded reader; only regular files are opened (a FIFO or a device where a
-// count belongs is refused unread). The walk has a fixed depth and a
-// directory reached twice through symbolic links counts once, so a link can
-// neither loop the walk nor count a module twice. Never throws.
+// count belongs is refused unread), never through a symbolic link in an
+// attribute's place (it is unreadable, with a note). The walk has a fixed
+// depth and a directory reached twice through symbolic links counts once,
+// so a link can neither loop the walk nor count a module twice. Never
+// throws.
 edac_report read_edac(const std::string& sysfs_root);
 
 // "per_dimm" etc., for notes and tests.

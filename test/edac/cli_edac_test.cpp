@@ -442,6 +442,45 @@ TEST(EdacCli, CompareIgnoresTheCounts) {
             std::string::npos);
 }
 
+// A tree handed to --sysfs-root whose attributes are links to a file its
+// maker may not read (as root reads it): the file's text reaches no view;
+// the attributes are unreadable, with a note, and the rest still counts.
+TEST(EdacCli, LinkedAttributesAreNotFollowed) {
+  edac_tree tree;
+  tree.file("shadow", "root:$6$secret-hash:19000:0:99999:7:::\n");
+  tree.file("count", "42\n");
+  tree.controller(0);
+  const std::string dimm = "devices/system/edac/mc/mc0/dimm";
+  for (size_t i = 0; i < 3; ++i)
+    tree.module_dir(0, "dimm" + std::to_string(i),
+                    module(x9_bank(i) + " " + x9_device(i), "memory " + std::to_string(i), 5, 0));
+  tree.remove(dimm + "0/dimm_label");
+  tree.symlink(dimm + "0/dimm_label", tree.root() + "/shadow");
+  tree.remove(dimm + "1/dimm_ce_count");
+  tree.symlink(dimm + "1/dimm_ce_count", "../../../../../../count");
+  for (const char* view : {"--detail", "--prometheus", "--table"}) {
+    const CliResult r = run_cli({view, "--from-dump", kX9drw, "--sysfs-root", tree.root()});
+    ASSERT_EQ(r.exit_code, 0) << view << ": " << r.err;
+    EXPECT_EQ(r.out.find("secret-hash"), std::string::npos) << view << ": " << r.out;
+    EXPECT_EQ(r.err.find("secret-hash"), std::string::npos) << view << ": " << r.err;
+    EXPECT_NE(r.err.find("mc0/dimm0/dimm_label: a symbolic link, so it is not read"),
+              std::string::npos)
+        << view << ": " << r.err;
+    EXPECT_NE(r.err.find("mc0/dimm1/dimm_ce_count: a symbolic link, so it is not read"),
+              std::string::npos)
+        << view << ": " << r.err;
+  }
+  const json doc =
+      json::parse(run_cli({"--detail", "--from-dump", kX9drw, "--sysfs-root", tree.root()}).out);
+  const json& m = doc["memory_errors"];
+  ASSERT_EQ(m["unmatched"].size(), 1u) << m.dump();
+  EXPECT_EQ(m["unmatched"][0]["edac"], "mc0/dimm0");
+  EXPECT_TRUE(m["unmatched"][0]["label"].is_null());
+  EXPECT_EQ(m["unmatched"][0]["corrected"], 5);
+  EXPECT_TRUE(doc["devices"][1]["errors"]["corrected"].is_null()) << "never the linked 42";
+  EXPECT_EQ(doc["devices"][2]["errors"]["corrected"], 5);
+}
+
 // The options that go with the views showing counts, and a label file that
 // cannot be read: a warning, never a failed run.
 TEST(EdacCli, Options) {

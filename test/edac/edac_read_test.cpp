@@ -308,17 +308,25 @@ TEST(EdacRead, GarbageCountIsUnknownWithANote) {
        std::nullopt, "dimm_ce_count: larger than the limit"},
       {"a directory", [](const edac_tree& t, const std::string& f) { t.file(f + "/inner", "1\n"); },
        std::nullopt, "dimm_ce_count: a directory, not a file"},
+      // The kernel's attributes are files: a link in one's place is never
+      // followed, wherever it leads.
       {"a symbolic link loop",
        [](const edac_tree& t, const std::string& f) { t.symlink(f, "dimm_ce_count"); },
-       std::nullopt, "dimm_ce_count: Too many levels of symbolic links"},
+       std::nullopt, "dimm_ce_count: a symbolic link, so it is not read"},
       {"a dangling link", [](const edac_tree& t, const std::string& f) { t.symlink(f, "nowhere"); },
-       std::nullopt, "dimm_ce_count: absent"},
+       std::nullopt, "dimm_ce_count: a symbolic link, so it is not read"},
       {"a link to a good file",
        [](const edac_tree& t, const std::string& f) {
          t.file(f + ".real", "42\n");
          t.symlink(f, "dimm_ce_count.real");
        },
-       42, nullptr},
+       std::nullopt, "dimm_ce_count: a symbolic link, so it is not read"},
+      {"a link to a file outside the tree",
+       [](const edac_tree& t, const std::string& f) {
+         t.file("secret", "42\n");
+         t.symlink(f, t.root() + "/secret");
+       },
+       std::nullopt, "dimm_ce_count: a symbolic link, so it is not read"},
       // A FIFO would block an open for reading until a writer came.
       {"a FIFO", [](const edac_tree& t, const std::string& f) { t.fifo(f); }, std::nullopt,
        "dimm_ce_count: not a regular file"},
