@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "edac/notes.h"
 #include "files/input.h"
 
 namespace fs = std::filesystem;
@@ -87,7 +88,9 @@ class walker {
  public:
   explicit walker(edac_report* report) : report_(report) {}
 
-  void note(const std::string& what) { report_->notes.push_back(what); }
+  void note(const std::string& what) {
+    add_bounded_note(&report_->notes, &report_->notes_dropped, kEdacMaxNotes, what);
+  }
 
   // The entries of dir named prefix + a number, by number. False with the
   // error when the directory cannot be listed.

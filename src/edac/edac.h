@@ -87,8 +87,10 @@ struct edac_report {
   // In controller order, then module order (by number, not by name).
   std::vector<edac_controller> controllers;
   std::vector<edac_module> modules;
-  // What could not be read, one line each, for stderr.
+  // What could not be read, one line each, for stderr: the first
+  // kEdacMaxNotes, and how many more there were.
   std::vector<std::string> notes;
+  size_t notes_dropped = 0;
 };
 
 // Reads sysfs_root + "/devices/system/edac/mc". Every file goes through the

@@ -1,10 +1,10 @@
 #include "edac/edac_join.h"
 
-#include <limits>
 #include <map>
 #include <set>
 #include <utility>
 
+#include "edac/notes.h"
 #include "text/text.h"
 
 namespace {
@@ -42,6 +42,10 @@ device_keys keys_of(const join_device& d) {
   return k;
 }
 
+void add_note(edac_join_result* r, std::string note) {
+  add_bounded_note(&r->notes, &r->notes_dropped, kEdacMaxNotes, std::move(note));
+}
+
 // Whether f begins one of the full names of a device.
 bool begins_a_name(const device_keys& k, const std::string& f) {
   for (const std::string& name : k.full)
@@ -54,8 +58,7 @@ void add_count(std::optional<uint64_t>* sum, const std::optional<uint64_t>& v) {
     sum->reset();
     return;
   }
-  const uint64_t max = std::numeric_limits<uint64_t>::max();
-  **sum = **sum > max - *v ? max : **sum + *v;
+  **sum = saturating_add(**sum, *v);
 }
 
 class matcher {
@@ -72,7 +75,7 @@ class matcher {
   // (from the tree, kEdacLabelMaxBytes long) also names the devices whose
   // full names it begins.
   std::vector<size_t> match(const std::string& label, bool from_kernel, const std::string& who,
-                            std::vector<std::string>* notes) const {
+                            edac_join_result* r) const {
     const std::string f = fold_name(label);
     std::vector<size_t> found;
     if (f.empty()) return found;
@@ -96,11 +99,11 @@ class matcher {
       for (size_t k = 0; k < found.size(); ++k) {
         note += (k ? ", " : "") + device_text(devices_[found[k]]);
       }
-      notes->push_back(note + "), so none");
+      add_note(r, note + "), so none");
       found.clear();
     } else if (found.empty() && shared_locator > 1) {
-      notes->push_back(who + ": label \"" + printable(label) + "\" is the locator of " +
-                       std::to_string(shared_locator) + " devices, so it names none");
+      add_note(r, who + ": label \"" + printable(label) + "\" is the locator of " +
+                      std::to_string(shared_locator) + " devices, so it names none");
     }
     return found;
   }
@@ -129,14 +132,14 @@ edac_join_result join_edac(const edac_report& report, const std::vector<join_dev
   for (const edac_module& mod : report.modules) {
     std::vector<size_t> found;
     const char* how = "label";
-    if (mod.label) found = m.match(*mod.label, /*from_kernel=*/true, mod.edac, &r.notes);
+    if (mod.label) found = m.match(*mod.label, /*from_kernel=*/true, mod.edac, &r);
     if (found.empty() && !mod.location_numbers.empty()) {
       std::vector<unsigned> position{mod.controller_index};
       position.insert(position.end(), mod.location_numbers.begin(), mod.location_numbers.end());
       const auto it = by_position.find(position);
       if (it != by_position.end()) {
         found = m.match(it->second->label, /*from_kernel=*/false,
-                        mod.edac + " (label database, " + it->second->origin + ")", &r.notes);
+                        mod.edac + " (label database, " + it->second->origin + ")", &r);
         how = "label_file";
       }
     }
@@ -144,8 +147,8 @@ edac_join_result join_edac(const edac_report& report, const std::vector<join_dev
       // A row channel tied to no module directory has no layer position: a
       // label file's entry for it would be a guess.
       if (!mod.untied.empty())
-        r.notes.push_back(mod.edac + ": " + printable(mod.untied) +
-                          ", so the module it counts is not known");
+        add_note(
+            &r, mod.edac + ": " + printable(mod.untied) + ", so the module it counts is not known");
       r.unmatched.push_back({mod.edac, mod.label, mod.location, mod.ce, mod.ue});
       continue;
     }
@@ -160,8 +163,8 @@ edac_join_result join_edac(const edac_report& report, const std::vector<join_dev
       first_layout[i] = mod.layout;
     } else {
       if (mod.layout == edac_layout::per_dimm || first_layout[i] == edac_layout::per_dimm) {
-        r.notes.push_back(slot->edac.front() + " and " + mod.edac + " both join the device " +
-                          device_text(devices[i]) + "; their counts are added");
+        add_note(&r, slot->edac.front() + " and " + mod.edac + " both join the device " +
+                         device_text(devices[i]) + "; their counts are added");
       }
       if (std::string(how) == "label_file") slot->matched_by = how;
     }

@@ -55,8 +55,10 @@ struct edac_join_result {
   // unplaced counts, zero or not.
   std::vector<unmatched_module> unmatched;
   std::vector<unplaced_errors> unplaced;
-  // Ambiguous labels and the like, one line each, for stderr.
+  // Ambiguous labels and the like, one line each, for stderr: the first
+  // kEdacMaxNotes, and how many more there were.
   std::vector<std::string> notes;
+  size_t notes_dropped = 0;
 };
 
 // Joins every module of the report to the devices:

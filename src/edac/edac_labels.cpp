@@ -6,6 +6,7 @@
 #include <map>
 #include <system_error>
 
+#include "edac/notes.h"
 #include "files/input.h"
 #include "text/text.h"
 
@@ -63,11 +64,7 @@ bool parse_position(const std::string& text, std::vector<unsigned>* out) {
 }
 
 void add_note(dimm_label_db* db, std::string note) {
-  if (db->notes.size() < kDimmLabelMaxNotes) {
-    db->notes.push_back(std::move(note));
-  } else {
-    ++db->notes_dropped;
-  }
+  add_bounded_note(&db->notes, &db->notes_dropped, kDimmLabelMaxNotes, std::move(note));
 }
 
 // Whether a database name (or one of its comma-separated parts) is the

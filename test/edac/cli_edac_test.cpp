@@ -4,6 +4,7 @@
 // unavailable (never 0).
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -479,6 +480,41 @@ TEST(EdacCli, LinkedAttributesAreNotFollowed) {
   EXPECT_EQ(m["unmatched"][0]["corrected"], 5);
   EXPECT_TRUE(doc["devices"][1]["errors"]["corrected"].is_null()) << "never the linked 42";
   EXPECT_EQ(doc["devices"][2]["errors"]["corrected"], 5);
+}
+
+// Counts near 2^64 on modules that join no device and on two controllers:
+// the closing line's sums stop at 2^64 - 1 rather than wrap to small ones.
+// A tree with a bad file in every module gives a bounded number of notes.
+TEST(EdacCli, SumsSaturateAndNotesAreBounded) {
+  const std::string max = "18446744073709551615";
+  edac_tree tree;
+  tree.controller(0, UINT64_MAX, 1);
+  tree.controller(1, 2, UINT64_MAX);
+  tree.module_dir(0, "dimm0", module("nowhere 0", "memory 0", UINT64_MAX, 3));
+  tree.module_dir(0, "dimm1", module("nowhere 1", "memory 1", 5, UINT64_MAX));
+  module_files bad = module("nowhere", "memory 9", 0, 0);
+  bad.size = "lots\n";
+  for (unsigned n = 0; n < 80; ++n) tree.module_dir(1, "dimm" + std::to_string(n), bad);
+  for (const std::vector<std::string>& view :
+       {std::vector<std::string>{"--table"}, std::vector<std::string>{"--detail", "--table"}}) {
+    std::vector<std::string> args = view;
+    args.insert(args.end(), {"--from-dump", kX9drw, "--sysfs-root", tree.root()});
+    const CliResult r = run_cli(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(
+        r.out.find("82 EDAC modules joined no device (CE " + max + ", UE " + max +
+                   "); errors the controllers could not place: CE " + max + ", UE " + max + "\n"),
+        std::string::npos)
+        << r.out;
+    size_t notes = 0;
+    for (size_t at = r.err.find("raminfo: note: mc1/dimm"); at != std::string::npos;
+         at = r.err.find("raminfo: note: mc1/dimm", at + 1))
+      ++notes;
+    EXPECT_EQ(notes, 50u) << r.err;
+    EXPECT_NE(r.err.find("raminfo: note: ... and 30 more notes about the EDAC tree\n"),
+              std::string::npos)
+        << r.err;
+  }
 }
 
 // The options that go with the views showing counts, and a label file that

@@ -9,6 +9,7 @@
 
 #include "edac/edac.h"
 #include "edac/edac_labels.h"
+#include "edac/notes.h"
 #include "edac_tree.h"
 
 namespace {
@@ -445,6 +446,19 @@ TEST(EdacJoin, TwoModulesOnOneDeviceAreNoted) {
   EXPECT_EQ(r.devices[0]->edac, (std::vector<std::string>{"mc0/dimm0", "mc0/dimm1"}));
   ASSERT_EQ(r.notes.size(), 1u);
   EXPECT_NE(r.notes[0].find("mc0/dimm0 and mc0/dimm1 both join"), std::string::npos) << r.notes[0];
+}
+
+// Thousands of ambiguous labels give the first notes and the number of the
+// rest; every module is still listed.
+TEST(EdacJoin, NotesAreBounded) {
+  edac_tree t;
+  t.controller(0);
+  for (unsigned n = 0; n < 120; ++n)
+    t.module_dir(0, "dimm" + std::to_string(n), module("DIMM 1", "memory 0", 1, 0));
+  const edac_join_result r = join_edac(read_edac(t.root()), x570d4u_devices(), {});
+  EXPECT_EQ(r.unmatched.size(), 120u);
+  EXPECT_EQ(r.notes.size(), kEdacMaxNotes);
+  EXPECT_EQ(r.notes_dropped, 120 - kEdacMaxNotes);
 }
 
 // Garbage in the tree reaches the join as unknown counts, never as 0.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "edac/edac.h"
+#include "edac/notes.h"
 #include "edac_tree.h"
 
 namespace {
@@ -356,6 +357,21 @@ TEST(EdacRead, GarbageCountIsUnknownWithANote) {
       EXPECT_TRUE(has_note(r, c.note)) << c.what << ": " << all_notes(r);
     }
   }
+}
+
+// A made-up tree with a bad file in each of thousands of modules gives the
+// first notes and the number of the rest, not a line for each.
+TEST(EdacRead, NotesAreBounded) {
+  edac_tree t;
+  t.controller(0);
+  module_files bad = module("A", "memory 0", 0, 0);
+  bad.ce = "x\n";
+  for (unsigned n = 0; n < 200; ++n) t.module_dir(0, "dimm" + std::to_string(n), bad);
+  const edac_report r = read_edac(t.root());
+  ASSERT_EQ(r.modules.size(), 200u);
+  EXPECT_EQ(r.notes.size(), kEdacMaxNotes);
+  EXPECT_EQ(r.notes_dropped, 200 - kEdacMaxNotes);
+  EXPECT_EQ(r.notes.front(), "mc0/dimm0/dimm_ce_count: not a number");
 }
 
 // Garbage in the other files of a module and of a controller.

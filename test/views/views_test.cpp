@@ -9,6 +9,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "fake_platform.h"
 #include "table_builder.h"
@@ -139,6 +140,22 @@ TEST(Table, ClosingLineSumsTheModules) {
   const Bytes small = table({Dimm{.size = 1536, .locator = 1}.with({"A"})});
   EXPECT_EQ(lines(render_table(load(small, (uint64_t{1} << 30) + (uint64_t{400} << 20)))).back(),
             "1 of 1 slots populated, 1.5 GiB installed; 1.4 GiB visible to the operating system");
+}
+
+// A made-up table of 8200 devices of 2^31 - 1 MiB each (the Extended Size's
+// largest) sums past 2^64 bytes: the sums stop at 2^64 - 1, never wrap to a
+// small total or a negative one.
+TEST(Table, SumsStopAtTheLargestValue) {
+  std::vector<Bytes> devices;
+  for (size_t i = 0; i < 8200; ++i)
+    devices.push_back(Dimm{.size = 0x7FFF, .locator = 1, .extended_size = 0x7FFFFFFF}.with({"D"}));
+  const inventory inv = load(table(devices));
+  ASSERT_EQ(inv.devices.size(), 8200u);
+  EXPECT_NE(render_prometheus(inv).find("\nraminfo_installed_bytes 18446744073709551615\n"),
+            std::string::npos);
+  EXPECT_EQ(lines(render_table(inv)).back(),
+            "8200 of 8200 slots populated, 17179869184.0 GiB installed; 62 GiB visible to the "
+            "operating system");
 }
 
 TEST(Prometheus, LabelsAreEscapedAndSeriesKeptApart) {

@@ -21,9 +21,10 @@ std::string module_size(int32_t mb) {
 }
 
 // A sum in GiB, however small.
-std::string gib_text(int64_t mb) {
-  return size_in_unit(static_cast<uint64_t>(mb) << 20, kGiB, "B");
-}
+std::string gib_text(uint64_t bytes) { return size_in_unit(bytes, kGiB, "B"); }
+
+// mb MiB in bytes; 0 for a size of none (0) or unknown (negative).
+uint64_t mib_bytes(int32_t mb) { return mb > 0 ? static_cast<uint64_t>(mb) << 20 : 0; }
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
 
@@ -169,7 +170,7 @@ std::string render_table(const inventory& inv) {
                                          "CONFIGURED", "VOLTAGE",    "MANUFACTURER", "PART NUMBER",
                                          "SERIAL",     "FORM FACTOR"};
   std::vector<std::vector<std::string>> rows = {head};
-  int64_t installed_mb = 0;
+  uint64_t installed = 0;
   int populated = 0;
   size_t slots = 0, others = 0;
   for (size_t i = 0; i < inv.devices.size(); ++i) {
@@ -183,7 +184,8 @@ std::string render_table(const inventory& inv) {
     if (d.size_mb <= 0) {
       rows.push_back({slot, "empty", "-", "-", "-", "-", "-", "-", "-", "-"});
     } else {
-      if (other == nullptr) ++populated, installed_mb += d.size_mb;
+      if (other == nullptr)
+        ++populated, installed = saturating_add(installed, mib_bytes(d.size_mb));
       rows.push_back(
           {slot, module_size(d.size_mb), d.type,
            d.speed_mts > 0 ? std::to_string(d.speed_mts) + " MT/s" : "-",
@@ -202,11 +204,12 @@ std::string render_table(const inventory& inv) {
   if (counts) add_count_columns(inv, &rows);
   std::string out = aligned_rows(rows);
   out += std::to_string(populated) + " of " + std::to_string(slots) + " slots populated, " +
-         gib_text(installed_mb) + " installed";
+         gib_text(installed) + " installed";
   if (others > 0)
     out += ", not counting " + std::to_string(others) +
            (others == 1 ? " device that is" : " devices that are") + " not system memory";
-  if (inv.total_mb >= 0) out += "; " + gib_text(inv.total_mb) + " visible to the operating system";
+  if (inv.total_mb >= 0)
+    out += "; " + gib_text(mib_bytes(inv.total_mb)) + " visible to the operating system";
   out += "\n";
   if (counts) out += raminfo_detail::memory_errors_line(inv.memory_errors);
   return out;
@@ -214,7 +217,7 @@ std::string render_table(const inventory& inv) {
 
 std::string render_prometheus(const inventory& inv) {
   std::string size, speed, configured, voltage, corrected, uncorrected;
-  int64_t installed_mb = 0;
+  uint64_t installed = 0;
   int populated = 0;
   size_t slots = 0, others = 0;
   for (size_t i = 0; i < inv.devices.size(); ++i) {
@@ -227,7 +230,7 @@ std::string render_prometheus(const inventory& inv) {
     ++slots;
     if (d.size_mb <= 0) continue;
     ++populated;
-    installed_mb += d.size_mb;
+    installed = saturating_add(installed, mib_bytes(d.size_mb));
     // The index keeps series apart when firmware repeats a slot name.
     const std::string slot =
         "{index=\"" + std::to_string(i) + "\",slot=\"" + label(display_text(d.slot)) + "\"";
@@ -287,7 +290,7 @@ std::string render_prometheus(const inventory& inv) {
            "raminfo_modules_populated " + std::to_string(populated) + "\n");
     family("raminfo_installed_bytes",
            "Sum of the sizes of the installed memory modules of system memory.",
-           "raminfo_installed_bytes " + std::to_string(installed_mb << 20) + "\n");
+           "raminfo_installed_bytes " + std::to_string(installed) + "\n");
     family("raminfo_other_memory_devices",
            "Memory devices that are not system memory (flash ROM, video memory), left out of "
            "the other gauges.",
