@@ -517,6 +517,41 @@ TEST(EdacCli, SumsSaturateAndNotesAreBounded) {
   }
 }
 
+// A --sysfs-root that names no directory is a mistyped option, not a kernel
+// without EDAC: exit 1 naming it (printable), and nothing written. A
+// directory without EDAC in it is such a kernel's tree.
+TEST(EdacCli, SysfsRootThatIsNoDirectory) {
+  edac_tree tree;
+  tree.file("a-file", "x\n");
+  tree.dir("devices/system");
+  struct root_case {
+    std::string root;
+    std::string message;
+  };
+  const root_case cases[] = {
+      {tree.root() + "/absent",
+       "--sysfs-root " + tree.root() + "/absent: No such file or directory"},
+      {tree.root() + "/a-file", "--sysfs-root " + tree.root() + "/a-file: not a directory"},
+      {tree.root() + "/a-file/sys", "--sysfs-root " + tree.root() + "/a-file/sys: Not a directory"},
+      {tree.root() + "/\x1b]0;x\a", "--sysfs-root " + tree.root() + "/?]0;x?: No such file"},
+  };
+  for (const root_case& c : cases) {
+    for (const char* view : {"--table", "--prometheus", "--detail"}) {
+      TempDir dir;
+      const std::string out = dir.path() + "/out";
+      const CliResult r =
+          run_cli({view, "--from-dump", kX9drw, "--sysfs-root", c.root, "--output", out});
+      EXPECT_EQ(r.exit_code, 1) << view << " " << c.root;
+      EXPECT_NE(r.err.find("raminfo: " + c.message), std::string::npos) << view << ": " << r.err;
+      EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+      EXPECT_FALSE(std::filesystem::exists(out)) << view << " " << c.root;
+    }
+  }
+  const CliResult r = run_cli({"--detail", "--from-dump", kX9drw, "--sysfs-root", tree.root()});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(json::parse(r.out)["memory_errors"]["reason"], "no EDAC in this kernel");
+}
+
 // The options that go with the views showing counts, and a label file that
 // cannot be read: a warning, never a failed run.
 TEST(EdacCli, Options) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "sources/saved_table.h"
 #include "sources/table_source.h"
 #include "sources/tool_platform.h"
+#include "text/text.h"
 #include "views/views.h"
 
 #if !defined(_WIN32)
@@ -97,6 +99,18 @@ memory_errors_request errors_request(const cli_options& opt) {
   req.labels_given = opt.dimm_labels_given;
   req.labels_path = opt.dimm_labels_path;
   return req;
+}
+
+// A --sysfs-root that names no directory is the user's mistake (a kernel
+// without EDAC still has /sys): false, after saying so, naming it.
+bool sysfs_root_usable(const cli_options& opt) {
+  if (!opt.sysfs_root_given || is_directory(opt.sysfs_root)) return true;
+  struct stat st;
+  errno = 0;
+  const bool exists = stat(opt.sysfs_root.c_str(), &st) == 0;
+  std::fprintf(stderr, "raminfo: --sysfs-root %s: %s\n", printable_text(opt.sysfs_root).c_str(),
+               exists ? "not a directory" : std::strerror(errno));
+  return false;
 }
 
 // Renders the chosen view; readable is false when the table cannot be read.
@@ -318,6 +332,7 @@ int run(const std::vector<std::string>& args) {
   cli_options opt;
   int status = 0;
   if (ends_before_reading(args, &opt, &status)) return status;
+  if (!sysfs_root_usable(opt)) return 1;
 
   // This machine's table saved, or udev's devices in its place.
   if (opt.save_dump) return save_dump(opt.save_path);
