@@ -11,6 +11,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -346,8 +347,8 @@ TEST_P(EdacCli, DetailPrometheusAndTable) {
                                "/docs/raminfo-detail.schema.json cat -- " + saved + " >/dev/null";
   EXPECT_EQ(std::system(validate.c_str()), 0) << detail.out;
 
-  // Prometheus: the counters of the joined modules with their identity,
-  // unknown counts left out.
+  // Prometheus: the counters of the joined modules with their identity (the
+  // bank too, since boards repeat slot names), unknown counts left out.
   const CliResult prom = with({"--prometheus"});
   ASSERT_EQ(prom.exit_code, 0) << prom.err;
   EXPECT_NE(prom.out.find(std::string("\nraminfo_memory_errors_available ") +
@@ -358,8 +359,10 @@ TEST_P(EdacCli, DetailPrometheusAndTable) {
     const json& e = doc["devices"][i]["errors"];
     if (e.is_null() || e["corrected"].is_null()) continue;
     const std::string slot = doc["devices"][i]["locator"]["raw"].get<std::string>();
+    const json& bank = doc["devices"][i]["bank_locator"]["raw"];
     const std::string line = "raminfo_module_corrected_errors_total{index=\"" + std::to_string(i) +
-                             "\",slot=\"" + slot + "\"";
+                             "\",slot=\"" + slot + "\",bank=\"" +
+                             (bank.is_null() ? "" : bank.get<std::string>()) + "\",";
     const size_t at = prom.out.find(line);
     ASSERT_NE(at, std::string::npos) << line << "\n" << prom.out;
     const size_t end = prom.out.find('\n', at);
@@ -386,6 +389,11 @@ TEST_P(EdacCli, DetailPrometheusAndTable) {
   ASSERT_EQ(table.exit_code, 0) << table.err;
   const std::string head = table.out.substr(0, table.out.find('\n'));
   EXPECT_EQ(head.find(" CE ") != std::string::npos, c.reason.empty()) << head;
+  std::set<std::string> slots;
+  bool repeated = false;
+  for (const json& d : doc["devices"])
+    repeated = !slots.insert(d["locator"]["raw"].get<std::string>()).second || repeated;
+  EXPECT_EQ(head.rfind(repeated ? "SLOT    BANK " : "SLOT ", 0), 0u) << head;
   EXPECT_EQ(table.out.find("joined no device") != std::string::npos, !c.unmatched.empty())
       << table.out;
   const CliResult detail_table = with({"--detail", "--table"});

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <set>
 
 #include "detail/detail.h"
 #include "raminfo.h"
@@ -27,6 +28,20 @@ std::string gib_text(uint64_t bytes) { return size_in_unit(bytes, kGiB, "B"); }
 uint64_t mib_bytes(int32_t mb) { return mb > 0 ? static_cast<uint64_t>(mb) << 20 : 0; }
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
+
+// A device's Bank Locator, printable; "" for none.
+std::string bank_text(const inventory& inv, size_t i) {
+  return i < inv.banks.size() ? printable_text(inv.banks[i]) : std::string();
+}
+
+// Whether two devices have one slot name, so that only the bank tells them
+// apart.
+bool slots_repeat(const inventory& inv) {
+  std::set<std::string> seen;
+  for (const dimm_info& d : inv.devices)
+    if (!seen.insert(display_text(d.slot)).second) return true;
+  return false;
+}
 
 // The maker as grouping wants it: its one spelling when the string (or the
 // module's code) names a known maker, else the firmware's own string.
@@ -124,6 +139,7 @@ bool read_inventory(inventory* out) {
   out->devices.clear();
   out->other_memory.clear();
   out->detail_index.clear();
+  out->banks.clear();
   out->makers.clear();
   out->errors.clear();
   out->memory_errors = raminfo_detail::memory_errors{};
@@ -150,6 +166,8 @@ bool read_inventory(inventory* out) {
                                                        : nullptr);
     const auto& vendor = k < doc.devices.size() ? doc.devices[k].vendor : std::nullopt;
     out->makers.push_back(vendor ? vendor->name : std::string());
+    const auto& bank = k < doc.devices.size() ? doc.devices[k].bank_locator : std::nullopt;
+    out->banks.push_back(bank && bank->raw ? *bank->raw : std::string());
   }
   return true;
 }
@@ -202,6 +220,11 @@ std::string render_table(const inventory& inv) {
     for (auto& row : rows) row.pop_back();
   const bool counts = inv.memory_errors.available;
   if (counts) add_count_columns(inv, &rows);
+  if (slots_repeat(inv)) {
+    rows[0].insert(rows[0].begin() + 1, "BANK");
+    for (size_t i = 0; i < inv.devices.size(); ++i)
+      rows[i + 1].insert(rows[i + 1].begin() + 1, or_dash(bank_text(inv, i)));
+  }
   std::string out = aligned_rows(rows);
   out += std::to_string(populated) + " of " + std::to_string(slots) + " slots populated, " +
          gib_text(installed) + " installed";
@@ -231,9 +254,11 @@ std::string render_prometheus(const inventory& inv) {
     if (d.size_mb <= 0) continue;
     ++populated;
     installed = saturating_add(installed, mib_bytes(d.size_mb));
-    // The index keeps series apart when firmware repeats a slot name.
-    const std::string slot =
-        "{index=\"" + std::to_string(i) + "\",slot=\"" + label(display_text(d.slot)) + "\"";
+    // The index keeps series apart when firmware repeats a slot name; the
+    // bank tells a person which of them to pull.
+    const std::string slot = "{index=\"" + std::to_string(i) + "\",slot=\"" +
+                             label(display_text(d.slot)) + "\",bank=\"" + label(bank_text(inv, i)) +
+                             "\"";
     const std::string identity =
         slot + ",type=\"" + d.type + "\",manufacturer=\"" + label(maker_text(inv, i)) +
         "\",part_number=\"" + label(display_text(d.part_number)) + "\",serial=\"" +
