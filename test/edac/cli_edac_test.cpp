@@ -18,6 +18,7 @@
 #include "cli_runner.h"
 #include "edac_tree.h"
 #include "real_tables.h"
+#include "table_builder.h"
 
 namespace {
 
@@ -251,6 +252,21 @@ const Case kCases[] = {
      {"mc0/dimm1/DIMM 1/2/0", "mc0/dimm2/P9 CHANNEL Z DIMM 9/0/3"},
      "\"DIMM 1\"",
      ""},
+    // The kernel counts on a module the table calls an empty slot (a table
+    // not updated, or a module the firmware missed): the slot's counts, in
+    // every view that shows counts.
+    {"h_counts_on_an_empty_slot",
+     &kX570,
+     [](const edac_tree& t) {
+       t.controller(0);
+       t.module_dir(0, "dimm0", module("P0 CHANNEL B DIMM 0", "channel 1 slot 0", 7, 1));
+       t.module_dir(0, "dimm1", module("P0 CHANNEL B DIMM 1", "channel 1 slot 1", 2, 0));
+     },
+     "",
+     {"-", "-", "7/1/label/mc0/dimm0", "2/0/label/mc0/dimm1"},
+     {},
+     "",
+     ""},
     {"g_garbage_values",
      &kX9drw,
      [](const edac_tree& t) {
@@ -404,6 +420,76 @@ TEST_P(EdacCli, DetailPrometheusAndTable) {
 
 INSTANTIATE_TEST_SUITE_P(Trees, EdacCli, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& i) { return i.param.name; });
+
+// The HP Z600's table lists its system ROM as a memory device: counts a
+// label joins to it are shown by --table and --detail, and so by the
+// counters, with its slot named.
+TEST(EdacCli, CountsOnADeviceThatIsNotSystemMemory) {
+  const std::string name = "workstation-hp-z600-2s-ddr3-plus-flash-rom-device";
+  SKIP_IF_REAL_TABLE_ABSENT(name);
+  const std::string z600 = (kRealTablesDir / (name + ".rsmb")).string();
+  edac_tree tree;
+  tree.controller(0);
+  tree.module_dir(0, "dimm0", module("SYSTEM ROM", "memory 0", 3, 1));
+  tree.module_dir(0, "dimm1", module("CPU0 DIMM3", "memory 1", 4, 0));
+  const std::vector<std::string> args = {"--from-dump", z600, "--sysfs-root", tree.root()};
+  const auto run = [&args](const char* view) {
+    std::vector<std::string> a = {view};
+    a.insert(a.end(), args.begin(), args.end());
+    return run_cli(a);
+  };
+  const CliResult prom = run("--prometheus");
+  ASSERT_EQ(prom.exit_code, 0) << prom.err;
+  for (const char* series :
+       {"raminfo_module_corrected_errors_total{index=\"6\",slot=\"SYSTEM ROM\",bank=\"\",",
+        "raminfo_module_uncorrected_errors_total{index=\"6\",slot=\"SYSTEM ROM\",bank=\"\",",
+        "raminfo_module_corrected_errors_total{index=\"2\",slot=\"CPU0 DIMM3\",bank=\"\",type=\"\","
+        "manufacturer=\"\",part_number=\"\",serial=\"\",form_factor=\"\"} 4\n"})
+    EXPECT_NE(prom.out.find(series), std::string::npos) << series << "\n" << prom.out;
+  EXPECT_EQ(prom.out.find("raminfo_module_size_bytes{index=\"6\""), std::string::npos);
+  EXPECT_EQ(prom.out.find("raminfo_memory_errors_unmatched_total{"), std::string::npos);
+  EXPECT_NE(prom.out.find("\nraminfo_other_memory_devices 1\n"), std::string::npos);
+  const CliResult table = run("--table");
+  ASSERT_EQ(table.exit_code, 0) << table.err;
+  EXPECT_NE(table.out.find("SYSTEM ROM"), std::string::npos);
+  EXPECT_EQ(table.out.find("joined no device"), std::string::npos) << table.out;
+}
+
+// A type 17 structure of 18 bytes is one of --detail's devices but too short
+// for --table and --prometheus to list: counts joined to it are shown there
+// as joining no listed device, not dropped.
+TEST(EdacCli, CountsOnADeviceTheViewsDoNotList) {
+  TempDir dir;
+  const std::string dump =
+      dir.write("short.rsmb",
+                raw_block(table({Dimm{.size = 8192, .locator = 1}.with({"DIMM 1"}),
+                                 Dimm{.length = 0x12, .size = 8192, .locator = 1}.with({"SHORT 2"}),
+                                 end_of_table()})));
+  edac_tree tree;
+  tree.controller(0);
+  tree.module_dir(0, "dimm0", module("DIMM 1", "memory 0", 1, 0));
+  tree.module_dir(0, "dimm1", module("SHORT 2", "memory 1", 6, 2));
+  const auto run = [&](const std::vector<std::string>& view) {
+    std::vector<std::string> a = view;
+    a.insert(a.end(), {"--from-dump", dump, "--sysfs-root", tree.root()});
+    const CliResult r = run_cli(a);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return r.out;
+  };
+  const json doc = json::parse(run({"--detail"}));
+  ASSERT_EQ(doc["devices"].size(), 2u);
+  EXPECT_EQ(doc["devices"][1]["errors"]["corrected"], 6);
+  const std::string prom = run({"--prometheus"});
+  EXPECT_NE(prom.find("raminfo_memory_errors_unmatched_total{edac=\"mc0/dimm1\",label=\"\","
+                      "kind=\"corrected\"} 6\n"),
+            std::string::npos)
+      << prom;
+  EXPECT_NE(prom.find("raminfo_module_corrected_errors_total{index=\"0\",slot=\"DIMM 1\""),
+            std::string::npos)
+      << prom;
+  EXPECT_NE(run({"--table"}).find("1 EDAC module joined no device (CE 6, UE 2)\n"),
+            std::string::npos);
+}
 
 // A saved table without --sysfs-root names no tree: no counts, whatever the
 // machine running raminfo has, and the views are as they were.

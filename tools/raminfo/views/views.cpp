@@ -103,12 +103,14 @@ std::string memory_error_families(const inventory& inv, const std::string& corre
       std::string("raminfo_memory_errors_available ") + (m.available ? "1" : "0") + "\n");
   if (!m.available) return out;
   out += metric_family("raminfo_module_corrected_errors_total", "counter",
-                       "Corrected memory errors counted on an installed module since the count "
-                       "was last reset, with its identity as labels.",
+                       "Corrected memory errors counted on the module in a slot since the count "
+                       "was last reset, with its identity as labels (empty for a slot the table "
+                       "calls empty).",
                        corrected);
   out += metric_family("raminfo_module_uncorrected_errors_total", "counter",
-                       "Uncorrected memory errors counted on an installed module since the count "
-                       "was last reset, with its identity as labels.",
+                       "Uncorrected memory errors counted on the module in a slot since the count "
+                       "was last reset, with its identity as labels (empty for a slot the table "
+                       "calls empty).",
                        uncorrected);
   std::string unmatched, unplaced;
   for (const raminfo_detail::unmatched_errors& u : m.unmatched) {
@@ -245,34 +247,43 @@ std::string render_prometheus(const inventory& inv) {
   size_t slots = 0, others = 0;
   for (size_t i = 0; i < inv.devices.size(); ++i) {
     const dimm_info& d = inv.devices[i];
-    // A flash ROM or video memory is no module of the machine's memory.
-    if (i < inv.other_memory.size() && inv.other_memory[i] != nullptr) {
+    // A flash ROM or video memory is no module of the machine's memory, and
+    // an empty slot has none to describe; either still has series for the
+    // counts the kernel placed on it, so that every count --table shows, an
+    // alert on these counters sees.
+    const bool other = i < inv.other_memory.size() && inv.other_memory[i] != nullptr;
+    const bool described = d.size_mb > 0;
+    const auto& e = i < inv.errors.size() ? inv.errors[i] : std::nullopt;
+    const bool counted = e && (e->corrected || e->uncorrected);
+    if (other)
       ++others;
-      continue;
-    }
-    ++slots;
-    if (d.size_mb <= 0) continue;
-    ++populated;
-    installed = saturating_add(installed, mib_bytes(d.size_mb));
+    else
+      ++slots;
+    if ((other || !described) && !counted) continue;
     // The index keeps series apart when firmware repeats a slot name; the
     // bank tells a person which of them to pull.
     const std::string slot = "{index=\"" + std::to_string(i) + "\",slot=\"" +
                              label(display_text(d.slot)) + "\",bank=\"" + label(bank_text(inv, i)) +
                              "\"";
+    // An empty slot's labels are empty, as its row of --table shows dashes.
     const std::string identity =
-        slot + ",type=\"" + d.type + "\",manufacturer=\"" + label(maker_text(inv, i)) +
-        "\",part_number=\"" + label(display_text(d.part_number)) + "\",serial=\"" +
-        label(display_text(d.serial)) + "\",form_factor=\"" + d.form_factor + "\"} ";
-    size += "raminfo_module_size_bytes" + identity +
-            std::to_string(static_cast<int64_t>(d.size_mb) << 20) + "\n";
+        slot + ",type=\"" + (described ? d.type : "") + "\",manufacturer=\"" +
+        (described ? label(maker_text(inv, i)) : "") + "\",part_number=\"" +
+        (described ? label(display_text(d.part_number)) : "") + "\",serial=\"" +
+        (described ? label(display_text(d.serial)) : "") + "\",form_factor=\"" +
+        (described ? d.form_factor : "") + "\"} ";
     // A count that could not be read is left out, never written as 0.
-    const auto& e = i < inv.errors.size() ? inv.errors[i] : std::nullopt;
     if (e && e->corrected)
       corrected +=
           "raminfo_module_corrected_errors_total" + identity + std::to_string(*e->corrected) + "\n";
     if (e && e->uncorrected)
       uncorrected += "raminfo_module_uncorrected_errors_total" + identity +
                      std::to_string(*e->uncorrected) + "\n";
+    if (other || !described) continue;
+    ++populated;
+    installed = saturating_add(installed, mib_bytes(d.size_mb));
+    size += "raminfo_module_size_bytes" + identity +
+            std::to_string(static_cast<int64_t>(d.size_mb) << 20) + "\n";
     speed += "raminfo_module_speed_mts" + slot + "} " + std::to_string(d.speed_mts) + "\n";
     configured += "raminfo_module_configured_speed_mts" + slot + "} " +
                   std::to_string(d.configured_speed_mts) + "\n";
