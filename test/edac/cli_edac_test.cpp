@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -489,6 +490,42 @@ TEST(EdacCli, CountsOnADeviceTheViewsDoNotList) {
       << prom;
   EXPECT_NE(run({"--table"}).find("1 EDAC module joined no device (CE 6, UE 2)\n"),
             std::string::npos);
+}
+
+// A table that cannot be read leaves the EDAC counts readable: the gauges say
+// so and carry them as joining no device, so that an alert on errors still
+// has them; the exit status still says the table is unreadable.
+TEST(EdacCli, UnreadableTableKeepsTheCounts) {
+  TempDir dir;
+  const std::string unreadable = dir.write("short.rsmb", {0, 3, 2, 0, 0, 0, 0, 0});
+  edac_tree tree;
+  tree.controller(0, 4, 0);
+  tree.module_dir(0, "dimm0", module(x9_bank(0) + " " + x9_device(0), "memory 0", 9, 1));
+  const std::string prom = dir.path() + "/raminfo.prom";
+  const CliResult r = run_cli(
+      {"--prometheus", "--from-dump", unreadable, "--sysfs-root", tree.root(), "--output", prom});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  std::ifstream in(prom);
+  const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string label = x9_bank(0) + " " + x9_device(0);
+  for (const std::string& line : std::vector<std::string>{
+           "\nraminfo_smbios_readable 0\n", "\nraminfo_memory_errors_available 1\n",
+           "\nraminfo_memory_errors_unmatched_total{edac=\"mc0/dimm0\",label=\"" + label +
+               "\",kind=\"corrected\"} 9\n",
+           "\nraminfo_memory_errors_unmatched_total{edac=\"mc0/dimm0\",label=\"" + label +
+               "\",kind=\"uncorrected\"} 1\n",
+           "\nraminfo_memory_errors_unplaced_total{controller=\"mc0\",kind=\"corrected\"} 4\n"})
+    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+  EXPECT_EQ(out.find("raminfo_module_corrected_errors_total{"), std::string::npos) << out;
+  if (has_promtool()) {
+    EXPECT_EQ(std::system(("promtool check metrics < " + prom).c_str()), 0) << out;
+  } else {
+    ADD_FAILURE() << "promtool is absent (scripts/deps installs it)";
+  }
+  // Without a tree to read, the gauge says the counts are not there.
+  const CliResult none = run_cli({"--prometheus", "--from-dump", unreadable});
+  EXPECT_EQ(none.exit_code, 1);
+  EXPECT_NE(none.out.find("\nraminfo_memory_errors_available 0\n"), std::string::npos) << none.out;
 }
 
 // A saved table without --sysfs-root names no tree: no counts, whatever the

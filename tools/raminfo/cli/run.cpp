@@ -114,12 +114,13 @@ bool sysfs_root_usable(const cli_options& opt) {
 }
 
 // Renders the chosen view; readable is false when the table cannot be read.
-// The table and Prometheus views add the counts errors asks for.
+// The table and Prometheus views add the counts errors asks for; the gauges
+// keep them when the table cannot be read, as joining no device.
 std::string render(view v, bool* readable, const memory_errors_request* errors = nullptr) {
   if (v == view::table || v == view::prometheus) {
     inventory inv;
     *readable = read_inventory(&inv);
-    if (*readable && errors != nullptr) add_memory_errors(*errors, &inv);
+    if ((*readable || v == view::prometheus) && errors != nullptr) add_memory_errors(*errors, &inv);
     return v == view::table ? render_table(inv) : render_prometheus(inv);
   }
   if (v == view::count) {

@@ -21,7 +21,8 @@ void add_memory_errors(const memory_errors_request& req, smbios_view t,
 }
 
 void add_memory_errors(const memory_errors_request& req, inventory* inv) {
-  const smbios_view t = smbios_cached_view();
+  // An unreadable table has no devices to join: every count joins none.
+  const smbios_view t = inv->readable ? smbios_cached_view() : smbios_view{nullptr, 0};
   raminfo_detail::document doc = raminfo_detail::decode_detail(t);
   add_memory_errors(req, t, &doc);
   inv->memory_errors = std::move(doc.errors);

@@ -332,7 +332,8 @@ std::string render_prometheus(const inventory& inv) {
            "the other gauges.",
            "raminfo_other_memory_devices " + std::to_string(others) + "\n");
   }
-  if (inv.readable) out += memory_error_families(inv, corrected, uncorrected);
+  // Counts read without a table are still counts, joined to no device.
+  out += memory_error_families(inv, corrected, uncorrected);
   if (inv.total_mb >= 0)
     family(
         "raminfo_visible_bytes", "Physical memory visible to the operating system.",
