@@ -34,15 +34,6 @@ std::string bank_text(const inventory& inv, size_t i) {
   return i < inv.banks.size() ? printable_text(inv.banks[i]) : std::string();
 }
 
-// Whether two devices have one slot name, so that only the bank tells them
-// apart.
-bool slots_repeat(const inventory& inv) {
-  std::set<std::string> seen;
-  for (const dimm_info& d : inv.devices)
-    if (!seen.insert(display_text(d.slot)).second) return true;
-  return false;
-}
-
 // The maker as grouping wants it: its one spelling when the string (or the
 // module's code) names a known maker, else the firmware's own string.
 std::string maker_text(const inventory& inv, size_t i) {
@@ -193,10 +184,14 @@ std::string render_table(const inventory& inv) {
   uint64_t installed = 0;
   int populated = 0;
   size_t slots = 0, others = 0;
+  // Two devices of one slot name are told apart by their banks.
+  std::set<std::string> slot_names;
+  bool slots_repeat = false;
   for (size_t i = 0; i < inv.devices.size(); ++i) {
     const dimm_info& d = inv.devices[i];
     const char* other = i < inv.other_memory.size() ? inv.other_memory[i] : nullptr;
     const std::string slot = or_dash(display_text(d.slot));
+    slots_repeat = !slot_names.insert(slot).second || slots_repeat;
     if (other != nullptr)
       ++others;
     else
@@ -222,7 +217,7 @@ std::string render_table(const inventory& inv) {
     for (auto& row : rows) row.pop_back();
   const bool counts = inv.memory_errors.available;
   if (counts) add_count_columns(inv, &rows);
-  if (slots_repeat(inv)) {
+  if (slots_repeat) {
     rows[0].insert(rows[0].begin() + 1, "BANK");
     for (size_t i = 0; i < inv.devices.size(); ++i)
       rows[i + 1].insert(rows[i + 1].begin() + 1, or_dash(bank_text(inv, i)));
