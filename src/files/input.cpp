@@ -34,9 +34,9 @@ FILE* open_input(const std::string& path, file_kind kind) {
     return stdin;
   }
   if (kind == file_kind::any) return open_file(path, "rb");
-    // Windows has no FIFOs in its file system and no O_NOFOLLOW; it reads no
-    // tree whose links could matter.
 #if defined(_WIN32)
+  // Windows has no FIFOs in its file system, so a device name is refused
+  // here; nor O_NOFOLLOW, but it reads no tree whose links could matter.
   struct _stat64 st;
   if (_wstat64(wide_name(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
     errno = EINVAL;
