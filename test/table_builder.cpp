@@ -30,6 +30,7 @@ Bytes Dimm::formatted() const {
   put(b, 0x0C, size, 2);
   put(b, 0x0E, form_factor, 1);
   put(b, 0x10, locator, 1);
+  put(b, 0x11, bank, 1);
   put(b, 0x12, type, 1);
   put(b, 0x15, speed, 2);
   put(b, 0x17, manufacturer, 1);

@@ -23,6 +23,7 @@ struct Dimm {
   uint16_t size = 0;
   uint8_t form_factor = 0x09;
   uint8_t locator = 0;
+  uint8_t bank = 0;
   uint8_t type = 0x1A;
   uint16_t speed = 0;
   uint8_t manufacturer = 0;

@@ -6,6 +6,7 @@
 
 #include "detail/detail.h"
 #include "detail/names.h"
+#include "text/text.h"
 
 namespace raminfo_detail {
 
@@ -255,9 +256,7 @@ document decode_detail(smbios_view t) {
     ++s.slots;
     if (!d.populated) continue;
     ++s.populated;
-    // Saturates rather than wraps on a hostile table.
-    const uint64_t room = ~uint64_t{0} - s.installed_bytes;
-    s.installed_bytes += *d.size_bytes < room ? *d.size_bytes : room;
+    s.installed_bytes = saturating_add(s.installed_bytes, *d.size_bytes);
   }
   return doc;
 }

@@ -53,7 +53,7 @@ std::string memory_errors_line(const memory_errors& e) {
   // A sum is unknown ("?") when any of its counts is.
   opt<uint64_t> ce = 0, ue = 0, pce = 0, pue = 0;
   const auto add = [](opt<uint64_t>* sum, const opt<uint64_t>& n) {
-    *sum = *sum && n ? opt<uint64_t>(**sum + *n) : std::nullopt;
+    *sum = *sum && n ? opt<uint64_t>(saturating_add(**sum, *n)) : std::nullopt;
   };
   for (const unmatched_errors& u : e.unmatched) add(&ce, u.corrected), add(&ue, u.uncorrected);
   for (const unplaced_errors_count& u : e.unplaced)

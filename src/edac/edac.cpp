@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <system_error>
 #include <utility>
 
+#include "edac/notes.h"
 #include "files/input.h"
 
 namespace fs = std::filesystem;
@@ -86,7 +88,9 @@ class walker {
  public:
   explicit walker(edac_report* report) : report_(report) {}
 
-  void note(const std::string& what) { report_->notes.push_back(what); }
+  void note(const std::string& what) {
+    add_bounded_note(&report_->notes, &report_->notes_dropped, kEdacMaxNotes, what);
+  }
 
   // The entries of dir named prefix + a number, by number. False with the
   // error when the directory cannot be listed.
@@ -136,17 +140,24 @@ class walker {
   }
 
   // The attribute's text, or nothing with a note. An absent file is noted
-  // only when absent_noted.
+  // only when absent_noted. The kernel's attributes are files: a symbolic
+  // link in their place is not followed, so that a tree given to
+  // --sysfs-root cannot show another file (one only root may read) as a
+  // label.
   std::optional<std::string> attribute(const fs::path& file, const std::string& shown,
                                        bool absent_noted = true) {
     std::error_code ec;
-    const fs::file_status st = fs::status(file, ec);
+    const fs::file_status st = fs::symlink_status(file, ec);
     if (ec || !fs::exists(st)) {
       if (fs::status_known(st) && st.type() == fs::file_type::not_found) {
         if (absent_noted) note(shown + ": absent");
       } else {
         note(shown + ": " + (ec ? ec.message() : std::string("cannot be read")));
       }
+      return std::nullopt;
+    }
+    if (fs::is_symlink(st)) {
+      note(shown + ": a symbolic link, so it is not read");
       return std::nullopt;
     }
     if (fs::is_directory(st)) {
@@ -157,9 +168,11 @@ class walker {
       note(shown + ": not a regular file");
       return std::nullopt;
     }
+    // The kind is checked again at the open: the file may have been replaced.
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!read_bounded_file(file.string(), kEdacAttributeLimit, &bytes, &error)) {
+    if (!read_bounded_file(file.string(), kEdacAttributeLimit, &bytes, &error, 0,
+                           file_kind::regular_not_linked)) {
       note(shown + ": " + error);
       return std::nullopt;
     }
@@ -244,6 +257,60 @@ std::vector<numbered_entry> row_channels(walker& w, const fs::path& row, const s
   return out;
 }
 
+// The names of the modules at indices, for a note.
+std::string names_of(const std::vector<edac_module>& modules, const std::vector<size_t>& indices) {
+  std::string s;
+  for (size_t i : indices) s += (s.empty() ? "" : ", ") + modules[i].edac;
+  return s;
+}
+
+// Kernels 3.5 to 4.9 show module directories (with the layer positions a
+// label file is written for) but keep the counts in the row files, and
+// csrowK/chJ is not at layer position (K, J): edac_mc_alloc() advances the
+// row or the channel first depending on the driver and the version. The
+// kernel shows one label through both files, so a row channel is the module
+// that alone carries its label, when it alone carries it too.
+void tie_rows_to_modules(const std::vector<edac_module>& modules, std::vector<edac_module>* rows) {
+  std::map<std::string, std::vector<size_t>> modules_by_label, rows_by_label;
+  for (size_t i = 0; i < modules.size(); ++i)
+    if (modules[i].label && !modules[i].label->empty())
+      modules_by_label[*modules[i].label].push_back(i);
+  for (size_t i = 0; i < rows->size(); ++i)
+    if ((*rows)[i].label && !(*rows)[i].label->empty())
+      rows_by_label[*(*rows)[i].label].push_back(i);
+  for (edac_module& row : *rows) {
+    row.location.reset();
+    row.location_numbers.clear();
+    if (!row.label || row.label->empty()) {
+      row.untied = "it has no label to tell its module directory by";
+      continue;
+    }
+    const std::string quoted = "its label \"" + *row.label + "\"";
+    const auto m = modules_by_label.find(*row.label);
+    if (m == modules_by_label.end()) {
+      row.untied = quoted + " is on no module directory";
+      continue;
+    }
+    if (m->second.size() > 1) {
+      row.untied = quoted + " is on " + std::to_string(m->second.size()) + " module directories (" +
+                   names_of(modules, m->second) + ")";
+      continue;
+    }
+    const std::vector<size_t>& same = rows_by_label[*row.label];
+    if (same.size() > 1) {
+      row.untied = quoted + " is on " + std::to_string(same.size()) + " row channels (" +
+                   names_of(*rows, same) + ")";
+      continue;
+    }
+    const edac_module& module = modules[m->second.front()];
+    row.location = module.location;
+    row.location_numbers = module.location_numbers;
+    row.size_mib = module.size_mib;
+    if (module.mem_type) row.mem_type = module.mem_type;
+    if (module.edac_mode) row.edac_mode = module.edac_mode;
+  }
+}
+
 void read_rows(walker& w, const fs::path& mc_dir, const edac_controller& mc,
                const std::vector<numbered_entry>& rows, std::vector<edac_module>* out) {
   for (const numbered_entry& row : rows) {
@@ -321,9 +388,12 @@ void read_controller(walker& w, const fs::path& mc_dir, edac_controller* mc,
   // dimm_ce_count, and the counts only in the row files.
   if (!found.empty() && !any_ce_file && !rows.empty()) {
     w.note(shown + ": no per-module counts, the per-row files used");
-    found.clear();
-  }
-  if (!found.empty()) {
+    mc->layout = edac_layout::per_row;
+    std::vector<edac_module> row_channels;
+    read_rows(w, mc_dir, *mc, rows, &row_channels);
+    tie_rows_to_modules(found, &row_channels);
+    found = std::move(row_channels);
+  } else if (!found.empty()) {
     if (mc->layout == edac_layout::none) mc->layout = edac_layout::per_dimm;
   } else if (!rows.empty()) {
     mc->layout = edac_layout::per_row;

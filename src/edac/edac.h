@@ -22,6 +22,9 @@ constexpr size_t kEdacMaxModulesPerController = 1024;
 constexpr size_t kEdacMaxEntriesPerDirectory = 16384;
 // More layer numbers than this in a location is not the kernel's (it has 3).
 constexpr size_t kEdacMaxLocationNumbers = 8;
+// The kernel keeps a label in EDAC_MC_LABEL_LEN + 1 bytes with snprintf, so
+// a longer one reads as its first 31 bytes.
+constexpr size_t kEdacLabelMaxBytes = 31;
 
 // Which files describe a controller's modules.
 enum class edac_layout {
@@ -42,12 +45,18 @@ struct edac_module {
   // dimm_label (chJ_dimm_label) without its newline; empty when the kernel
   // has none. Raw bytes: a view must make them printable.
   std::optional<std::string> label;
-  // dimm_location trimmed, e.g. "channel 1 slot 0"; for a row channel
-  // "csrow K channel J", as the per-module layout would write it.
+  // dimm_location trimmed, e.g. "channel 1 slot 0". A row channel has the
+  // location of the module directory its label ties it to (kernels 3.5 to
+  // 4.9 have both), or, on a kernel with no module directories at all,
+  // "csrow K channel J", the place its tools named it by.
   std::optional<std::string> location;
   // The numbers of the location in order: a label file's positions after the
   // controller number. Empty when the location is unknown or not understood.
   std::vector<unsigned> location_numbers;
+  // Why a row channel has no location although the controller has module
+  // directories: its label ties it to no one of them. Raw label bytes
+  // included; empty otherwise.
+  std::string untied;
   // dimmM/size in MiB (a rank's own size for rankM). The per-row layout
   // gives only a whole row's size, so it stays unknown there.
   std::optional<uint64_t> size_mib;
@@ -78,15 +87,19 @@ struct edac_report {
   // In controller order, then module order (by number, not by name).
   std::vector<edac_controller> controllers;
   std::vector<edac_module> modules;
-  // What could not be read, one line each, for stderr.
+  // What could not be read, one line each, for stderr: the first
+  // kEdacMaxNotes, and how many more there were.
   std::vector<std::string> notes;
+  size_t notes_dropped = 0;
 };
 
 // Reads sysfs_root + "/devices/system/edac/mc". Every file goes through the
 // bounded reader; only regular files are opened (a FIFO or a device where a
-// count belongs is refused unread). The walk has a fixed depth and a
-// directory reached twice through symbolic links counts once, so a link can
-// neither loop the walk nor count a module twice. Never throws.
+// count belongs is refused unread), never through a symbolic link in an
+// attribute's place (it is unreadable, with a note). The walk has a fixed
+// depth and a directory reached twice through symbolic links counts once,
+// so a link can neither loop the walk nor count a module twice. Never
+// throws.
 edac_report read_edac(const std::string& sysfs_root);
 
 // "per_dimm" etc., for notes and tests.

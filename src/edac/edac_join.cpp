@@ -1,10 +1,10 @@
 #include "edac/edac_join.h"
 
-#include <limits>
 #include <map>
 #include <set>
 #include <utility>
 
+#include "edac/notes.h"
 #include "text/text.h"
 
 namespace {
@@ -42,13 +42,23 @@ device_keys keys_of(const join_device& d) {
   return k;
 }
 
+void add_note(edac_join_result* r, std::string note) {
+  add_bounded_note(&r->notes, &r->notes_dropped, kEdacMaxNotes, std::move(note));
+}
+
+// Whether f begins one of the full names of a device.
+bool begins_a_name(const device_keys& k, const std::string& f) {
+  for (const std::string& name : k.full)
+    if (name.compare(0, f.size(), f) == 0) return true;
+  return false;
+}
+
 void add_count(std::optional<uint64_t>* sum, const std::optional<uint64_t>& v) {
   if (!sum->has_value() || !v.has_value()) {
     sum->reset();
     return;
   }
-  const uint64_t max = std::numeric_limits<uint64_t>::max();
-  **sum = **sum > max - *v ? max : **sum + *v;
+  **sum = saturating_add(**sum, *v);
 }
 
 class matcher {
@@ -61,15 +71,18 @@ class matcher {
   }
 
   // The positions (in the input) of the devices label names; notes why
-  // none when the label names several.
-  std::vector<size_t> match(const std::string& label, const std::string& who,
-                            std::vector<std::string>* notes) const {
+  // none when the label names several. A label the kernel may have cut
+  // (from the tree, kEdacLabelMaxBytes long) also names the devices whose
+  // full names it begins.
+  std::vector<size_t> match(const std::string& label, bool from_kernel, const std::string& who,
+                            edac_join_result* r) const {
     const std::string f = fold_name(label);
     std::vector<size_t> found;
     if (f.empty()) return found;
+    const bool may_be_cut = from_kernel && label.size() == kEdacLabelMaxBytes;
     size_t shared_locator = 0;
     for (size_t i = 0; i < keys_.size(); ++i) {
-      const bool full = keys_[i].full.count(f) != 0;
+      const bool full = keys_[i].full.count(f) != 0 || (may_be_cut && begins_a_name(keys_[i], f));
       const bool alone = keys_[i].locator == f;
       if (full || (alone && locator_count_.at(f) == 1)) {
         found.push_back(i);
@@ -78,16 +91,19 @@ class matcher {
       }
     }
     if (found.size() > 1) {
-      std::string note = who + ": label \"" + printable(label) + "\" matches " +
-                         std::to_string(found.size()) + " devices (";
+      std::string note = who + ": label \"" + printable(label) + "\"" +
+                         (may_be_cut ? " (" + std::to_string(kEdacLabelMaxBytes) +
+                                           " bytes, perhaps cut by the kernel)"
+                                     : "") +
+                         " matches " + std::to_string(found.size()) + " devices (";
       for (size_t k = 0; k < found.size(); ++k) {
         note += (k ? ", " : "") + device_text(devices_[found[k]]);
       }
-      notes->push_back(note + "), so none");
+      add_note(r, note + "), so none");
       found.clear();
     } else if (found.empty() && shared_locator > 1) {
-      notes->push_back(who + ": label \"" + printable(label) + "\" is the locator of " +
-                       std::to_string(shared_locator) + " devices, so it names none");
+      add_note(r, who + ": label \"" + printable(label) + "\" is the locator of " +
+                      std::to_string(shared_locator) + " devices, so it names none");
     }
     return found;
   }
@@ -116,18 +132,23 @@ edac_join_result join_edac(const edac_report& report, const std::vector<join_dev
   for (const edac_module& mod : report.modules) {
     std::vector<size_t> found;
     const char* how = "label";
-    if (mod.label) found = m.match(*mod.label, mod.edac, &r.notes);
+    if (mod.label) found = m.match(*mod.label, /*from_kernel=*/true, mod.edac, &r);
     if (found.empty() && !mod.location_numbers.empty()) {
       std::vector<unsigned> position{mod.controller_index};
       position.insert(position.end(), mod.location_numbers.begin(), mod.location_numbers.end());
       const auto it = by_position.find(position);
       if (it != by_position.end()) {
-        found = m.match(it->second->label,
-                        mod.edac + " (label database, " + it->second->origin + ")", &r.notes);
+        found = m.match(it->second->label, /*from_kernel=*/false,
+                        mod.edac + " (label database, " + it->second->origin + ")", &r);
         how = "label_file";
       }
     }
     if (found.size() != 1) {
+      // A row channel tied to no module directory has no layer position: a
+      // label file's entry for it would be a guess.
+      if (!mod.untied.empty())
+        add_note(
+            &r, mod.edac + ": " + printable(mod.untied) + ", so the module it counts is not known");
       r.unmatched.push_back({mod.edac, mod.label, mod.location, mod.ce, mod.ue});
       continue;
     }
@@ -142,8 +163,8 @@ edac_join_result join_edac(const edac_report& report, const std::vector<join_dev
       first_layout[i] = mod.layout;
     } else {
       if (mod.layout == edac_layout::per_dimm || first_layout[i] == edac_layout::per_dimm) {
-        r.notes.push_back(slot->edac.front() + " and " + mod.edac + " both join the device " +
-                          device_text(devices[i]) + "; their counts are added");
+        add_note(&r, slot->edac.front() + " and " + mod.edac + " both join the device " +
+                         device_text(devices[i]) + "; their counts are added");
       }
       if (std::string(how) == "label_file") slot->matched_by = how;
     }

@@ -55,17 +55,24 @@ struct edac_join_result {
   // unplaced counts, zero or not.
   std::vector<unmatched_module> unmatched;
   std::vector<unplaced_errors> unplaced;
-  // Ambiguous labels and the like, one line each, for stderr.
+  // Ambiguous labels and the like, one line each, for stderr: the first
+  // kEdacMaxNotes, and how many more there were.
   std::vector<std::string> notes;
+  size_t notes_dropped = 0;
 };
 
 // Joins every module of the report to the devices:
 // 1. by its label: equal to "<bank> <device>" (only the non-empty one when
 //    the other is empty, or with "N/A" or "NA" in its place, as kernels
 //    have written it), or to "<device>" when exactly one device has that
-//    locator; spaces trimmed at both ends, case ignored;
+//    locator; compared as fold_name gives them (case, white space at the
+//    ends and the length of a run of it ignored). A label of
+//    kEdacLabelMaxBytes may be a longer one the kernel cut: it also names
+//    the devices whose "<bank> <device>" (or the like) it begins;
 // 2. else by the label the database gives its position (controller number,
-//    then its location's numbers), matched the same way;
+//    then its location's numbers), matched the same way; a row channel of
+//    a kernel with module directories has the position of the one module
+//    its label ties it to, and none (a note says why) when it ties to none;
 // 3. else it is unmatched. A label that matches two devices matches
 //    neither, with a note. Modules joining one device are summed (the ranks
 //    of a module).

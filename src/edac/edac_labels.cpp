@@ -6,6 +6,7 @@
 #include <map>
 #include <system_error>
 
+#include "edac/notes.h"
 #include "files/input.h"
 #include "text/text.h"
 
@@ -63,11 +64,7 @@ bool parse_position(const std::string& text, std::vector<unsigned>* out) {
 }
 
 void add_note(dimm_label_db* db, std::string note) {
-  if (db->notes.size() < kDimmLabelMaxNotes) {
-    db->notes.push_back(std::move(note));
-  } else {
-    ++db->notes_dropped;
-  }
+  add_bounded_note(&db->notes, &db->notes_dropped, kDimmLabelMaxNotes, std::move(note));
 }
 
 // Whether a database name (or one of its comma-separated parts) is the
@@ -103,8 +100,20 @@ std::string position_text(const std::vector<unsigned>& p) {
 }  // namespace
 
 std::string fold_name(const std::string& s) {
-  std::string t = trim(s);
-  for (char& c : t) c = fold(c);
+  // A bank locator that ends in a space gives the kernel's label two spaces
+  // between bank and device; a run of white space is one space.
+  std::string t;
+  t.reserve(s.size());
+  bool space = false;
+  for (char c : s) {
+    if (is_space(c)) {
+      space = !t.empty();
+      continue;
+    }
+    if (space) t += ' ';
+    space = false;
+    t += fold(c);
+  }
   return t;
 }
 

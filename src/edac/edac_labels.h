@@ -77,7 +77,8 @@ std::vector<dimm_label_entry> select_dimm_labels(const dimm_label_db& db,
                                                  const machine_identity& machine,
                                                  std::vector<std::string>* notes);
 
-// The text compared: spaces trimmed at both ends, ASCII letters folded.
+// The text compared: white space trimmed at both ends and each run of it
+// inside made one space, ASCII letters folded.
 std::string fold_name(const std::string& s);
 
 #endif

@@ -1,5 +1,7 @@
 #include "edac/memory_errors.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <utility>
 
 #include "edac/edac.h"
@@ -13,6 +15,14 @@ constexpr size_t kDmiIdLimit = 4096;
 
 void note(std::vector<memory_errors_message>* messages, const std::string& text) {
   messages->push_back({false, text});
+}
+
+// The notes kept of one kind, then how many more there were.
+void notes(std::vector<memory_errors_message>* messages, const std::vector<std::string>& kept,
+           size_t dropped, const char* about) {
+  for (const std::string& n : kept) note(messages, n);
+  if (dropped > 0)
+    note(messages, "... and " + std::to_string(dropped) + " more notes about " + about);
 }
 
 std::string table_string(smbios_view t, const smbios_struct& st, size_t offset) {
@@ -49,7 +59,7 @@ edac_join_result read_and_join(const memory_errors_request& req, smbios_view t,
     return joined;
   }
   const edac_report report = read_edac(req.sysfs_root);
-  for (const std::string& n : report.notes) note(messages, n);
+  notes(messages, report.notes, report.notes_dropped, "the EDAC tree");
   if (!report.available) {
     out->reason = report.reason;
     return joined;
@@ -62,20 +72,21 @@ edac_join_result read_and_join(const memory_errors_request& req, smbios_view t,
   } else {
     load_default_dimm_labels(req.labels_root, &db);
   }
-  for (const std::string& n : db.notes) note(messages, n);
-  if (db.notes_dropped > 0)
-    note(messages, std::to_string(db.notes_dropped) + " more notes about the DIMM label files");
+  notes(messages, db.notes, db.notes_dropped, "the DIMM label files");
   std::vector<std::string> label_notes;
   const std::vector<dimm_label_entry> labels =
       db.groups.empty() ? std::vector<dimm_label_entry>{}
                         : select_dimm_labels(db, machine_names(t, req), &label_notes);
-  for (const std::string& n : label_notes) note(messages, n);
+  // The positions given two labels: as many as the files hold.
+  const size_t kept = std::min(label_notes.size(), kDimmLabelMaxNotes);
+  notes(messages, {label_notes.begin(), label_notes.begin() + static_cast<std::ptrdiff_t>(kept)},
+        label_notes.size() - kept, "the label database's positions");
 
   std::vector<join_device> devices;
   for (size_t i = 0; i < doc.devices.size(); ++i)
     devices.push_back({i, text_of(doc.devices[i].bank_locator), text_of(doc.devices[i].locator)});
   joined = join_edac(report, devices, labels);
-  for (const std::string& n : joined.notes) note(messages, n);
+  notes(messages, joined.notes, joined.notes_dropped, "joining the EDAC modules");
 
   out->available = true;
   out->reason.clear();

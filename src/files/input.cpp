@@ -23,7 +23,8 @@ std::string limit_text(size_t limit) {
 }
 
 // Opens path for reading; with regular_only, refuses (EINVAL) anything but a
-// regular file before a read could block on it.
+// regular file before a read could block on it, and with regular_not_linked
+// also a symbolic link at path (ELOOP), which is never opened.
 FILE* open_input(const std::string& path, file_kind kind) {
   if (path == "-" && kind == file_kind::any) {
 #if defined(_WIN32)
@@ -34,7 +35,8 @@ FILE* open_input(const std::string& path, file_kind kind) {
   }
   if (kind == file_kind::any) return open_file(path, "rb");
 #if defined(_WIN32)
-  // Windows has no FIFOs in its file system; a device name is refused here.
+  // Windows has no FIFOs in its file system, so a device name is refused
+  // here; nor O_NOFOLLOW, but it reads no tree whose links could matter.
   struct _stat64 st;
   if (_wstat64(wide_name(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
     errno = EINVAL;
@@ -43,7 +45,8 @@ FILE* open_input(const std::string& path, file_kind kind) {
   return open_file(path, "rb");
 #else
   // Opening a FIFO for reading waits for a writer unless O_NONBLOCK is given.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int no_link = kind == file_kind::regular_not_linked ? O_NOFOLLOW : 0;
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | no_link);
   if (fd < 0) return nullptr;
   struct stat st;
   if (fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))) {
@@ -66,10 +69,19 @@ bool read_bounded_bytes(const std::string& path, size_t limit, Bytes* out, std::
   const std::string too_large = "larger than the limit of " + limit_text(limit);
   errno = 0;
   FILE* f = open_input(path, kind);
-  if (f == nullptr && errno == EINVAL && kind == file_kind::regular_only) {
+  if (f == nullptr && errno == EINVAL && kind != file_kind::any) {
     *error = "not a regular file, so it is not read";
     return false;
   }
+#if !defined(_WIN32)
+  // O_NOFOLLOW's ELOOP; a loop in the directories on the way says so itself.
+  struct stat link;
+  if (f == nullptr && errno == ELOOP && kind == file_kind::regular_not_linked &&
+      lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    *error = "a symbolic link, so it is not read";
+    return false;
+  }
+#endif
   if (f == nullptr) {
     const int open_errno = errno;
     // Windows refuses to open a directory with "Permission denied"; say what

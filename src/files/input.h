@@ -13,8 +13,11 @@
 
 // Whether a file that is not a regular one (a pipe, a device, a socket) may
 // be read: a saved table may come through a pipe, but a FIFO where a regular
-// file belongs would block the reader until someone writes to it.
-enum class file_kind { any, regular_only };
+// file belongs would block the reader until someone writes to it. An
+// attribute of a tree someone else may have made (a --sysfs-root) is read
+// only when its name is the file itself: a symbolic link there would show
+// whatever file it names (/etc/shadow, read as root) as the attribute.
+enum class file_kind { any, regular_only, regular_not_linked };
 
 // An allocator whose elements are left as they are when a vector grows: a
 // buffer that a read fills at once need not be zeroed first (a 300 KB
@@ -48,7 +51,8 @@ using byte_buffer = std::vector<uint8_t, uninitialized_allocator<uint8_t>>;
 // path) when the file cannot be opened, is a directory, cannot be read or is
 // larger than the limit. With regular_only, the file is opened without
 // waiting for a writer, and anything but a regular file is refused unread;
-// otherwise a path of "-" reads stdin.
+// regular_not_linked also refuses a symbolic link at path (directories on
+// the way may be links); otherwise a path of "-" reads stdin.
 bool read_bounded_file(const std::string& path, size_t limit, std::vector<uint8_t>* out,
                        std::string* error, size_t spare = 0, file_kind kind = file_kind::any);
 // The same into a buffer that is not zeroed before the read.

@@ -40,6 +40,12 @@ size_t display_width(const std::string& text);
 constexpr uint64_t kKiB = uint64_t{1} << 10, kMiB = kKiB << 10, kGiB = kMiB << 10,
                    kTiB = kGiB << 10;
 
+// a + b, or the largest value when that would wrap: a sum shown to people
+// (sizes, error counts) of a made-up table or tree never turns small.
+constexpr uint64_t saturating_add(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
 // The largest unit from largest down to KiB that bytes fills once; 1 (bytes)
 // when it fills none.
 uint64_t size_unit(uint64_t bytes, uint64_t largest);

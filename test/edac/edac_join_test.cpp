@@ -9,6 +9,7 @@
 
 #include "edac/edac.h"
 #include "edac/edac_labels.h"
+#include "edac/notes.h"
 #include "edac_tree.h"
 
 namespace {
@@ -51,6 +52,22 @@ std::vector<dimm_label_entry> labels_for(const std::string& text, const machine_
   return select_dimm_labels(db, m, nullptr);
 }
 
+// One module labelled label on one controller, joined to devices.
+edac_join_result join_one_label(const std::string& label, const std::vector<join_device>& devices) {
+  edac_tree t;
+  t.controller(0);
+  t.module_dir(0, "dimm0", module(label, "memory 0", 9, 1));
+  return join_edac(read_edac(t.root()), devices, {});
+}
+
+// The device a module joined; -1 for none.
+long joined_device(const edac_join_result& r) {
+  long joined = -1;
+  for (size_t i = 0; i < r.devices.size(); ++i)
+    if (r.devices[i]) joined = static_cast<long>(i);
+  return joined;
+}
+
 // (a) Firmware-first: ghes_edac labels every module "<bank> <device>" in
 // table order, on one controller. Every module joins, with its own counts.
 TEST(EdacJoin, FirmwareFirstLabelsJoinEveryModule) {
@@ -87,9 +104,10 @@ TEST(EdacJoin, FirmwareFirstLabelsJoinEveryModule) {
 // device, and ways that name none.
 TEST(EdacJoin, LabelForms) {
   std::vector<join_device> devices = x9drw_devices();
-  devices.push_back({16, "", "CPU3-DIMM1"});   // no bank
-  devices.push_back({17, "NODE 3 BANK", ""});  // no device
-  devices.push_back({18, "  ", " Spare "});    // spaces only in the bank
+  devices.push_back({16, "", "CPU3-DIMM1"});           // no bank
+  devices.push_back({17, "NODE 3 BANK", ""});          // no device
+  devices.push_back({18, "  ", " Spare "});            // spaces only in the bank
+  devices.push_back({19, "P0 CHANNEL C ", "DIMM 0"});  // a bank that ends in a space
   struct form_case {
     const char* label;
     long device;  // -1: none
@@ -105,26 +123,75 @@ TEST(EdacJoin, LabelForms) {
       {"NODE 3 BANK", 17},
       {"NODE 3 BANK N/A", 17},
       {"Spare", 18},
-      {"P0_Node0_Channel1_Dimm0", -1},  // the bank alone names a channel's slots, not one
-      {"P0_Node0_Channel1_Dimm0  P1-DIMMB1", -1},  // two spaces inside
-      {"P1-DIMMB1 P0_Node0_Channel1_Dimm0", -1},   // the wrong way round
+      {"P0_Node0_Channel1_Dimm0  P1-DIMMB1", 2},  // runs of white space are one space
+      {"P0_Node0_Channel1_Dimm0\tP1-DIMMB1", 2},
+      {"P0 CHANNEL C  DIMM 0", 19},  // ghes_edac's "<bank> <device>" of that bank
+      {"P0 CHANNEL C DIMM 0", 19},
+      {"P0  CHANNEL\t C DIMM   0", 19},
+      {"P0 CHANNELC DIMM 0", -1},                 // white space is folded, never dropped
+      {"P0_Node0_Channel1_Dimm0", -1},            // the bank alone names a channel's slots, not one
+      {"P1-DIMMB1 P0_Node0_Channel1_Dimm0", -1},  // the wrong way round
       {"CPU_SrcID#0_Ha#0_Chan#1_DIMM#0", -1},
       {"mc#0memory#2", -1},
       {"", -1},
   };
   for (const form_case& c : cases) {
-    edac_tree t;
-    t.controller(0);
-    t.module_dir(0, "dimm0", module(c.label, "memory 0", 9, 1));
-    const edac_join_result r = join_edac(read_edac(t.root()), devices, {});
-    long joined = -1;
-    for (size_t i = 0; i < r.devices.size(); ++i) {
-      if (r.devices[i]) joined = static_cast<long>(i);
-    }
-    EXPECT_EQ(joined, c.device) << "label \"" << c.label << "\"";
+    const edac_join_result r = join_one_label(c.label, devices);
+    EXPECT_EQ(joined_device(r), c.device) << "label \"" << c.label << "\"";
     EXPECT_EQ(r.unmatched.size(), c.device < 0 ? 1u : 0u) << c.label;
     EXPECT_TRUE(r.notes.empty()) << c.label << ": " << notes_text(r.notes);
   }
+}
+
+// The kernel keeps 31 bytes of a label: ghes_edac's "<bank> <device>" of 33
+// bytes reads as its first 31. Such a label names the one device whose name
+// it begins; two such devices, neither.
+TEST(EdacJoin, LabelsTheKernelCut) {
+  const std::vector<join_device> devices = {
+      {0, "BANK 0", "Controller0-ChannelA-DIMM0"},  // 33 bytes: "BANK 0 Controller0-ChannelA-DIM"
+      {1, "BANK 0", "Controller0-ChannelA-DIMM1"},  // the same 31 bytes
+      {2, "BANK 1", "Controller0-ChannelB-DIMM0"},  // 31 bytes of its own
+      {3, "", "Processor 1 Channel A DIMM Slot 0"},
+      {4, "NODE 1", "CHANNEL 2 SLOT 3 DIMM 01"},  // exactly 31 bytes whole
+      {5, "NODE 1", "CHANNEL 2 SLOT 3 DIMM 1"},
+  };
+  struct cut_case {
+    const char* label;
+    long device;  // -1: none
+    const char* note;
+  };
+  const cut_case cases[] = {
+      {"BANK 1 Controller0-ChannelB-DIM", 2, nullptr},
+      {"bank 1  controller0-channelb-di", 2, nullptr},  // case and white space as ever
+      {"Processor 1 Channel A DIMM Slot", 3, nullptr},
+      {"NODE 1 CHANNEL 2 SLOT 3 DIMM 01", 4, nullptr},
+      {"BANK 0 Controller0-ChannelA-DIM", -1,
+       "label \"BANK 0 Controller0-ChannelA-DIM\" (31 bytes, perhaps cut by the kernel) matches 2 "
+       "devices (\"BANK 0 Controller0-ChannelA-DIMM0\", \"BANK 0 Controller0-ChannelA-DIMM1\")"},
+      // Shorter or longer than the kernel keeps: never cut, so whole or nothing.
+      {"BANK 1 Controller0-ChannelB-DI", -1, nullptr},
+      {"BANK 1 Controller0-ChannelB-DIMM", -1, nullptr},
+      {"NODE 1 CHANNEL 2 SLOT 3 DIMM 1", 5, nullptr},
+  };
+  for (const cut_case& c : cases) {
+    const edac_join_result r = join_one_label(c.label, devices);
+    EXPECT_EQ(joined_device(r), c.device) << "label \"" << c.label << "\"";
+    if (c.note == nullptr) {
+      EXPECT_TRUE(r.notes.empty()) << c.label << ": " << notes_text(r.notes);
+    } else {
+      ASSERT_EQ(r.notes.size(), 1u) << c.label << ": " << notes_text(r.notes);
+      EXPECT_NE(r.notes[0].find(c.note), std::string::npos) << r.notes[0];
+    }
+  }
+
+  // A label database's labels are whole: 31 bytes of one is no prefix.
+  const std::vector<dimm_label_entry> labels = labels_for(
+      "Vendor: V\nModel: M\nBANK 1 Controller0-ChannelB-DIM: 0.0.0;\n", {"V", "M", "", ""});
+  edac_tree u;
+  u.controller(0);
+  u.module_dir(0, "dimm0", module("mc#0channel#0slot#0", "channel 0 slot 0", 4, 0));
+  const edac_join_result f = join_edac(read_edac(u.root()), devices, labels);
+  EXPECT_EQ(f.unmatched.size(), 1u);
 }
 
 // (b) sb_edac's own labels say nothing of the board; a label database for
@@ -245,6 +312,72 @@ TEST(EdacJoin, PerRowLayoutWithoutUncorrectedCounts) {
   EXPECT_EQ(r.devices[3]->corrected, 1u);
 }
 
+// amd64_edac on a 3.6 kernel: a rank directory per chip select and channel
+// without counts, and row files whose row advances first, so csrow0/ch1 is
+// chip select 1 channel 0. A label file places each row channel by its
+// rank's location; a row channel whose label ties it to no rank is placed
+// by nothing, not by its row and channel.
+TEST(EdacJoin, OldKernelRowsJoinAtTheirModulesPlace) {
+  const std::vector<join_device> devices = x570d4u_devices();
+  const std::vector<dimm_label_entry> labels = labels_for(
+      "Vendor: ASRockRack\nModel: X570D4U\n"
+      "  P0 CHANNEL A DIMM 1: 0.0.0, 0.1.0;  P0 CHANNEL B DIMM 1: 0.0.1, 0.1.1;\n"
+      "  P0 CHANNEL A DIMM 0: 0.2.0;\n",
+      {"ASRockRack", "X570D4U", "", ""});
+  const auto rank = [](unsigned cs, unsigned ch) {
+    module_files f = module("mc#0csrow#" + std::to_string(cs) + "channel#" + std::to_string(ch),
+                            "csrow " + std::to_string(cs) + " channel " + std::to_string(ch), 0, 0);
+    f.ce.reset();
+    f.ue.reset();
+    return f;
+  };
+  edac_tree t;
+  t.controller(0);
+  for (unsigned n = 0; n < 4; ++n) t.module_dir(0, "rank" + std::to_string(n), rank(n / 2, n % 2));
+  t.csrow(0, 0, {{0, "mc#0csrow#0channel#0", 1, std::nullopt}, {1, "mc#0csrow#1channel#0", 2, 0}});
+  t.csrow(0, 1,
+          {{0, "mc#0csrow#0channel#1", 30, std::nullopt}, {1, "mc#0csrow#1channel#1", 40, 0}});
+  // A row channel with a label no rank has: the label file's 0.2.0 is not it.
+  t.csrow(0, 2, {{0, "DIMM_X", 500, std::nullopt}});
+  const edac_join_result r = join_edac(read_edac(t.root()), devices, labels);
+  ASSERT_TRUE(r.devices[1] && r.devices[3]);
+  EXPECT_EQ(r.devices[1]->edac, (std::vector<std::string>{"mc0/csrow0/ch0", "mc0/csrow0/ch1"}));
+  EXPECT_EQ(r.devices[1]->corrected, 3u);
+  EXPECT_EQ(r.devices[1]->matched_by, "label_file");
+  EXPECT_EQ(r.devices[3]->edac, (std::vector<std::string>{"mc0/csrow1/ch0", "mc0/csrow1/ch1"}));
+  EXPECT_EQ(r.devices[3]->corrected, 70u);
+  EXPECT_FALSE(r.devices[0].has_value()) << "a row channel placed by its row and channel";
+  ASSERT_EQ(r.unmatched.size(), 1u);
+  EXPECT_EQ(r.unmatched[0].edac, "mc0/csrow2/ch0");
+  EXPECT_EQ(r.unmatched[0].corrected, 500u);
+  EXPECT_FALSE(r.unmatched[0].location.has_value());
+  ASSERT_EQ(r.notes.size(), 1u) << notes_text(r.notes);
+  EXPECT_EQ(r.notes[0],
+            "mc0/csrow2/ch0: its label \"DIMM_X\" is on no module directory, so the module it "
+            "counts is not known");
+
+  // ras-mc-ctl wrote one module's name on both its ranks: no row channel
+  // ties to one rank, but the label names the device.
+  edac_tree named;
+  named.controller(0);
+  for (unsigned n = 0; n < 4; ++n) {
+    module_files f = rank(n / 2, n % 2);
+    f.label = std::string(n % 2 ? "P0 CHANNEL B DIMM 1" : "P0 CHANNEL A DIMM 1") + "\n";
+    named.module_dir(0, "rank" + std::to_string(n), f);
+  }
+  named.csrow(0, 0,
+              {{0, "P0 CHANNEL A DIMM 1", 1, std::nullopt}, {1, "P0 CHANNEL A DIMM 1", 2, 0}});
+  named.csrow(0, 1,
+              {{0, "P0 CHANNEL B DIMM 1", 30, std::nullopt}, {1, "P0 CHANNEL B DIMM 1", 40, 0}});
+  const edac_join_result n = join_edac(read_edac(named.root()), devices, labels);
+  EXPECT_TRUE(n.notes.empty()) << notes_text(n.notes);
+  EXPECT_TRUE(n.unmatched.empty());
+  ASSERT_TRUE(n.devices[1] && n.devices[3]);
+  EXPECT_EQ(n.devices[1]->corrected, 3u);
+  EXPECT_EQ(n.devices[1]->matched_by, "label");
+  EXPECT_EQ(n.devices[3]->corrected, 70u);
+}
+
 // (e) No controllers: nothing joins, nothing is unmatched or unplaced.
 TEST(EdacJoin, NoControllers) {
   edac_tree t;
@@ -313,6 +446,19 @@ TEST(EdacJoin, TwoModulesOnOneDeviceAreNoted) {
   EXPECT_EQ(r.devices[0]->edac, (std::vector<std::string>{"mc0/dimm0", "mc0/dimm1"}));
   ASSERT_EQ(r.notes.size(), 1u);
   EXPECT_NE(r.notes[0].find("mc0/dimm0 and mc0/dimm1 both join"), std::string::npos) << r.notes[0];
+}
+
+// Thousands of ambiguous labels give the first notes and the number of the
+// rest; every module is still listed.
+TEST(EdacJoin, NotesAreBounded) {
+  edac_tree t;
+  t.controller(0);
+  for (unsigned n = 0; n < 120; ++n)
+    t.module_dir(0, "dimm" + std::to_string(n), module("DIMM 1", "memory 0", 1, 0));
+  const edac_join_result r = join_edac(read_edac(t.root()), x570d4u_devices(), {});
+  EXPECT_EQ(r.unmatched.size(), 120u);
+  EXPECT_EQ(r.notes.size(), kEdacMaxNotes);
+  EXPECT_EQ(r.notes_dropped, 120 - kEdacMaxNotes);
 }
 
 // Garbage in the tree reaches the join as unknown counts, never as 0.

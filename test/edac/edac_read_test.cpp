@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "edac/edac.h"
+#include "edac/notes.h"
 #include "edac_tree.h"
 
 namespace {
@@ -22,6 +25,15 @@ std::string all_notes(const edac_report& r) {
 bool has_note(const edac_report& r, const std::string& part) {
   return std::any_of(r.notes.begin(), r.notes.end(),
                      [&](const std::string& n) { return n.find(part) != std::string::npos; });
+}
+
+// A module directory of a kernel from 3.5 to 4.9: its place and label, but
+// no counts.
+module_files uncounted(const std::string& label, const std::string& location) {
+  module_files f = module(label, location, 0, 0);
+  f.ce.reset();
+  f.ue.reset();
+  return f;
 }
 
 TEST(EdacRead, PerModuleLayoutEveryFileInNumberOrder) {
@@ -142,16 +154,71 @@ TEST(EdacRead, BothLayoutsCountOnce) {
 
   edac_tree old;
   old.controller(0);
-  module_files no_counts = module("A1", "csrow 0 channel 0", 0, 0);
-  no_counts.ce.reset();
-  no_counts.ue.reset();
-  old.module_dir(0, "dimm0", no_counts);
+  old.module_dir(0, "dimm0", uncounted("A1", "csrow 0 channel 0"));
   old.csrow(0, 0, {{0, "A1", 9, std::nullopt}});
   const edac_report o = read_edac(old.root());
   ASSERT_EQ(o.modules.size(), 1u);
   EXPECT_EQ(o.modules[0].edac, "mc0/csrow0/ch0");
   EXPECT_EQ(o.modules[0].ce, 9u);
   EXPECT_TRUE(has_note(o, "per-row files used")) << all_notes(o);
+}
+
+// sb_edac on such a kernel: layers channel and slot, and the row files
+// advance the row (the slot) first, so csrowK/chJ is channel J slot K. Each
+// row channel takes the place of the module directory with its label; where
+// the label is not on exactly one module directory and one row channel, it
+// has no place, and says why.
+TEST(EdacRead, OldKernelRowChannelsTakeTheirModulesPlace) {
+  edac_tree t;
+  t.controller(0);
+  t.module_dir(0, "dimm0", uncounted("A", "channel 0 slot 0"));
+  t.module_dir(0, "dimm1", uncounted("B", "channel 0 slot 1"));
+  t.module_dir(0, "dimm3", uncounted("B", "channel 1 slot 0"));  // a label registered twice
+  t.module_dir(0, "dimm4", uncounted("C", "channel 1 slot 1"));
+  t.module_dir(0, "dimm6", uncounted("", "channel 2 slot 0"));
+  t.module_dir(0, "dimm7", uncounted("D", "channel 2 slot 1"));
+  t.csrow(0, 0, {{0, "A", 1, std::nullopt}, {1, "B", 2, std::nullopt}, {2, "", 3, std::nullopt}});
+  t.csrow(0, 1, {{0, "E", 4, std::nullopt}, {1, "C", 5, std::nullopt}, {2, "D", 6, std::nullopt}});
+  t.csrow(0, 2, {{2, "D", 7, std::nullopt}});
+  const edac_report r = read_edac(t.root());
+  ASSERT_TRUE(r.available) << r.reason;
+  EXPECT_EQ(r.controllers[0].layout, edac_layout::per_row);
+  struct row_case {
+    const char* edac;
+    std::optional<std::string> location;
+    std::vector<unsigned> numbers;
+    const char* untied;
+  };
+  const row_case cases[] = {
+      {"mc0/csrow0/ch0", "channel 0 slot 0", {0, 0}, ""},
+      {"mc0/csrow0/ch1",
+       std::nullopt,
+       {},
+       "its label \"B\" is on 2 module directories (mc0/dimm1, mc0/dimm3)"},
+      {"mc0/csrow0/ch2", std::nullopt, {}, "it has no label to tell its module directory by"},
+      {"mc0/csrow1/ch0", std::nullopt, {}, "its label \"E\" is on no module directory"},
+      {"mc0/csrow1/ch1", "channel 1 slot 1", {1, 1}, ""},
+      {"mc0/csrow1/ch2",
+       std::nullopt,
+       {},
+       "its label \"D\" is on 2 row channels (mc0/csrow1/ch2, mc0/csrow2/ch2)"},
+      {"mc0/csrow2/ch2",
+       std::nullopt,
+       {},
+       "its label \"D\" is on 2 row channels (mc0/csrow1/ch2, mc0/csrow2/ch2)"},
+  };
+  ASSERT_EQ(r.modules.size(), std::size(cases)) << all_notes(r);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const edac_module& m = r.modules[i];
+    EXPECT_EQ(m.edac, cases[i].edac);
+    EXPECT_EQ(m.location, cases[i].location) << m.edac;
+    EXPECT_EQ(m.location_numbers, cases[i].numbers) << m.edac;
+    EXPECT_EQ(m.untied, cases[i].untied) << m.edac;
+    EXPECT_EQ(m.ce, i + 1) << m.edac;
+  }
+  // A tied row channel has its module's size, which a row does not give.
+  EXPECT_EQ(r.modules[0].size_mib, 4096u);
+  EXPECT_EQ(r.modules[0].mem_type, "Registered-DDR3");
 }
 
 TEST(EdacRead, WhyCountsAreUnavailable) {
@@ -242,17 +309,25 @@ TEST(EdacRead, GarbageCountIsUnknownWithANote) {
        std::nullopt, "dimm_ce_count: larger than the limit"},
       {"a directory", [](const edac_tree& t, const std::string& f) { t.file(f + "/inner", "1\n"); },
        std::nullopt, "dimm_ce_count: a directory, not a file"},
+      // The kernel's attributes are files: a link in one's place is never
+      // followed, wherever it leads.
       {"a symbolic link loop",
        [](const edac_tree& t, const std::string& f) { t.symlink(f, "dimm_ce_count"); },
-       std::nullopt, "dimm_ce_count: Too many levels of symbolic links"},
+       std::nullopt, "dimm_ce_count: a symbolic link, so it is not read"},
       {"a dangling link", [](const edac_tree& t, const std::string& f) { t.symlink(f, "nowhere"); },
-       std::nullopt, "dimm_ce_count: absent"},
+       std::nullopt, "dimm_ce_count: a symbolic link, so it is not read"},
       {"a link to a good file",
        [](const edac_tree& t, const std::string& f) {
          t.file(f + ".real", "42\n");
          t.symlink(f, "dimm_ce_count.real");
        },
-       42, nullptr},
+       std::nullopt, "dimm_ce_count: a symbolic link, so it is not read"},
+      {"a link to a file outside the tree",
+       [](const edac_tree& t, const std::string& f) {
+         t.file("secret", "42\n");
+         t.symlink(f, t.root() + "/secret");
+       },
+       std::nullopt, "dimm_ce_count: a symbolic link, so it is not read"},
       // A FIFO would block an open for reading until a writer came.
       {"a FIFO", [](const edac_tree& t, const std::string& f) { t.fifo(f); }, std::nullopt,
        "dimm_ce_count: not a regular file"},
@@ -282,6 +357,21 @@ TEST(EdacRead, GarbageCountIsUnknownWithANote) {
       EXPECT_TRUE(has_note(r, c.note)) << c.what << ": " << all_notes(r);
     }
   }
+}
+
+// A made-up tree with a bad file in each of thousands of modules gives the
+// first notes and the number of the rest, not a line for each.
+TEST(EdacRead, NotesAreBounded) {
+  edac_tree t;
+  t.controller(0);
+  module_files bad = module("A", "memory 0", 0, 0);
+  bad.ce = "x\n";
+  for (unsigned n = 0; n < 200; ++n) t.module_dir(0, "dimm" + std::to_string(n), bad);
+  const edac_report r = read_edac(t.root());
+  ASSERT_EQ(r.modules.size(), 200u);
+  EXPECT_EQ(r.notes.size(), kEdacMaxNotes);
+  EXPECT_EQ(r.notes_dropped, 200 - kEdacMaxNotes);
+  EXPECT_EQ(r.notes.front(), "mc0/dimm0/dimm_ce_count: not a number");
 }
 
 // Garbage in the other files of a module and of a controller.

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -402,6 +404,38 @@ TEST(BoundedFile, RegularOnlyRefusesFifosAndDevicesWithoutBlocking) {
   std::string error;
   EXPECT_FALSE(read_bounded_file("/dev/zero", 10, &text, &error));
   EXPECT_EQ(error, "/dev/zero: larger than the limit of 10 bytes");
+}
+
+// An attribute of a tree someone else made is read at its own name only: a
+// symbolic link there (to a file, a FIFO or nowhere) is refused unopened,
+// while a directory on the way may be a link, as sysfs's are.
+TEST(BoundedFile, NotLinkedRefusesALinkInTheFilesPlace) {
+  const std::string dir = testing::TempDir() + "raminfo_bounded_links";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir + "/real");
+  { std::ofstream(dir + "/real/count") << "7\n"; }
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0644), 0) << std::strerror(errno);
+  std::filesystem::create_symlink("real/count", dir + "/to_file");
+  std::filesystem::create_symlink("fifo", dir + "/to_fifo");
+  std::filesystem::create_symlink("nowhere", dir + "/dangling");
+  std::filesystem::create_directory_symlink("real", dir + "/linked_dir");
+  std::string text, error;
+  for (const char* link : {"to_file", "to_fifo", "dangling"}) {
+    const std::string path = dir + "/" + link;
+    EXPECT_FALSE(read_bounded_file(path, 10, &text, &error, file_kind::regular_not_linked));
+    EXPECT_EQ(error, path + ": a symbolic link, so it is not read");
+  }
+  EXPECT_FALSE(read_bounded_file(dir + "/fifo", 10, &text, &error, file_kind::regular_not_linked));
+  EXPECT_EQ(error, dir + "/fifo: not a regular file, so it is not read");
+  for (const char* path : {"/real/count", "/linked_dir/count"}) {
+    EXPECT_TRUE(read_bounded_file(dir + path, 10, &text, &error, file_kind::regular_not_linked))
+        << error;
+    EXPECT_EQ(text, "7\n");
+  }
+  // Elsewhere links are followed, as before.
+  EXPECT_TRUE(read_bounded_file(dir + "/to_file", 10, &text, &error, file_kind::regular_only))
+      << error;
+  std::filesystem::remove_all(dir);
 }
 #endif
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "fake_platform.h"
 #include "table_builder.h"
@@ -141,15 +142,63 @@ TEST(Table, ClosingLineSumsTheModules) {
             "1 of 1 slots populated, 1.5 GiB installed; 1.4 GiB visible to the operating system");
 }
 
+// A made-up table of 8200 devices of 2^31 - 1 MiB each (the Extended Size's
+// largest) sums past 2^64 bytes: the sums stop at 2^64 - 1, never wrap to a
+// small total or a negative one.
+TEST(Table, SumsStopAtTheLargestValue) {
+  std::vector<Bytes> devices;
+  for (size_t i = 0; i < 8200; ++i)
+    devices.push_back(Dimm{.size = 0x7FFF, .locator = 1, .extended_size = 0x7FFFFFFF}.with({"D"}));
+  const inventory inv = load(table(devices));
+  ASSERT_EQ(inv.devices.size(), 8200u);
+  EXPECT_NE(render_prometheus(inv).find("\nraminfo_installed_bytes 18446744073709551615\n"),
+            std::string::npos);
+  EXPECT_EQ(lines(render_table(inv)).back(),
+            "8200 of 8200 slots populated, 17179869184.0 GiB installed; 62 GiB visible to the "
+            "operating system");
+}
+
+// Boards that repeat slot names across banks ("DIMM 1" in each channel): the
+// bank names the module in every per-module series, and the table shows it
+// beside the slot, which it does not where every slot name is its own.
+TEST(Views, TheBankTellsRepeatedSlotsApart) {
+  const Bytes t = table({
+      Dimm{.size = 0, .locator = 1, .bank = 2}.with({"DIMM 0", "P0 CHANNEL A"}),
+      Dimm{.size = 8192, .locator = 1, .bank = 2}.with({"DIMM 1", "P0 CHANNEL A"}),
+      Dimm{.size = 8192, .locator = 1, .bank = 2}.with({"DIMM 1", "P0 \"CHANNEL\" B\x1b"}),
+      Dimm{.size = 8192, .locator = 1}.with({"DIMM 2"}),
+  });
+  const inventory inv = load(t);
+  const std::string prom = render_prometheus(inv);
+  for (const char* family :
+       {"raminfo_module_size_bytes", "raminfo_module_speed_mts",
+        "raminfo_module_configured_speed_mts", "raminfo_module_voltage_volts"}) {
+    for (const char* labels : {"{index=\"1\",slot=\"DIMM 1\",bank=\"P0 CHANNEL A\"",
+                               "{index=\"2\",slot=\"DIMM 1\",bank=\"P0 \\\"CHANNEL\\\" B?\"",
+                               "{index=\"3\",slot=\"DIMM 2\",bank=\"\""})
+      EXPECT_NE(prom.find(std::string(family) + labels), std::string::npos)
+          << family << labels << "\n"
+          << prom;
+  }
+  const std::vector<std::string> rows = lines(render_table(inv));
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(rows[0].rfind("SLOT    BANK             SIZE ", 0), 0u) << rows[0];
+  EXPECT_EQ(rows[1].rfind("DIMM 0  P0 CHANNEL A     empty", 0), 0u) << rows[1];
+  EXPECT_EQ(rows[3].rfind("DIMM 1  P0 \"CHANNEL\" B?  8 GiB", 0), 0u) << rows[3];
+  EXPECT_EQ(rows[4].rfind("DIMM 2  -                8 GiB", 0), 0u) << rows[4];
+  EXPECT_EQ(lines(render_table(load(kTwoSlots)))[0].find("BANK"), std::string::npos);
+}
+
 TEST(Prometheus, LabelsAreEscapedAndSeriesKeptApart) {
   const Bytes t = table({
       Dimm{.size = 8192, .locator = 1, .manufacturer = 2}.with({"DIMM 0", "A\\B \"C\""}),
       Dimm{.size = 8192, .locator = 1}.with({"DIMM 0"}),
   });
   const std::string out = render_prometheus(load(t));
-  EXPECT_NE(out.find("raminfo_module_size_bytes{index=\"0\",slot=\"DIMM 0\",type=\"DDR4\","
-                     "manufacturer=\"A\\\\B \\\"C\\\"\""),
-            std::string::npos)
+  EXPECT_NE(
+      out.find("raminfo_module_size_bytes{index=\"0\",slot=\"DIMM 0\",bank=\"\",type=\"DDR4\","
+               "manufacturer=\"A\\\\B \\\"C\\\"\""),
+      std::string::npos)
       << out;
   EXPECT_NE(out.find("raminfo_module_size_bytes{index=\"1\",slot=\"DIMM 0\""), std::string::npos);
   EXPECT_NE(out.find("} 8589934592\n"), std::string::npos);
@@ -173,12 +222,13 @@ TEST(Views, MakersShowTheirOneSpelling) {
   });
   const std::string prom = render_prometheus(load(t));
   for (const char* slot : {"A0", "A1", "A2", "A4", "A5"})
-    EXPECT_NE(
-        prom.find(std::string("slot=\"") + slot + "\",type=\"DDR4\",manufacturer=\"SK Hynix\""),
-        std::string::npos)
+    EXPECT_NE(prom.find(std::string("slot=\"") + slot +
+                        "\",bank=\"\",type=\"DDR4\",manufacturer=\"SK Hynix\""),
+              std::string::npos)
         << slot << "\n"
         << prom;
-  EXPECT_NE(prom.find("slot=\"A3\",type=\"DDR4\",manufacturer=\"Acme Memory\""), std::string::npos)
+  EXPECT_NE(prom.find("slot=\"A3\",bank=\"\",type=\"DDR4\",manufacturer=\"Acme Memory\""),
+            std::string::npos)
       << prom;
   const std::vector<std::string> rows = lines(render_table(load(t)));
   ASSERT_EQ(rows.size(), 8u);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "sources/saved_table.h"
 #include "sources/table_source.h"
 #include "sources/tool_platform.h"
+#include "text/text.h"
 #include "views/views.h"
 
 #if !defined(_WIN32)
@@ -95,13 +97,26 @@ memory_errors_request errors_request(const cli_options& opt) {
   return req;
 }
 
+// A --sysfs-root that names no directory is the user's mistake (a kernel
+// without EDAC still has /sys): false, after saying so, naming it.
+bool sysfs_root_usable(const cli_options& opt) {
+  if (!opt.sysfs_root_given || is_directory(opt.sysfs_root)) return true;
+  struct stat st;
+  errno = 0;
+  const bool exists = stat(opt.sysfs_root.c_str(), &st) == 0;
+  std::fprintf(stderr, "raminfo: --sysfs-root %s: %s\n", printable_text(opt.sysfs_root).c_str(),
+               exists ? "not a directory" : std::strerror(errno));
+  return false;
+}
+
 // Renders the chosen view; readable is false when the table cannot be read.
-// The table and Prometheus views add the counts errors asks for.
+// The table and Prometheus views add the counts errors asks for; the gauges
+// keep them when the table cannot be read, as joining no device.
 std::string render(view v, bool* readable, const memory_errors_request* errors = nullptr) {
   if (v == view::table || v == view::prometheus) {
     inventory inv;
     *readable = read_inventory(&inv);
-    if (*readable && errors != nullptr) add_memory_errors(*errors, &inv);
+    if ((*readable || v == view::prometheus) && errors != nullptr) add_memory_errors(*errors, &inv);
     return v == view::table ? render_table(inv) : render_prometheus(inv);
   }
   if (v == view::count) {
@@ -305,6 +320,7 @@ int run(const std::vector<std::string>& args) {
   cli_options opt;
   int status = 0;
   if (ends_before_reading(args, &opt, &status)) return status;
+  if (!sysfs_root_usable(opt)) return 1;
 
   // This machine's table saved, or udev's devices in its place.
   if (opt.save_dump) return save_dump(opt.save_path);

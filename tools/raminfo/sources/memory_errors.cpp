@@ -1,6 +1,7 @@
 #include "sources/memory_errors.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -20,11 +21,26 @@ void add_memory_errors(const memory_errors_request& req, smbios_view t,
 }
 
 void add_memory_errors(const memory_errors_request& req, inventory* inv) {
-  const smbios_view t = smbios_cached_view();
+  // An unreadable table has no devices to join: every count joins none.
+  const smbios_view t = inv->readable ? smbios_cached_view() : smbios_view{nullptr, 0};
   raminfo_detail::document doc = raminfo_detail::decode_detail(t);
   add_memory_errors(req, t, &doc);
   inv->memory_errors = std::move(doc.errors);
   inv->errors.clear();
-  for (size_t k : inv->detail_index)
+  std::vector<bool> listed(doc.devices.size(), false);
+  for (size_t k : inv->detail_index) {
     inv->errors.push_back(k < doc.devices.size() ? doc.devices[k].errors : std::nullopt);
+    if (k < listed.size()) listed[k] = true;
+  }
+  // A type 17 structure too short to be a device of these views (under 21
+  // bytes) is one of the document's: counts joined to it would show in no
+  // view but --detail, so they are shown as joining no listed device.
+  for (size_t k = 0; k < doc.devices.size(); ++k) {
+    if (listed[k] || !doc.devices[k].errors) continue;
+    const raminfo_detail::module_errors& e = *doc.devices[k].errors;
+    std::string names;
+    for (const std::string& n : e.edac) names += (names.empty() ? "" : ",") + n;
+    inv->memory_errors.unmatched.push_back(
+        {names, std::nullopt, std::nullopt, e.corrected, e.uncorrected});
+  }
 }

@@ -14,7 +14,8 @@
 void add_memory_errors(const memory_errors_request& req, smbios_view t,
                        raminfo_detail::document* doc);
 
-// The same for the inventory of the table and Prometheus views.
+// The same for the inventory of the table and Prometheus views; for an
+// inventory whose table could not be read, the counts all join no device.
 void add_memory_errors(const memory_errors_request& req, inventory* inv);
 
 #endif

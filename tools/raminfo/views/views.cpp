@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <set>
 
 #include "detail/detail.h"
 #include "raminfo.h"
@@ -21,11 +22,17 @@ std::string module_size(int32_t mb) {
 }
 
 // A sum in GiB, however small.
-std::string gib_text(int64_t mb) {
-  return size_in_unit(static_cast<uint64_t>(mb) << 20, kGiB, "B");
-}
+std::string gib_text(uint64_t bytes) { return size_in_unit(bytes, kGiB, "B"); }
+
+// mb MiB in bytes; 0 for a size of none (0) or unknown (negative).
+uint64_t mib_bytes(int32_t mb) { return mb > 0 ? static_cast<uint64_t>(mb) << 20 : 0; }
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
+
+// A device's Bank Locator, printable; "" for none.
+std::string bank_text(const inventory& inv, size_t i) {
+  return i < inv.banks.size() ? printable_text(inv.banks[i]) : std::string();
+}
 
 // The maker as grouping wants it: its one spelling when the string (or the
 // module's code) names a known maker, else the firmware's own string.
@@ -87,12 +94,14 @@ std::string memory_error_families(const inventory& inv, const std::string& corre
       std::string("raminfo_memory_errors_available ") + (m.available ? "1" : "0") + "\n");
   if (!m.available) return out;
   out += metric_family("raminfo_module_corrected_errors_total", "counter",
-                       "Corrected memory errors counted on an installed module since the count "
-                       "was last reset, with its identity as labels.",
+                       "Corrected memory errors counted on the module in a slot since the count "
+                       "was last reset, with its identity as labels (empty for a slot the table "
+                       "calls empty).",
                        corrected);
   out += metric_family("raminfo_module_uncorrected_errors_total", "counter",
-                       "Uncorrected memory errors counted on an installed module since the count "
-                       "was last reset, with its identity as labels.",
+                       "Uncorrected memory errors counted on the module in a slot since the count "
+                       "was last reset, with its identity as labels (empty for a slot the table "
+                       "calls empty).",
                        uncorrected);
   std::string unmatched, unplaced;
   for (const raminfo_detail::unmatched_errors& u : m.unmatched) {
@@ -123,6 +132,7 @@ bool read_inventory(inventory* out) {
   out->devices.clear();
   out->other_memory.clear();
   out->detail_index.clear();
+  out->banks.clear();
   out->makers.clear();
   out->errors.clear();
   out->memory_errors = raminfo_detail::memory_errors{};
@@ -149,6 +159,8 @@ bool read_inventory(inventory* out) {
                                                        : nullptr);
     const auto& vendor = k < doc.devices.size() ? doc.devices[k].vendor : std::nullopt;
     out->makers.push_back(vendor ? vendor->name : std::string());
+    const auto& bank = k < doc.devices.size() ? doc.devices[k].bank_locator : std::nullopt;
+    out->banks.push_back(bank && bank->raw ? *bank->raw : std::string());
   }
   return true;
 }
@@ -169,13 +181,17 @@ std::string render_table(const inventory& inv) {
                                          "CONFIGURED", "VOLTAGE",    "MANUFACTURER", "PART NUMBER",
                                          "SERIAL",     "FORM FACTOR"};
   std::vector<std::vector<std::string>> rows = {head};
-  int64_t installed_mb = 0;
+  uint64_t installed = 0;
   int populated = 0;
   size_t slots = 0, others = 0;
+  // Two devices of one slot name are told apart by their banks.
+  std::set<std::string> slot_names;
+  bool slots_repeat = false;
   for (size_t i = 0; i < inv.devices.size(); ++i) {
     const dimm_info& d = inv.devices[i];
     const char* other = i < inv.other_memory.size() ? inv.other_memory[i] : nullptr;
     const std::string slot = or_dash(display_text(d.slot));
+    slots_repeat = !slot_names.insert(slot).second || slots_repeat;
     if (other != nullptr)
       ++others;
     else
@@ -183,7 +199,8 @@ std::string render_table(const inventory& inv) {
     if (d.size_mb <= 0) {
       rows.push_back({slot, "empty", "-", "-", "-", "-", "-", "-", "-", "-"});
     } else {
-      if (other == nullptr) ++populated, installed_mb += d.size_mb;
+      if (other == nullptr)
+        ++populated, installed = saturating_add(installed, mib_bytes(d.size_mb));
       rows.push_back(
           {slot, module_size(d.size_mb), d.type,
            d.speed_mts > 0 ? std::to_string(d.speed_mts) + " MT/s" : "-",
@@ -200,13 +217,19 @@ std::string render_table(const inventory& inv) {
     for (auto& row : rows) row.pop_back();
   const bool counts = inv.memory_errors.available;
   if (counts) add_count_columns(inv, &rows);
+  if (slots_repeat) {
+    rows[0].insert(rows[0].begin() + 1, "BANK");
+    for (size_t i = 0; i < inv.devices.size(); ++i)
+      rows[i + 1].insert(rows[i + 1].begin() + 1, or_dash(bank_text(inv, i)));
+  }
   std::string out = aligned_rows(rows);
   out += std::to_string(populated) + " of " + std::to_string(slots) + " slots populated, " +
-         gib_text(installed_mb) + " installed";
+         gib_text(installed) + " installed";
   if (others > 0)
     out += ", not counting " + std::to_string(others) +
            (others == 1 ? " device that is" : " devices that are") + " not system memory";
-  if (inv.total_mb >= 0) out += "; " + gib_text(inv.total_mb) + " visible to the operating system";
+  if (inv.total_mb >= 0)
+    out += "; " + gib_text(mib_bytes(inv.total_mb)) + " visible to the operating system";
   out += "\n";
   if (counts) out += raminfo_detail::memory_errors_line(inv.memory_errors);
   return out;
@@ -214,37 +237,48 @@ std::string render_table(const inventory& inv) {
 
 std::string render_prometheus(const inventory& inv) {
   std::string size, speed, configured, voltage, corrected, uncorrected;
-  int64_t installed_mb = 0;
+  uint64_t installed = 0;
   int populated = 0;
   size_t slots = 0, others = 0;
   for (size_t i = 0; i < inv.devices.size(); ++i) {
     const dimm_info& d = inv.devices[i];
-    // A flash ROM or video memory is no module of the machine's memory.
-    if (i < inv.other_memory.size() && inv.other_memory[i] != nullptr) {
-      ++others;
-      continue;
-    }
-    ++slots;
-    if (d.size_mb <= 0) continue;
-    ++populated;
-    installed_mb += d.size_mb;
-    // The index keeps series apart when firmware repeats a slot name.
-    const std::string slot =
-        "{index=\"" + std::to_string(i) + "\",slot=\"" + label(display_text(d.slot)) + "\"";
-    const std::string identity =
-        slot + ",type=\"" + d.type + "\",manufacturer=\"" + label(maker_text(inv, i)) +
-        "\",part_number=\"" + label(display_text(d.part_number)) + "\",serial=\"" +
-        label(display_text(d.serial)) + "\",form_factor=\"" + d.form_factor + "\"} ";
-    size += "raminfo_module_size_bytes" + identity +
-            std::to_string(static_cast<int64_t>(d.size_mb) << 20) + "\n";
-    // A count that could not be read is left out, never written as 0.
+    // A flash ROM or video memory is no module of the machine's memory, and
+    // an empty slot has none to describe; either still has series for the
+    // counts the kernel placed on it, so that every count --table shows, an
+    // alert on these counters sees.
+    const bool other = i < inv.other_memory.size() && inv.other_memory[i] != nullptr;
+    const bool described = d.size_mb > 0;
     const auto& e = i < inv.errors.size() ? inv.errors[i] : std::nullopt;
+    const bool counted = e && (e->corrected || e->uncorrected);
+    if (other)
+      ++others;
+    else
+      ++slots;
+    if ((other || !described) && !counted) continue;
+    // The index keeps series apart when firmware repeats a slot name; the
+    // bank tells a person which of them to pull.
+    const std::string slot = "{index=\"" + std::to_string(i) + "\",slot=\"" +
+                             label(display_text(d.slot)) + "\",bank=\"" + label(bank_text(inv, i)) +
+                             "\"";
+    // An empty slot's labels are empty, as its row of --table shows dashes.
+    const std::string identity =
+        slot + ",type=\"" + (described ? d.type : "") + "\",manufacturer=\"" +
+        (described ? label(maker_text(inv, i)) : "") + "\",part_number=\"" +
+        (described ? label(display_text(d.part_number)) : "") + "\",serial=\"" +
+        (described ? label(display_text(d.serial)) : "") + "\",form_factor=\"" +
+        (described ? d.form_factor : "") + "\"} ";
+    // A count that could not be read is left out, never written as 0.
     if (e && e->corrected)
       corrected +=
           "raminfo_module_corrected_errors_total" + identity + std::to_string(*e->corrected) + "\n";
     if (e && e->uncorrected)
       uncorrected += "raminfo_module_uncorrected_errors_total" + identity +
                      std::to_string(*e->uncorrected) + "\n";
+    if (other || !described) continue;
+    ++populated;
+    installed = saturating_add(installed, mib_bytes(d.size_mb));
+    size += "raminfo_module_size_bytes" + identity +
+            std::to_string(static_cast<int64_t>(d.size_mb) << 20) + "\n";
     speed += "raminfo_module_speed_mts" + slot + "} " + std::to_string(d.speed_mts) + "\n";
     configured += "raminfo_module_configured_speed_mts" + slot + "} " +
                   std::to_string(d.configured_speed_mts) + "\n";
@@ -287,13 +321,14 @@ std::string render_prometheus(const inventory& inv) {
            "raminfo_modules_populated " + std::to_string(populated) + "\n");
     family("raminfo_installed_bytes",
            "Sum of the sizes of the installed memory modules of system memory.",
-           "raminfo_installed_bytes " + std::to_string(installed_mb << 20) + "\n");
+           "raminfo_installed_bytes " + std::to_string(installed) + "\n");
     family("raminfo_other_memory_devices",
            "Memory devices that are not system memory (flash ROM, video memory), left out of "
            "the other gauges.",
            "raminfo_other_memory_devices " + std::to_string(others) + "\n");
   }
-  if (inv.readable) out += memory_error_families(inv, corrected, uncorrected);
+  // Counts read without a table are still counts, joined to no device.
+  out += memory_error_families(inv, corrected, uncorrected);
   if (inv.total_mb >= 0)
     family(
         "raminfo_visible_bytes", "Physical memory visible to the operating system.",

@@ -30,6 +30,9 @@ struct inventory {
   // For each device, its place among the detail document's devices (every
   // type 17 structure).
   std::vector<size_t> detail_index;
+  // For each device, its Bank Locator as the firmware wrote it ("" for
+  // none): boards repeat slot names across banks ("DIMM 1" in each channel).
+  std::vector<std::string> banks;
   // Memory error counts, when read (sources/memory_errors.h): for each
   // device the counts joined to it, and where they come from. Without them
   // (available false) the views show no counts.
@@ -43,14 +46,15 @@ bool read_inventory(inventory* out);
 
 // An aligned table, one row per device, and a closing summary line over the
 // system memory; the maker is its one spelling where one is known; a device that is not system
-// memory is marked in a NOTE column. With memory error counts, CE and UE columns and a line for the
-// errors on no listed device.
+// memory is marked in a NOTE column; a BANK column follows SLOT when two devices have one slot
+// name. With memory error counts, CE and UE columns and a line for the errors on no listed device.
 std::string render_table(const inventory& inv);
 
 // The Prometheus text exposition format, for node_exporter's textfile
-// collector: one series per populated module of system memory, the totals
-// over system memory, and the number of other memory devices; with memory
-// error counts read, whether they are available and the counters.
+// collector: one series per populated module of system memory, named by
+// index, slot and bank, the totals over system memory, and the number of
+// other memory devices; with memory error counts read, whether they are
+// available and the counters.
 std::string render_prometheus(const inventory& inv);
 
 // Library text fields come escaped for JSON ('"' and '\' after a
