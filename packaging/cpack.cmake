@@ -68,8 +68,10 @@ foreach(unit raminfo-baseline.service raminfo-check.service raminfo-textfile.ser
   endif()
   list(APPEND RAMINFO_UNITS ${PROJECT_BINARY_DIR}/fleet/${unit})
 endforeach()
+# The alert rules' unit tests ship beside them, so that `promtool test rules`
+# runs where the rules are installed, before they are changed or deployed.
 set(RAMINFO_FLEET_EXAMPLES ${CMAKE_CURRENT_LIST_DIR}/fleet/raminfo.rules.yml
-  ${CMAKE_CURRENT_LIST_DIR}/fleet/raminfo.fact)
+  ${CMAKE_CURRENT_LIST_DIR}/fleet/raminfo.rules.test.yml ${CMAKE_CURRENT_LIST_DIR}/fleet/raminfo.fact)
 install(FILES ${RAMINFO_UNITS} ${RAMINFO_FLEET_EXAMPLES}
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tarnwick-smbios-ram-info/examples COMPONENT docs)
 

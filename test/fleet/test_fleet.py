@@ -177,7 +177,8 @@ class Rules(unittest.TestCase):
         rules = os.path.join(FLEET, "raminfo.rules.yml")
         for argv in (["promtool", "check", "rules", rules],
                      ["promtool", "test", "rules", "raminfo.rules.test.yml"]):
-            run = subprocess.run(argv, capture_output=True, text=True, cwd=HERE, check=False)
+            # From the rules' own directory, as a user runs the shipped copies.
+            run = subprocess.run(argv, capture_output=True, text=True, cwd=FLEET, check=False)
             self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
             self.assertIn("SUCCESS", run.stdout)
 
