@@ -79,6 +79,8 @@ class Vendor:
     jedec_bank: Optional[int]
     jedec_code: Optional[int]
     source: str
+    # What a code in the string names when the part number named another maker.
+    jedec_name: Optional[str] = None
 
 
 @dataclass
