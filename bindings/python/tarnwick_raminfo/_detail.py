@@ -244,12 +244,12 @@ class Detail:
         out = _plain(self)
         del out["json_text"]
         if self.reason is None:
-            del out["reason"]
+            out.pop("reason", None)
         if self.memory_errors is None:
-            del out["memory_errors"]
+            out.pop("memory_errors", None)
             for device in out["devices"]:
-                del device["errors"]
-                del device["module_manufacturer"]
+                device.pop("errors", None)
+                device.pop("module_manufacturer", None)
         result: Dict[str, Any] = out
         return result
 
@@ -257,18 +257,27 @@ class Detail:
 T = TypeVar("T")
 
 # The optional keys: added within raminfo-detail/1, absent from older
-# documents, and the reason, present only when the table was not readable.
+# documents; the reason, present only when the table was not readable; and
+# jedec_name, present only when a code in the string and another source differ.
 _OPTIONAL = {
     (Detail, "memory_errors"),
     (MemoryDevice, "errors"),
     (MemoryDevice, "module_manufacturer"),
     (Detail, "reason"),
+    (Vendor, "jedec_name"),
 }
 
 
 def _plain(value: Any) -> Any:
     if dataclasses.is_dataclass(value):
-        return {f.name: _plain(getattr(value, f.name)) for f in dataclasses.fields(value)}
+        # A key the document left out stays out, so that null and absent
+        # (jedec_name has both meanings) read back as they were written.
+        absent = getattr(value, "_absent_keys", ())
+        return {
+            f.name: _plain(getattr(value, f.name))
+            for f in dataclasses.fields(value)
+            if f.name not in absent
+        }
     if isinstance(value, list):
         return [_plain(v) for v in value]
     return value
@@ -300,16 +309,22 @@ def _build(cls: Type[T], obj: Any, where: str) -> T:
         raise DetailFormatError(f"{where or 'the document'}: an object expected")
     hints = typing.get_type_hints(cls)
     values = {}
+    absent = []
     for f in dataclasses.fields(cls):
         if not f.init or f.name == "json_text":
             continue
         place = f"{where}.{f.name}" if where else f.name
         if f.name not in obj:
             if (cls, f.name) in _OPTIONAL:
+                absent.append(f.name)
                 continue
             raise DetailFormatError(f"{place} is missing")
         values[f.name] = _convert(hints[f.name], obj[f.name], place)
-    return cls(**values)
+    built = cls(**values)
+    if absent:
+        # Not a field: equality and repr stay those of the values.
+        object.__setattr__(built, "_absent_keys", frozenset(absent))
+    return built
 
 
 def parse_detail(text: str) -> Detail:
