@@ -404,6 +404,21 @@ const Invocation kInvocations[] = {
      false,
      "smbios too short",
      false},
+    // The table views have no answer to print: one line says why.
+    {"table_view_of_short_block",
+     {"--table", "--from-dump", "{short}"},
+     1,
+     "",
+     false,
+     "{short}: smbios too short",
+     true},
+    {"detail_table_view_of_short_block",
+     {"--detail", "--table", "--from-dump", "{short}"},
+     1,
+     "",
+     false,
+     "{short}: smbios too short",
+     true},
 };
 
 class InvocationTest : public testing::TestWithParam<Invocation> {};

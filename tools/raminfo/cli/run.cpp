@@ -39,28 +39,37 @@ constexpr int kExitChanged = 3;
 // A baseline is a report or detail document: a few hundred KiB at most.
 constexpr size_t kBaselineLimit = size_t{4} << 20;
 
-// Tells the user why the table could not be read and what would help.
+// Tells the user, in one line, why the table could not be read and the next
+// step that would read one.
 void report_unreadable(const cli_options& opt) {
-  say(std::string("cannot read the SMBIOS table: ") + raminfo_last_error());
+  const std::string reason = raminfo_last_error();
   if (opt.from_dump) {
-    say("hint: " + opt.dump_path + ": the saved table is too short or inconsistent");
+    say("cannot read the SMBIOS table in " + opt.dump_path + ": " + reason +
+        " (the saved table is too short or inconsistent)");
     return;
   }
+  std::string next;
 #if defined(_WIN32)
-  say("hint: this system's firmware provides no SMBIOS table");
+  next =
+      "this system's firmware provides none; raminfo --from-dump FILE reads a table saved "
+      "elsewhere";
 #else
   const char* table = "/sys/firmware/dmi/tables/DMI";
-  // Anyone can see whether the table exists; only then is root the answer.
   struct stat st;
-  if (stat(table, &st) != 0 && errno == ENOENT) {
-    say(std::string("hint: this machine exposes no SMBIOS table at ") + table +
-        " (a virtual machine or container without DMI, for example)");
+  // udev's database, which anyone may read, may hold the devices still.
+  if (opt.source != table_source::udev && udev_has_memory_devices()) {
+    next = "udev's database has the memory devices: try raminfo --source udev";
+  } else if (stat(table, &st) != 0 && errno == ENOENT) {
+    // Anyone can see whether the table exists; only then is root the answer.
+    next = "raminfo --from-dump FILE reads a table saved on another machine";
   } else if (geteuid() != 0) {
-    say(std::string("hint: reading ") + table + " needs root (try sudo)");
+    next = "try sudo raminfo";
   } else {
-    say(std::string("hint: the firmware's table at ") + table + " is unusable");
+    next = std::string("the firmware's table at ") + table +
+           " is unusable; raminfo --from-dump FILE reads a table saved elsewhere";
   }
 #endif
+  say("cannot read the SMBIOS table: " + reason + "; " + next);
 }
 
 // Reads the saved table and hands it to the library in place of the live one;
@@ -117,7 +126,10 @@ std::string render(view v, bool* readable, const memory_errors_request* errors =
     inventory inv;
     *readable = read_inventory(&inv);
     if ((*readable || v == view::prometheus) && errors != nullptr) add_memory_errors(*errors, &inv);
-    return v == view::table ? render_table(inv) : render_prometheus(inv);
+    // A table of no slots would pass for an answer; the gauges say it with
+    // raminfo_smbios_readable 0.
+    if (v == view::table) return *readable ? render_table(inv) : std::string();
+    return render_prometheus(inv);
   }
   if (v == view::count) {
     const int32_t n = raminfo_slot_count();
@@ -140,7 +152,8 @@ std::string render_detail(view v, bool* readable, const memory_errors_request* e
   else
     doc.reason = raminfo_last_error();
   if (*readable && errors != nullptr) add_memory_errors(*errors, smbios_cached_view(), &doc);
-  return v == view::table ? raminfo_detail::detail_table(doc) : raminfo_detail::detail_json(doc);
+  if (v == view::table) return *readable ? raminfo_detail::detail_table(doc) : std::string();
+  return raminfo_detail::detail_json(doc);
 }
 
 // Reads the saved inventory; false, after saying why, when it is missing,
