@@ -419,6 +419,15 @@ const Invocation kInvocations[] = {
      false,
      "{short}: smbios too short",
      true},
+    // Hyper-V's table breaks after its type 11 structure: no slot is no answer.
+    {"table_broken_before_any_device",
+     {"--table", "--from-dump", "{hyperv}"},
+     0,
+     "SLOT",
+     true,
+     "{hyperv}: table broken: its walk stops at byte 478 of 17307, after a type 11 structure, "
+     "before any memory device",
+     true},
 };
 
 class InvocationTest : public testing::TestWithParam<Invocation> {};
@@ -442,6 +451,8 @@ TEST_P(InvocationTest, ExitStatusAndStreams) {
       {"{rsmb_v0}", dir.write("v0.rsmb", version0)},
       {"{dmi_badsum}", dir.write("badsum.dmi", badsum)},
       {"{dir}", dir.path()},
+      {"{hyperv}",
+       std::string(RAMINFO_DUMPS_DIR) + "/vm-hyperv-gen1-broken-table-after-type11.rsmb"},
   };
   auto expand = [&files](std::string text) {
     for (const auto& [mark, path] : files)

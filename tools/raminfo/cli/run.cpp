@@ -205,6 +205,43 @@ void warn_if_cut(const std::string& report) {
       std::to_string(present) + " devices (16 KiB limit); --detail lists all");
 }
 
+// Where the walk of the table stops at a structure header that ends it (a
+// length of 3 or less) before the end-of-table structure and the last bytes;
+// false when it reaches either. Everything after that header is lost to every
+// view, which would otherwise show a broken table as one without memory.
+bool walk_breaks(smbios_view t, size_t* at, int* after_type) {
+  smbios_walk w = smbios_walk_start(t);
+  smbios_struct st{};
+  *after_type = -1;
+  for (;;) {
+    const smbios_walk before = w;
+    if (smbios_next(t, &w, &st)) {
+      *after_type = st.type;
+      continue;
+    }
+    if (before.done || before.next + 4 > t.len) return false;
+    const uint8_t* header = t.base + before.next;
+    if (header[0] == 127 || header[1] > 3) return false;
+    *at = before.next;
+    return true;
+  }
+}
+
+// Says on stderr, as the cut table's warning does, that the table breaks
+// before any memory device: its views list no slot, which is no answer.
+void warn_if_broken(const cli_options& opt) {
+  if (load_smbios() != 1) return;
+  const smbios_view t = smbios_cached_view();
+  size_t at = 0;
+  int after_type = -1;
+  if (count_memory_devices(t) != 0 || !walk_breaks(t, &at, &after_type)) return;
+  std::string where = "byte " + std::to_string(at) + " of " + std::to_string(t.len);
+  if (after_type >= 0) where += ", after a type " + std::to_string(after_type) + " structure";
+  say("warning: " + (opt.from_dump ? opt.dump_path + ": " : std::string()) +
+      "table broken: its walk stops at " + where +
+      ", before any memory device; the devices it describes cannot be read");
+}
+
 std::string gauge(const char* name, const char* help, int value) {
   return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + name + " " +
          std::to_string(value) + "\n";
@@ -317,6 +354,7 @@ int deliver(const cli_options& opt, const answer& a, bool baseline_usable) {
   // is nothing true to replace it with. Gauges are the exception: they say
   // that the table cannot be read.
   const bool keep_file = !a.readable && opt.to_file && opt.out_view != view::prometheus;
+  if (a.readable) warn_if_broken(opt);
   if (!keep_file && emit(opt, a.text) != 0) return 1;
   if (keep_file) say(opt.output_path + " is left as it was");
   if (!a.readable) {
