@@ -121,14 +121,15 @@ bool sysfs_root_usable(const cli_options& opt) {
 // Renders the chosen view; readable is false when the table cannot be read.
 // The table and Prometheus views add the counts errors asks for; the gauges
 // keep them when the table cannot be read, as joining no device.
-std::string render(view v, bool* readable, const memory_errors_request* errors = nullptr) {
+std::string render(view v, bool* readable, const memory_errors_request* errors = nullptr,
+                   bool populated_only = false) {
   if (v == view::table || v == view::prometheus) {
     inventory inv;
     *readable = read_inventory(&inv);
     if ((*readable || v == view::prometheus) && errors != nullptr) add_memory_errors(*errors, &inv);
     // A table of no slots would pass for an answer; the gauges say it with
     // raminfo_smbios_readable 0.
-    if (v == view::table) return *readable ? render_table(inv) : std::string();
+    if (v == view::table) return *readable ? render_table(inv, populated_only) : std::string();
     return render_prometheus(inv);
   }
   if (v == view::count) {
@@ -143,7 +144,8 @@ std::string render(view v, bool* readable, const memory_errors_request* errors =
 
 // The detail document of the table the library reads, or its table view,
 // with the memory error counts errors asks for.
-std::string render_detail(view v, bool* readable, const memory_errors_request* errors = nullptr) {
+std::string render_detail(view v, bool* readable, const memory_errors_request* errors = nullptr,
+                          bool populated_only = false) {
   // Loading is all that readable asks; a count would walk the whole table.
   *readable = load_smbios() == 1;
   raminfo_detail::document doc;
@@ -152,7 +154,8 @@ std::string render_detail(view v, bool* readable, const memory_errors_request* e
   else
     doc.reason = raminfo_last_error();
   if (*readable && errors != nullptr) add_memory_errors(*errors, smbios_cached_view(), &doc);
-  if (v == view::table) return *readable ? raminfo_detail::detail_table(doc) : std::string();
+  if (v == view::table)
+    return *readable ? raminfo_detail::detail_table(doc, populated_only) : std::string();
   return raminfo_detail::detail_json(doc);
 }
 
@@ -332,10 +335,10 @@ answer compose(const cli_options& opt, const memory_state& baseline, bool baseli
   }
   const memory_errors_request errors = errors_request(opt);
   if (opt.detail) {
-    a.text = render_detail(opt.out_view, &a.readable, &errors);
+    a.text = render_detail(opt.out_view, &a.readable, &errors, opt.populated);
     return a;
   }
-  a.text = render(opt.out_view, &a.readable, &errors);
+  a.text = render(opt.out_view, &a.readable, &errors, opt.populated);
   if (opt.compare) {
     comparison c;
     if (a.readable && baseline_usable) {
