@@ -174,7 +174,8 @@ document decode_detail(smbios_view t);
 std::string detail_json(const document& doc);
 
 // The document for people: the arrays line, then one row per device.
-std::string detail_table(const document& doc);
+// populated_only leaves out the rows of empty slots; the summary still counts them.
+std::string detail_table(const document& doc, bool populated_only = false);
 
 // The line closing a table when some counted errors are on no listed device
 // (modules that joined none, errors the controllers could not place); empty

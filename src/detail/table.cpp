@@ -71,7 +71,7 @@ std::string memory_errors_line(const memory_errors& e) {
   return out + "\n";
 }
 
-std::string detail_table(const document& doc) {
+std::string detail_table(const document& doc, bool populated_only) {
   const totals& s = doc.sum;
   std::string out = std::to_string(s.arrays) + (s.arrays == 1 ? " array, " : " arrays, ") +
                     std::to_string(s.slots) + (s.slots == 1 ? " slot, " : " slots, ") +
@@ -91,8 +91,10 @@ std::string detail_table(const document& doc) {
   for (const memory_device& d : doc.devices) {
     const std::string note = d.system_memory ? "" : "not system memory";
     if (!d.populated) {
+      if (populated_only) continue;
+      // An empty slot has no module whose ECC to show, as it has no type or speed.
       rows.push_back({shown(d.locator), shown(d.bank_locator), d.size_bytes ? "empty" : "unknown",
-                      "-", "-", "-", "-", yes_no(d.ecc), "-", "-", "-", note});
+                      "-", "-", "-", "-", "-", "-", "-", "-", note});
       if (counts) add_counts(d, &rows.back());
       continue;
     }

@@ -404,6 +404,52 @@ const Invocation kInvocations[] = {
      false,
      "smbios too short",
      false},
+    // --populated shapes the table views only.
+    {"populated_with_json_report",
+     {"--populated", "--from-dump", "{table}"},
+     2,
+     "",
+     false,
+     "--populated goes with --table or --detail --table only, not the JSON report",
+     true},
+    {"populated_with_count",
+     {"--count", "--populated"},
+     2,
+     "",
+     false,
+     "--populated goes with --table or --detail --table only, not --count",
+     true},
+    {"populated_with_detail_json",
+     {"--detail", "--populated"},
+     2,
+     "",
+     false,
+     "--populated goes with --table or --detail --table only, not --detail alone",
+     true},
+    // The table views have no answer to print: one line says why.
+    {"table_view_of_short_block",
+     {"--table", "--from-dump", "{short}"},
+     1,
+     "",
+     false,
+     "{short}: smbios too short",
+     true},
+    {"detail_table_view_of_short_block",
+     {"--detail", "--table", "--from-dump", "{short}"},
+     1,
+     "",
+     false,
+     "{short}: smbios too short",
+     true},
+    // Hyper-V's table breaks after its type 11 structure: no slot is no answer.
+    {"table_broken_before_any_device",
+     {"--table", "--from-dump", "{hyperv}"},
+     0,
+     "SLOT",
+     true,
+     "{hyperv}: table broken: its walk stops at byte 478 of 17307, after a type 11 structure, "
+     "before any memory device",
+     true},
 };
 
 class InvocationTest : public testing::TestWithParam<Invocation> {};
@@ -427,6 +473,8 @@ TEST_P(InvocationTest, ExitStatusAndStreams) {
       {"{rsmb_v0}", dir.write("v0.rsmb", version0)},
       {"{dmi_badsum}", dir.write("badsum.dmi", badsum)},
       {"{dir}", dir.path()},
+      {"{hyperv}",
+       std::string(RAMINFO_DUMPS_DIR) + "/vm-hyperv-gen1-broken-table-after-type11.rsmb"},
   };
   auto expand = [&files](std::string text) {
     for (const auto& [mark, path] : files)
@@ -971,3 +1019,92 @@ TEST(PrintableRule, BaselineTextOnStderr) {
 }
 
 }  // namespace
+
+// The cells of an aligned table's rows (the lines between the heading and the
+// summary), cut at the heading's column starts; rows[0] is the heading. The
+// summary line is left out: it is the first line without the heading's gaps.
+struct AlignedTable {
+  std::vector<std::string> names;
+  std::vector<std::vector<std::string>> rows;
+  std::string column(size_t row, const std::string& name) const {
+    const auto at = std::find(names.begin(), names.end(), name);
+    return at == names.end() ? "?" : rows[row][static_cast<size_t>(at - names.begin())];
+  }
+};
+
+AlignedTable parse_aligned(const std::string& text, const std::string& first_column) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+    lines.push_back(text.substr(at, nl - at));
+  AlignedTable t;
+  size_t head = 0;
+  while (head < lines.size() && lines[head].rfind(first_column, 0) != 0) ++head;
+  if (head == lines.size()) return t;
+  std::vector<size_t> starts;
+  const std::string& h = lines[head];
+  for (size_t i = 0; i < h.size(); ++i)
+    if (h[i] != ' ' && (i == 0 || (i >= 2 && h[i - 1] == ' ' && h[i - 2] == ' ')))
+      starts.push_back(i);
+  auto cells = [&starts](const std::string& line) {
+    std::vector<std::string> out;
+    for (size_t k = 0; k < starts.size(); ++k) {
+      const size_t end = k + 1 < starts.size() ? starts[k + 1] : line.size();
+      std::string cell = starts[k] < line.size() ? line.substr(starts[k], end - starts[k]) : "";
+      while (!cell.empty() && cell.back() == ' ') cell.pop_back();
+      out.push_back(cell);
+    }
+    return out;
+  };
+  t.names = cells(h);
+  for (size_t i = head + 1; i < lines.size(); ++i) {
+    if (lines[i].find(" slots populated, ") != std::string::npos) break;
+    t.rows.push_back(cells(lines[i]));
+  }
+  return t;
+}
+
+std::vector<std::string> real_rsmb_tables() {
+  std::vector<std::string> paths;
+  for (const auto& e : std::filesystem::directory_iterator(RAMINFO_DUMPS_DIR))
+    if (e.path().extension() == ".rsmb") paths.push_back(e.path().string());
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+// --table and --detail --table show one device alike: the same type name and
+// "-" for the same placeholders; an empty slot has no ECC to show; and
+// --populated leaves out exactly the empty rows of each.
+TEST(TableViewsTest, AgreeOnEveryRealTable) {
+  const std::vector<std::string> tables = real_rsmb_tables();
+  ASSERT_FALSE(tables.empty()) << RAMINFO_DUMPS_DIR;
+  for (const std::string& path : tables) {
+    SCOPED_TRACE(path);
+    const CliResult plain = run_cli({"--table", "--from-dump", path});
+    const CliResult detail = run_cli({"--detail", "--table", "--from-dump", path});
+    const AlignedTable p = parse_aligned(plain.out, "SLOT");
+    const AlignedTable d = parse_aligned(detail.out, "SLOT");
+    ASSERT_EQ(p.rows.size(), d.rows.size()) << plain.out << detail.out;
+    for (size_t r = 0; r < p.rows.size(); ++r) {
+      SCOPED_TRACE(p.column(r, "SLOT"));
+      for (const char* name : {"SIZE", "TYPE", "PART NUMBER", "SERIAL"}) {
+        if (std::string(name) == "SIZE" && d.column(r, name) != "empty") continue;
+        EXPECT_EQ(p.column(r, name), d.column(r, name)) << name;
+      }
+      if (d.column(r, "SIZE") == "empty") {
+        EXPECT_EQ(d.column(r, "ECC"), "-");
+      }
+    }
+    for (const auto& [args, full] :
+         {std::pair{std::vector<std::string>{"--table"}, p},
+          std::pair{std::vector<std::string>{"--detail", "--table"}, d}}) {
+      std::vector<std::string> with = args;
+      for (const char* a : {"--populated", "--from-dump"}) with.push_back(a);
+      with.push_back(path);
+      const AlignedTable only = parse_aligned(run_cli(with).out, "SLOT");
+      std::vector<std::vector<std::string>> expected;
+      for (size_t r = 0; r < full.rows.size(); ++r)
+        if (full.column(r, "SIZE") != "empty") expected.push_back(full.rows[r]);
+      EXPECT_EQ(only.rows, expected) << args.size();
+    }
+  }
+}

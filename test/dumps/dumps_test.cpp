@@ -54,11 +54,15 @@ std::string test_name(const std::string& name) {
   return out;
 }
 
-// The report for a saved file, which must decode without complaint.
+// The report for a saved file, which must decode without complaint but the
+// warning that a table named broken breaks before any memory device.
 nlohmann::json report_for(const std::string& path, std::string* text) {
   const CliResult r = run_cli({"--from-dump", path});
   EXPECT_EQ(r.exit_code, 0) << path << "\n" << r.err;
-  EXPECT_EQ(r.err, "") << path;
+  if (path.find("broken-table") != std::string::npos)
+    EXPECT_NE(r.err.find(": table broken: its walk stops at byte "), std::string::npos) << r.err;
+  else
+    EXPECT_EQ(r.err, "") << path;
   *text = r.out;
   return nlohmann::json::parse(r.out, nullptr, false);
 }

@@ -1,9 +1,10 @@
 #!/bin/sh
 # The command-line tool on a machine whose firmware table it cannot read: it
-# must still print a report (with no slots), exit 1, and tell why on stderr,
-# naming the file, with a hint that fits: without a table, for root and
-# anyone else, that the machine exposes none; with the kernel's mode 0400
-# table, for anyone but root, that root is needed. A tmpfs over /sys/firmware
+# must still print a report (with no slots), but no --table, exit 1, and tell
+# why in one line on stderr, naming the file, with the next step that fits:
+# without a table, for root and anyone else, a saved table; with the kernel's
+# mode 0400 table, for anyone but root, sudo; with udev's devices and
+# --source firmware, --source udev. A tmpfs over /sys/firmware
 # in a private mount namespace gives such a machine even where a table exists;
 # one over /run hides udev's database, which the tool would fall back to.
 # Usage: cli_without_table.sh PATH_TO_RAMINFO. Exits 77 (skipped) when a
@@ -31,6 +32,9 @@ run_without_table() {
       mkdir -p /sys/firmware/dmi/tables &&
       printf "\177\004\377\377\000\000" >/sys/firmware/dmi/tables/DMI &&
       chmod 0400 /sys/firmware/dmi/tables/DMI
+    fi &&
+    if [ "$0" = udev ]; then
+      mkdir -p /run/udev/data && echo E:MEMORY_DEVICE_0_SIZE=8589934592 >/run/udev/data/+dmi:id
     fi && exec "$@"' \
     "$table" "$@" >"$work/out" 2>"$work/err"
 }
@@ -49,6 +53,7 @@ check() {
   status=$1 reason=$2 hint=$3 wrong_hint=$4
   [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
   [ "$(cat "$work/out")" = "$expected" ] || fail "stdout is not $expected"
+  [ "$(wc -l <"$work/err")" -eq 1 ] || fail "stderr is not one line"
   grep -qF "cannot read the SMBIOS table: /sys/firmware/dmi/tables/DMI $reason" "$work/err" ||
     fail "stderr does not give the reason '$reason'"
   grep -q "$hint" "$work/err" || fail "stderr has no hint '$hint'"
@@ -58,7 +63,7 @@ check() {
 no_table='does not exist: this machine exposes no SMBIOS table'
 case=root
 run_without_table "$cli"
-check $? "$no_table" 'exposes no SMBIOS table at' 'needs root'
+check $? "$no_table" 'raminfo --from-dump FILE' 'sudo'
 
 if [ "$(id -u)" -ne 0 ] || ! command -v setpriv >/dev/null 2>&1; then
   echo "FAIL: the cases as user 65534 need root and setpriv (Debian: util-linux)"
@@ -68,13 +73,26 @@ unprivileged="setpriv --reuid=65534 --regid=65534 --clear-groups"
 case=unprivileged_without_table
 # shellcheck disable=SC2086
 run_without_table $unprivileged "$cli"
-check $? "$no_table" 'exposes no SMBIOS table at' 'needs root'
+check $? "$no_table" 'raminfo --from-dump FILE' 'sudo'
 
 case=unprivileged_with_root_only_table
 table=root-only
 # shellcheck disable=SC2086
 run_without_table $unprivileged "$cli"
-check $? 'is readable by root only' 'needs root (try sudo)' 'exposes no SMBIOS table at'
+check $? 'is readable by root only' 'try sudo raminfo' 'from-dump'
+
+# The table view has no slots to show: nothing on stdout.
+expected=
+case=table_view_without_table
+table=none
+run_without_table "$cli" --table
+check $? "$no_table" 'raminfo --from-dump FILE' 'sudo'
+
+case=firmware_asked_with_udev_devices
+table=udev
+run_without_table "$cli" --source firmware --table
+check $? "$no_table" 'try raminfo --source udev' 'from-dump'
+expected="{\"total_mb\":$total_mb,\"slots\":[]}"
 
 # A FIFO at udev's entry path would block a reader until someone writes to
 # it: the tool refuses it at once, as the fallback source and when asked for.
@@ -89,7 +107,7 @@ case=fifo_entry_fallback
 run_with_fifo_entry "$cli"
 status=$?
 [ "$status" -ne 124 ] || fail "blocked on the FIFO"
-check "$status" "$no_table" 'exposes no SMBIOS table at' 'needs root'
+check "$status" "$no_table" 'raminfo --from-dump FILE' 'sudo'
 
 case=fifo_entry_source_udev
 run_with_fifo_entry "$cli" --source udev

@@ -19,6 +19,7 @@ enum class field {
   help,
   view,
   detail,
+  populated,
   dump_path,
   dump_format,
   total_mb,
@@ -59,6 +60,8 @@ constexpr option_spec kOptions[] = {
      "  --detail             everything the firmware says about memory (arrays and\n"
      "                       devices, SMBIOS types 16 and 17) as JSON, schema\n"
      "                       \"raminfo-detail/1\"; with --table, a summary for people\n"},
+    {"--populated", false, field::populated, platform::any, section::views,
+     "  --populated          with --table or --detail --table: leave out empty slots\n"},
     {"--from-dump", true, field::dump_path, platform::any, section::input_output,
      "  --from-dump FILE     decode a saved table instead of this machine's: a Windows raw\n"
      "                       SMBIOS block, a 'dmidecode --dump-bin' file or a bare table\n"
@@ -134,7 +137,8 @@ bool parse_total_mb(const std::string& text, int64_t* out) {
 }
 
 const char* const kUsage =
-    "Usage: raminfo [--count | --table | --prometheus | --detail [--table]] [--output FILE]\n"
+    "Usage: raminfo [--count | --table | --prometheus | --detail [--table]] [--populated]\n"
+    "               [--output FILE]\n"
     "               [--from-dump FILE [--dump-format rsmb|dmidecode|table] [--total-mb N]\n"
 #if defined(_WIN32)
     "                | --source firmware]\n"
@@ -170,7 +174,7 @@ const char* const kClosing =
     "\n"
     "An option may be given once, and never with an empty value. --dump-format and\n"
     "--total-mb need --from-dump, which excludes --source; --detail goes with --table\n"
-    "only; --save-dump goes alone.\n"
+    "only; --populated goes with a table view; --save-dump goes alone.\n"
     "\n"
     "Exit status:\n"
     "  0  success; warnings about a saved table (cut short, wrong checksum, layout\n"
@@ -278,6 +282,11 @@ bool check_combination(const std::vector<std::string>& args, const cli_options& 
     return refuse("--compare reads whichever kind of document BASELINE is; leave out --detail");
   if (o.detail && o.out_view != view::json && o.out_view != view::table)
     return refuse("--detail goes with --table only, not " + view_option);
+  if (o.populated && o.out_view != view::table)
+    return refuse("--populated goes with --table or --detail --table only, not " +
+                  (!view_option.empty() ? view_option
+                   : o.detail           ? std::string("--detail alone")
+                                        : std::string("the JSON report")));
   if (o.compare && o.out_view != view::json && o.out_view != view::prometheus)
     return refuse("--compare goes with the JSON or --prometheus view only, not " + view_option);
   if (o.save_dump && args.size() != 2) return refuse("--save-dump FILE goes alone");
@@ -332,6 +341,8 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
       version = true;
     } else if (o->sets == field::detail) {
       out->detail = true;
+    } else if (o->sets == field::populated) {
+      out->populated = true;
     } else if (o->sets == field::view) {
       if (!view_option.empty()) {
         *error = view_option + " and " + arg + " exclude each other";

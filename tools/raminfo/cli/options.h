@@ -25,6 +25,8 @@ struct cli_options {
   // --detail: the detail document (types 16 and 17), or with --table its
   // summary for people, instead of the library's report.
   bool detail = false;
+  // --populated: the table views leave out empty slots.
+  bool populated = false;
   // --compare BASELINE: report what changed since a saved inventory.
   bool compare = false;
   std::string baseline_path;

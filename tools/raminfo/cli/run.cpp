@@ -39,28 +39,37 @@ constexpr int kExitChanged = 3;
 // A baseline is a report or detail document: a few hundred KiB at most.
 constexpr size_t kBaselineLimit = size_t{4} << 20;
 
-// Tells the user why the table could not be read and what would help.
+// Tells the user, in one line, why the table could not be read and the next
+// step that would read one.
 void report_unreadable(const cli_options& opt) {
-  say(std::string("cannot read the SMBIOS table: ") + raminfo_last_error());
+  const std::string reason = raminfo_last_error();
   if (opt.from_dump) {
-    say("hint: " + opt.dump_path + ": the saved table is too short or inconsistent");
+    say("cannot read the SMBIOS table in " + opt.dump_path + ": " + reason +
+        " (the saved table is too short or inconsistent)");
     return;
   }
+  std::string next;
 #if defined(_WIN32)
-  say("hint: this system's firmware provides no SMBIOS table");
+  next =
+      "this system's firmware provides none; raminfo --from-dump FILE reads a table saved "
+      "elsewhere";
 #else
   const char* table = "/sys/firmware/dmi/tables/DMI";
-  // Anyone can see whether the table exists; only then is root the answer.
   struct stat st;
-  if (stat(table, &st) != 0 && errno == ENOENT) {
-    say(std::string("hint: this machine exposes no SMBIOS table at ") + table +
-        " (a virtual machine or container without DMI, for example)");
+  // udev's database, which anyone may read, may hold the devices still.
+  if (opt.source != table_source::udev && udev_has_memory_devices()) {
+    next = "udev's database has the memory devices: try raminfo --source udev";
+  } else if (stat(table, &st) != 0 && errno == ENOENT) {
+    // Anyone can see whether the table exists; only then is root the answer.
+    next = "raminfo --from-dump FILE reads a table saved on another machine";
   } else if (geteuid() != 0) {
-    say(std::string("hint: reading ") + table + " needs root (try sudo)");
+    next = "try sudo raminfo";
   } else {
-    say(std::string("hint: the firmware's table at ") + table + " is unusable");
+    next = std::string("the firmware's table at ") + table +
+           " is unusable; raminfo --from-dump FILE reads a table saved elsewhere";
   }
 #endif
+  say("cannot read the SMBIOS table: " + reason + "; " + next);
 }
 
 // Reads the saved table and hands it to the library in place of the live one;
@@ -112,12 +121,16 @@ bool sysfs_root_usable(const cli_options& opt) {
 // Renders the chosen view; readable is false when the table cannot be read.
 // The table and Prometheus views add the counts errors asks for; the gauges
 // keep them when the table cannot be read, as joining no device.
-std::string render(view v, bool* readable, const memory_errors_request* errors = nullptr) {
+std::string render(view v, bool* readable, const memory_errors_request* errors = nullptr,
+                   bool populated_only = false) {
   if (v == view::table || v == view::prometheus) {
     inventory inv;
     *readable = read_inventory(&inv);
     if ((*readable || v == view::prometheus) && errors != nullptr) add_memory_errors(*errors, &inv);
-    return v == view::table ? render_table(inv) : render_prometheus(inv);
+    // A table of no slots would pass for an answer; the gauges say it with
+    // raminfo_smbios_readable 0.
+    if (v == view::table) return *readable ? render_table(inv, populated_only) : std::string();
+    return render_prometheus(inv);
   }
   if (v == view::count) {
     const int32_t n = raminfo_slot_count();
@@ -131,7 +144,8 @@ std::string render(view v, bool* readable, const memory_errors_request* errors =
 
 // The detail document of the table the library reads, or its table view,
 // with the memory error counts errors asks for.
-std::string render_detail(view v, bool* readable, const memory_errors_request* errors = nullptr) {
+std::string render_detail(view v, bool* readable, const memory_errors_request* errors = nullptr,
+                          bool populated_only = false) {
   // Loading is all that readable asks; a count would walk the whole table.
   *readable = load_smbios() == 1;
   raminfo_detail::document doc;
@@ -140,7 +154,9 @@ std::string render_detail(view v, bool* readable, const memory_errors_request* e
   else
     doc.reason = raminfo_last_error();
   if (*readable && errors != nullptr) add_memory_errors(*errors, smbios_cached_view(), &doc);
-  return v == view::table ? raminfo_detail::detail_table(doc) : raminfo_detail::detail_json(doc);
+  if (v == view::table)
+    return *readable ? raminfo_detail::detail_table(doc, populated_only) : std::string();
+  return raminfo_detail::detail_json(doc);
 }
 
 // Reads the saved inventory; false, after saying why, when it is missing,
@@ -190,6 +206,43 @@ void warn_if_cut(const std::string& report) {
   if (!state_from_text(report, &listed, &error) || listed.modules.size() >= present) return;
   say("warning: the report lists " + std::to_string(listed.modules.size()) + " of " +
       std::to_string(present) + " devices (16 KiB limit); --detail lists all");
+}
+
+// Where the walk of the table stops at a structure header that ends it (a
+// length of 3 or less) before the end-of-table structure and the last bytes;
+// false when it reaches either. Everything after that header is lost to every
+// view, which would otherwise show a broken table as one without memory.
+bool walk_breaks(smbios_view t, size_t* at, int* after_type) {
+  smbios_walk w = smbios_walk_start(t);
+  smbios_struct st{};
+  *after_type = -1;
+  for (;;) {
+    const smbios_walk before = w;
+    if (smbios_next(t, &w, &st)) {
+      *after_type = st.type;
+      continue;
+    }
+    if (before.done || before.next + 4 > t.len) return false;
+    const uint8_t* header = t.base + before.next;
+    if (header[0] == 127 || header[1] > 3) return false;
+    *at = before.next;
+    return true;
+  }
+}
+
+// Says on stderr, as the cut table's warning does, that the table breaks
+// before any memory device: its views list no slot, which is no answer.
+void warn_if_broken(const cli_options& opt) {
+  if (load_smbios() != 1) return;
+  const smbios_view t = smbios_cached_view();
+  size_t at = 0;
+  int after_type = -1;
+  if (count_memory_devices(t) != 0 || !walk_breaks(t, &at, &after_type)) return;
+  std::string where = "byte " + std::to_string(at) + " of " + std::to_string(t.len);
+  if (after_type >= 0) where += ", after a type " + std::to_string(after_type) + " structure";
+  say("warning: " + (opt.from_dump ? opt.dump_path + ": " : std::string()) +
+      "table broken: its walk stops at " + where +
+      ", before any memory device; the devices it describes cannot be read");
 }
 
 std::string gauge(const char* name, const char* help, int value) {
@@ -282,10 +335,10 @@ answer compose(const cli_options& opt, const memory_state& baseline, bool baseli
   }
   const memory_errors_request errors = errors_request(opt);
   if (opt.detail) {
-    a.text = render_detail(opt.out_view, &a.readable, &errors);
+    a.text = render_detail(opt.out_view, &a.readable, &errors, opt.populated);
     return a;
   }
-  a.text = render(opt.out_view, &a.readable, &errors);
+  a.text = render(opt.out_view, &a.readable, &errors, opt.populated);
   if (opt.compare) {
     comparison c;
     if (a.readable && baseline_usable) {
@@ -304,6 +357,7 @@ int deliver(const cli_options& opt, const answer& a, bool baseline_usable) {
   // is nothing true to replace it with. Gauges are the exception: they say
   // that the table cannot be read.
   const bool keep_file = !a.readable && opt.to_file && opt.out_view != view::prometheus;
+  if (a.readable) warn_if_broken(opt);
   if (!keep_file && emit(opt, a.text) != 0) return 1;
   if (keep_file) say(opt.output_path + " is left as it was");
   if (!a.readable) {

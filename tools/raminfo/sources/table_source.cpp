@@ -8,6 +8,27 @@
 #include "platform/os.h"
 #include "sources/tool_platform.h"
 
+namespace {
+
+// Reads udev's entry and rebuilds its devices; false, with why in error when
+// the entry cannot be read, when it cannot or holds no memory device.
+bool read_udev_devices(const std::string& entry_path, udev_rebuild* rebuilt, bool* read,
+                       std::string* error) {
+  std::string text;
+  // A FIFO there would block the tool for ever: only a regular file is read.
+  *read = read_bounded_file(entry_path, kUdevEntryLimit, &text, error, file_kind::regular_only);
+  return *read && udev_entry_to_block(text, rebuilt);
+}
+
+}  // namespace
+
+bool udev_has_memory_devices(const std::string& entry_path) {
+  udev_rebuild rebuilt;
+  bool read = false;
+  std::string error;
+  return read_udev_devices(entry_path, &rebuilt, &read, &error);
+}
+
 int select_table_source(table_source source, bool* incomplete, const std::string& entry_path) {
   if (incomplete != nullptr) *incomplete = false;
   if (source == table_source::firmware) return 0;
@@ -17,13 +38,10 @@ int select_table_source(table_source source, bool* incomplete, const std::string
 #else
   if (source == table_source::automatic && os_raw_smbios(nullptr, 0) != 0) return 0;
 #endif
-  std::string text;
   std::string error;
   udev_rebuild rebuilt;
-  // A FIFO there would block the tool for ever: only a regular file is read.
-  const bool read =
-      read_bounded_file(entry_path, kUdevEntryLimit, &text, &error, file_kind::regular_only);
-  if (!read || !udev_entry_to_block(text, &rebuilt)) {
+  bool read = false;
+  if (!read_udev_devices(entry_path, &rebuilt, &read, &error)) {
     // Without udev's devices the firmware table stays the source, and its
     // failure is reported as usual.
     if (source == table_source::automatic) return 0;

@@ -17,4 +17,8 @@
 int select_table_source(table_source source, bool* incomplete = nullptr,
                         const std::string& entry_path = kUdevEntryPath);
 
+// Whether udev's database entry can be read and describes memory devices:
+// then --source udev answers where the firmware table cannot be read.
+bool udev_has_memory_devices(const std::string& entry_path = kUdevEntryPath);
+
 #endif

@@ -59,13 +59,16 @@ std::string count_text(const std::optional<uint64_t>& n) { return n ? std::to_st
 
 // CE and UE after FORM FACTOR (before NOTE): "-" for a device nothing
 // joined, "?" for a count that could not be read.
-void add_count_columns(const inventory& inv, std::vector<std::vector<std::string>>* rows) {
+// shown gives the device of each row after the heading.
+void add_count_columns(const inventory& inv, const std::vector<size_t>& shown,
+                       std::vector<std::vector<std::string>>* rows) {
   constexpr std::ptrdiff_t kAfterFormFactor = 10;
   (*rows)[0].insert((*rows)[0].begin() + kAfterFormFactor, {"CE", "UE"});
-  for (size_t i = 0; i < inv.devices.size(); ++i) {
+  for (size_t r = 0; r < shown.size(); ++r) {
+    const size_t i = shown[r];
     const std::optional<raminfo_detail::module_errors> none;
     const auto& e = i < inv.errors.size() ? inv.errors[i] : none;
-    std::vector<std::string>& row = (*rows)[i + 1];
+    std::vector<std::string>& row = (*rows)[r + 1];
     row.insert(row.begin() + kAfterFormFactor,
                {e ? count_text(e->corrected) : "-", e ? count_text(e->uncorrected) : "-"});
   }
@@ -133,6 +136,7 @@ bool read_inventory(inventory* out) {
   out->other_memory.clear();
   out->detail_index.clear();
   out->banks.clear();
+  out->decoded.clear();
   out->makers.clear();
   out->errors.clear();
   out->memory_errors = raminfo_detail::memory_errors{};
@@ -161,6 +165,16 @@ bool read_inventory(inventory* out) {
     out->makers.push_back(vendor ? vendor->name : std::string());
     const auto& bank = k < doc.devices.size() ? doc.devices[k].bank_locator : std::nullopt;
     out->banks.push_back(bank && bank->raw ? *bank->raw : std::string());
+    inventory::decoded_fields shown;
+    if (k < doc.devices.size()) {
+      const raminfo_detail::memory_device& dd = doc.devices[k];
+      const auto placeholder = [](const auto& f) { return !f || f->placeholder; };
+      if (dd.memory_type && dd.memory_type->name != nullptr) shown.type = dd.memory_type->name;
+      shown.maker_placeholder = placeholder(dd.manufacturer);
+      shown.part_placeholder = placeholder(dd.part_number);
+      shown.serial_placeholder = placeholder(dd.serial_number);
+    }
+    out->decoded.push_back(shown);
   }
   return true;
 }
@@ -176,7 +190,7 @@ std::string library_text(const char* escaped) {
 
 std::string display_text(const char* escaped) { return printable_text(library_text(escaped)); }
 
-std::string render_table(const inventory& inv) {
+std::string render_table(const inventory& inv, bool populated_only) {
   const std::vector<std::string> head = {"SLOT",       "SIZE",       "TYPE",         "SPEED",
                                          "CONFIGURED", "VOLTAGE",    "MANUFACTURER", "PART NUMBER",
                                          "SERIAL",     "FORM FACTOR"};
@@ -187,6 +201,7 @@ std::string render_table(const inventory& inv) {
   // Two devices of one slot name are told apart by their banks.
   std::set<std::string> slot_names;
   bool slots_repeat = false;
+  std::vector<size_t> shown_devices;
   for (size_t i = 0; i < inv.devices.size(); ++i) {
     const dimm_info& d = inv.devices[i];
     const char* other = i < inv.other_memory.size() ? inv.other_memory[i] : nullptr;
@@ -197,17 +212,26 @@ std::string render_table(const inventory& inv) {
     else
       ++slots;
     if (d.size_mb <= 0) {
+      if (populated_only) continue;
+      shown_devices.push_back(i);
       rows.push_back({slot, "empty", "-", "-", "-", "-", "-", "-", "-", "-"});
     } else {
       if (other == nullptr)
         ++populated, installed = saturating_add(installed, mib_bytes(d.size_mb));
+      // The detail decoder's names and placeholders, so that both table
+      // views show one device alike.
+      shown_devices.push_back(i);
+      const inventory::decoded_fields shown =
+          i < inv.decoded.size() ? inv.decoded[i] : inventory::decoded_fields{};
+      const bool named = i < inv.makers.size() && !inv.makers[i].empty();
       rows.push_back(
-          {slot, module_size(d.size_mb), d.type,
+          {slot, module_size(d.size_mb), or_dash(shown.type),
            d.speed_mts > 0 ? std::to_string(d.speed_mts) + " MT/s" : "-",
            d.configured_speed_mts > 0 ? std::to_string(d.configured_speed_mts) + " MT/s" : "-",
            d.voltage_mv > 0 ? format("%.2f V", d.voltage_mv / 1000.0) : "-",
-           or_dash(maker_text(inv, i)), or_dash(display_text(d.part_number)),
-           or_dash(display_text(d.serial)), d.form_factor});
+           !named && shown.maker_placeholder ? "-" : or_dash(maker_text(inv, i)),
+           shown.part_placeholder ? "-" : or_dash(display_text(d.part_number)),
+           shown.serial_placeholder ? "-" : or_dash(display_text(d.serial)), d.form_factor});
     }
     rows.back().push_back(other != nullptr ? "not system memory" : "");
   }
@@ -216,11 +240,11 @@ std::string render_table(const inventory& inv) {
   if (others == 0)
     for (auto& row : rows) row.pop_back();
   const bool counts = inv.memory_errors.available;
-  if (counts) add_count_columns(inv, &rows);
+  if (counts) add_count_columns(inv, shown_devices, &rows);
   if (slots_repeat) {
     rows[0].insert(rows[0].begin() + 1, "BANK");
-    for (size_t i = 0; i < inv.devices.size(); ++i)
-      rows[i + 1].insert(rows[i + 1].begin() + 1, or_dash(bank_text(inv, i)));
+    for (size_t r = 0; r < shown_devices.size(); ++r)
+      rows[r + 1].insert(rows[r + 1].begin() + 1, or_dash(bank_text(inv, shown_devices[r])));
   }
   std::string out = aligned_rows(rows);
   out += std::to_string(populated) + " of " + std::to_string(slots) + " slots populated, " +

@@ -33,6 +33,14 @@ struct inventory {
   // For each device, its Bank Locator as the firmware wrote it ("" for
   // none): boards repeat slot names across banks ("DIMM 1" in each channel).
   std::vector<std::string> banks;
+  // For each device, what the two table views show alike, as the detail
+  // decoder reads it: the type's name ("" when its code has none) and
+  // whether the manufacturer, part number and serial are placeholders.
+  struct decoded_fields {
+    std::string type;
+    bool maker_placeholder = true, part_placeholder = true, serial_placeholder = true;
+  };
+  std::vector<decoded_fields> decoded;
   // Memory error counts, when read (sources/memory_errors.h): for each
   // device the counts joined to it, and where they come from. Without them
   // (available false) the views show no counts.
@@ -48,7 +56,9 @@ bool read_inventory(inventory* out);
 // system memory; the maker is its one spelling where one is known; a device that is not system
 // memory is marked in a NOTE column; a BANK column follows SLOT when two devices have one slot
 // name. With memory error counts, CE and UE columns and a line for the errors on no listed device.
-std::string render_table(const inventory& inv);
+// Type names and placeholders ("-") are the detail table's. populated_only leaves out the rows
+// of empty slots; the summary still counts them.
+std::string render_table(const inventory& inv, bool populated_only = false);
 
 // The Prometheus text exposition format, for node_exporter's textfile
 // collector: one series per populated module of system memory, named by
