@@ -9,10 +9,11 @@
 set(RAMINFO_MAINTAINER "The tarnwick-smbios-ram-info authors <raminfo@tarnwick.example.org>")
 
 # What the archives' users read beside the files: a README written for the
-# unpacked tree (the repository's README.md is for developers), the licence,
-# the changelog and the --detail document's JSON Schema. The README is made
-# from one source for both archives: blocks between <!-- linux --> and
-# <!-- /linux --> (or windows) are kept for that platform only.
+# unpacked tree (the repository's README.md and docs/ speak of the source
+# tree), the licence, the changelog and the --detail document's JSON Schema.
+# The README is made from one source for both archives: blocks between
+# <!-- linux --> and <!-- /linux --> (or windows) are kept for that platform
+# only.
 file(READ ${CMAKE_CURRENT_LIST_DIR}/README.release.md RAMINFO_RELEASE_README)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_LIST_DIR}/README.release.md)
@@ -51,7 +52,7 @@ if(WIN32)
   return()
 endif()
 
-# For a fleet (README.md, "Across a fleet"): systemd units that run raminfo
+# For a fleet (docs/fleet.md): systemd units that run raminfo
 # from where this build installs it, Prometheus alert rules and an Ansible
 # local fact. The tar.gz has them all among its examples; the raminfo package
 # puts the units where systemd looks (enabled by no one: it has no maintainer

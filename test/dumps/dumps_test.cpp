@@ -36,7 +36,7 @@ const RealDump kDumps[] = {
     {"server-dell-poweredge-24slot-ddr4-smbios32", 24, 8},
 };
 
-// One field of one device that the README or the machine's own label tells.
+// One field of one device that the documents or the machine's own label tell.
 struct KnownFact {
   const char* dump;
   size_t device;

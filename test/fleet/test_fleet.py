@@ -1,15 +1,15 @@
-"""The fleet recipes of README.md ("Across a fleet") and the files the raminfo
+"""The fleet recipes of docs/fleet.md (the fleet guide) and the files the raminfo
 package ships for them (packaging/fleet/), tested as written:
 
 - the systemd units pass `systemd-analyze verify` with nothing to say, and
   `systemd-analyze security` rates each service no worse than 0.9; raminfo
   reads a root-only table with no capability at all, as their empty
-  CapabilityBoundingSet= leaves it; the README's unit is the shipped one;
+  CapabilityBoundingSet= leaves it; the guide's unit is the shipped one;
 - the alert rules pass `promtool check rules` and `promtool test rules`;
-- the README's playbook, run by Debian's ansible-core against localhost with
+- the guide's playbook, run by Debian's ansible-core against localhost with
   the fact directory in a temporary one, brings back the inventory of a saved
   table, and valid JSON when the table or raminfo is missing;
-- the README's Salt grain, run with the Python binding over a saved table,
+- the guide's Salt grain, run with the Python binding over a saved table,
   gives the library's report.
 
 Saved tables are put at /sys/firmware/dmi/tables in a private mount namespace
@@ -30,6 +30,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 FLEET = os.path.join(ROOT, "packaging", "fleet")
+# Where the recipes are written for administrators.
+GUIDE = os.path.join(ROOT, "docs", "fleet.md")
 BUILD = ""  # set from the command line
 # The saved table the recipes report on: 16 DDR3 modules, from the
 # repository's real tables.
@@ -95,15 +97,15 @@ def run_on_table(table, argv, env=None, cwd=None):
         )
 
 
-def readme_block(first_line):
-    """The fenced block of README.md whose first line, a comment naming the
-    file, is first_line."""
-    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+def guide_block(first_line):
+    """The fenced block of the fleet guide whose first line, a comment naming
+    the file, is first_line."""
+    with open(GUIDE, encoding="utf-8") as f:
         text = f.read()
     blocks = [b for b in re.findall(r"^```[a-z]*\n(.*?)^```$", text, re.M | re.S)
               if b.split("\n", 1)[0] == first_line]
     if len(blocks) != 1:
-        raise AssertionError(f"README.md has {len(blocks)} blocks starting {first_line!r}, not 1")
+        raise AssertionError(f"{GUIDE} has {len(blocks)} blocks starting {first_line!r}, not 1")
     return blocks[0]
 
 
@@ -166,8 +168,8 @@ class Units(unittest.TestCase):
         self.assertEqual(seen["--count"].strip(), "16")
         self.assertTrue(json.loads(seen["--detail"])["readable"])
 
-    def test_the_readme_shows_the_shipped_check_unit(self):
-        self.assertEqual(readme_block("# /lib/systemd/system/raminfo-check.service"),
+    def test_the_guide_shows_the_shipped_check_unit(self):
+        self.assertEqual(guide_block("# /lib/systemd/system/raminfo-check.service"),
                          "# /lib/systemd/system/raminfo-check.service\n"
                          + unit_text("raminfo-check.service", "/usr/bin/raminfo"))
 
@@ -184,13 +186,13 @@ class Rules(unittest.TestCase):
 
 
 class AnsibleFact(unittest.TestCase):
-    """The README's playbook against localhost, with the fact installed in a
+    """The guide's playbook against localhost, with the fact installed in a
     temporary directory instead of /etc/ansible/facts.d."""
 
     def playbook_result(self, table, path):
         with tempfile.TemporaryDirectory() as d:
             facts = os.path.join(d, "facts.d")
-            book = readme_block("# raminfo-inventory.yml: ansible-playbook -i HOSTS raminfo-inventory.yml")
+            book = guide_block("# raminfo-inventory.yml: ansible-playbook -i HOSTS raminfo-inventory.yml")
             for shipped, here in (("/usr/share/doc/raminfo/examples/raminfo.fact",
                                    os.path.join(FLEET, "raminfo.fact")),
                                   ("/etc/ansible/facts.d", facts)):
@@ -234,14 +236,14 @@ class AnsibleFact(unittest.TestCase):
 
 
 class SaltGrain(unittest.TestCase):
-    """The README's grain, as a script, with the binding from the source tree
+    """The guide's grain, as a script, with the binding from the source tree
     over the built library."""
 
     def grain(self, table):
         with tempfile.TemporaryDirectory() as d:
             script = os.path.join(d, "raminfo.py")
             with open(script, "w", encoding="utf-8") as f:
-                f.write(readme_block("# /srv/salt/_grains/raminfo.py"))
+                f.write(guide_block("# /srv/salt/_grains/raminfo.py"))
             env = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "bindings", "python"),
                        PYTHONDONTWRITEBYTECODE="1",
                        RAMINFO_LIBRARY=os.path.join(BUILD, "libtarnwick-smbios-ram-info.so.1"))

@@ -8,7 +8,7 @@ entry with the other line kinds udev writes. In a private mount namespace
 the table lies at /sys/firmware/dmi/tables, readable by root only, and the
 entry at /run/udev/data/+dmi:id. Root's report and the unprivileged user's
 must agree exactly on slot, size, type, speeds, manufacturer, part number,
-serial and form factor; every other difference must be one the README
+serial and form factor; every other difference must be one docs/cli.md
 lists (a voltage udev gives in whole volts is reported as 0). A baseline
 root saves (plain and --detail) must compare without root as unchanged.
 
