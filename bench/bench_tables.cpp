@@ -8,12 +8,13 @@
 #include <iterator>
 
 #include "json/json.h"
+#include "little_endian.h"
 #include "smbios/smbios.h"
 
 namespace {
 
 // A formatted area of this type and length with a distinct handle; fields
-// are set afterwards with put().
+// are set afterwards with put_le().
 Bytes header(uint8_t type, uint8_t length, uint16_t handle) {
   Bytes b(length, 0);
   b[0] = type;
@@ -23,19 +24,15 @@ Bytes header(uint8_t type, uint8_t length, uint16_t handle) {
   return b;
 }
 
-void put(Bytes& b, size_t off, uint64_t value, size_t width) {
-  for (size_t i = 0; i < width; ++i) b[off + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 // Offsets below are DMTF SMBIOS (DSP0134) 3.x field offsets.
 Bytes bios() {
   Bytes b = header(0, 0x1A, 0x0000);
   b[0x04] = 1;  // vendor
   b[0x05] = 2;  // version
-  put(b, 0x06, 0xF000, 2);
+  put_le(b, 0x06, 0xF000, 2);
   b[0x08] = 3;  // release date
   b[0x09] = 0xFF;
-  put(b, 0x0A, 0x0D03'7FF9'8080ull, 8);
+  put_le(b, 0x0A, 0x0D03'7FF9'8080ull, 8);
   return structure(b, {"Dell Inc.", "2.19.1", "06/14/2023"});
 }
 
@@ -59,8 +56,8 @@ Bytes processor(int socket) {
   b[0x06] = 0xB3;  // Xeon
   b[0x07] = 2;     // manufacturer
   b[0x10] = 3;     // version
-  put(b, 0x14, 4800, 2);
-  put(b, 0x16, 4800, 2);
+  put_le(b, 0x14, 4800, 2);
+  put_le(b, 0x16, 4800, 2);
   b[0x18] = 0x41;
   b[0x20] = 4;  // serial
   b[0x21] = 5;  // asset tag
@@ -77,21 +74,21 @@ Bytes memory_array(int socket, int slots) {
   b[0x04] = 3;  // system board
   b[0x05] = 3;  // system memory
   b[0x06] = 6;  // multi-bit ECC
-  put(b, 0x07, 0x8000'0000u, 4);
-  put(b, 0x0B, 0xFFFE, 2);
-  put(b, 0x0D, static_cast<uint16_t>(slots), 2);
-  put(b, 0x0F, uint64_t{4} << 40, 8);
+  put_le(b, 0x07, 0x8000'0000u, 4);
+  put_le(b, 0x0B, 0xFFFE, 2);
+  put_le(b, 0x0D, static_cast<uint16_t>(slots), 2);
+  put_le(b, 0x0F, uint64_t{4} << 40, 8);
   return structure(b);
 }
 
 Bytes mapped_address(int socket, uint64_t start_kib, uint64_t kib) {
   Bytes b = header(19, 0x1F, static_cast<uint16_t>(0x1300 + socket));
-  put(b, 0x04, 0xFFFF'FFFFu, 4);
-  put(b, 0x08, 0xFFFF'FFFFu, 4);
-  put(b, 0x0C, static_cast<uint16_t>(0x1000 + socket), 2);
+  put_le(b, 0x04, 0xFFFF'FFFFu, 4);
+  put_le(b, 0x08, 0xFFFF'FFFFu, 4);
+  put_le(b, 0x0C, static_cast<uint16_t>(0x1000 + socket), 2);
   b[0x0E] = 8;
-  put(b, 0x0F, start_kib << 10, 8);
-  put(b, 0x17, ((start_kib + kib) << 10) - 1, 8);
+  put_le(b, 0x0F, start_kib << 10, 8);
+  put_le(b, 0x17, ((start_kib + kib) << 10) - 1, 8);
   return structure(b);
 }
 
@@ -129,19 +126,19 @@ Bytes memory_device(int socket, int index, bool ddr5) {
     strings = {locator, "NO DIMM", "NO DIMM", "NO DIMM"};
   }
   Bytes b = d.formatted();
-  put(b, 2, static_cast<uint16_t>(0x1100 + socket * 256 + index), 2);
-  put(b, 0x04, static_cast<uint16_t>(0x1000 + socket), 2);  // its memory array
-  put(b, 0x08, 72, 2);                                      // total width, with ECC
-  put(b, 0x0A, 64, 2);                                      // data width
-  b[0x0F] = 0;                                              // device set
-  b[0x13] = 0x80;                                           // synchronous
+  put_le(b, 2, static_cast<uint16_t>(0x1100 + socket * 256 + index), 2);
+  put_le(b, 0x04, static_cast<uint16_t>(0x1000 + socket), 2);  // its memory array
+  put_le(b, 0x08, 72, 2);                                      // total width, with ECC
+  put_le(b, 0x0A, 64, 2);                                      // data width
+  b[0x0F] = 0;                                                 // device set
+  b[0x13] = 0x80;                                              // synchronous
   if (populated) {
-    b[0x1B] = 2;                              // rank
-    put(b, 0x22, d.voltage, 2);               // minimum voltage
-    put(b, 0x24, d.voltage, 2);               // maximum voltage
-    b[0x28] = 3;                              // technology: DRAM
-    put(b, 0x29, 0x0004, 2);                  // operating mode: volatile
-    put(b, 0x2C, ddr5 ? 0x80CE : 0x80AD, 2);  // module manufacturer id
+    b[0x1B] = 2;                                 // rank
+    put_le(b, 0x22, d.voltage, 2);               // minimum voltage
+    put_le(b, 0x24, d.voltage, 2);               // maximum voltage
+    b[0x28] = 3;                                 // technology: DRAM
+    put_le(b, 0x29, 0x0004, 2);                  // operating mode: volatile
+    put_le(b, 0x2C, ddr5 ? 0x80CE : 0x80AD, 2);  // module manufacturer id
   }
   return structure(b, strings);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "little_endian.h"
 #include "table_builder.h"
 
 namespace {
@@ -14,19 +15,14 @@ namespace {
 using nlohmann::json;
 using namespace raminfo_detail;
 
-void put(Bytes& b, size_t off, uint64_t v, size_t width) {
-  for (size_t i = 0; i < width && off + i < b.size(); ++i)
-    b[off + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // A type-17 structure of the given length with every byte of its formatted
 // area non-zero, so that each covered field has a value.
 Bytes device_of_length(uint8_t length) {
   Bytes b(length, 0x11);
   b[0] = 17;
   b[1] = length;
-  put(b, 0x10, 1, 1);
-  for (size_t off : {0x11, 0x17, 0x18, 0x19, 0x1A, 0x2B}) put(b, off, 1, 1);
+  put_le(b, 0x10, 1, 1);
+  for (size_t off : {0x11, 0x17, 0x18, 0x19, 0x1A, 0x2B}) put_le(b, off, 1, 1);
   return b;
 }
 
@@ -118,10 +114,10 @@ TEST(DetailDecode, SizesAndSpeedsApplyTheirExtendedFields) {
   };
   for (const SizeSpeedCase& c : cases) {
     Bytes b = device_of_length(c.length);
-    put(b, 0x0C, c.size, 2);
-    put(b, 0x1C, c.extended_size, 4);
-    put(b, 0x15, c.speed, 2);
-    put(b, 0x54, c.extended_speed, 4);
+    put_le(b, 0x0C, c.size, 2);
+    put_le(b, 0x1C, c.extended_size, 4);
+    put_le(b, 0x15, c.speed, 2);
+    put_le(b, 0x54, c.extended_speed, 4);
     const json d = doc_of(structure(b, {"x"}))["devices"][0];
     EXPECT_EQ(d["size_bytes"], c.size_bytes) << c.size << " " << c.extended_size;
     EXPECT_EQ(d["populated"], c.size_bytes.is_number() && c.size_bytes != 0);
@@ -132,9 +128,9 @@ TEST(DetailDecode, SizesAndSpeedsApplyTheirExtendedFields) {
 
 TEST(DetailDecode, CodedFieldsKeepTheirRawCode) {
   Bytes b = device_of_length(0x5C);
-  put(b, 0x12, 0x1A, 1);    // DDR4
-  put(b, 0x0E, 0x77, 1);    // no such form factor
-  put(b, 0x13, 0x2080, 2);  // Synchronous, Registered
+  put_le(b, 0x12, 0x1A, 1);    // DDR4
+  put_le(b, 0x0E, 0x77, 1);    // no such form factor
+  put_le(b, 0x13, 0x2080, 2);  // Synchronous, Registered
   const json d = doc_of(structure(b, {"x"}))["devices"][0];
   EXPECT_EQ(d["memory_type"], (json{{"code", 0x1A}, {"name", "DDR4"}}));
   EXPECT_EQ(d["form_factor"], (json{{"code", 0x77}, {"name", nullptr}}));
@@ -166,7 +162,7 @@ TEST(DetailStrings, FirmwareBytesBecomeValidJsonStrings) {
   for (const auto& [in, out] : cases) EXPECT_EQ(json_string(in), out);
   // The firmware's bytes stay recoverable beside the replaced text.
   Bytes b = device_of_length(0x1B);
-  put(b, 0x11, 2, 1);  // the bank locator is string 2
+  put_le(b, 0x11, 2, 1);  // the bank locator is string 2
   const Bytes t = structure(b, {"x", "\xE9l\xE9"});
   const json d = doc_of(t)["devices"][0];
   EXPECT_EQ(d["bank_locator"]["bytes_hex"], "E96CE9");
@@ -549,8 +545,8 @@ TEST(DetailVendors, ThePartNumberNamesTheMakerWhereTheStringCannot) {
 
   // In the document: the part number's maker, with the code's own reading.
   Bytes b = device_of_length(0x1B);
-  put(b, 0x17, 2, 1);
-  put(b, 0x1A, 3, 1);
+  put_le(b, 0x17, 2, 1);
+  put_le(b, 0x1A, 3, 1);
   json d = doc_of(structure(b, {"x", "0215", "CMZ8GX3M2A1600C9"}))["devices"][0];
   EXPECT_EQ(d["vendor"], (json{{"name", "Corsair"},
                                {"jedec_bank", 3},
@@ -573,8 +569,8 @@ TEST(DetailVendors, TheModuleIdNamesTheModuleMaker) {
 
   // A Corsair module with Samsung's chips: both makers are known.
   Bytes b = device_of_length(0x34);
-  put(b, 0x2C, 0x9E02, 2);
-  put(b, 0x17, 2, 1);  // the manufacturer is string 2
+  put_le(b, 0x2C, 0x9E02, 2);
+  put_le(b, 0x17, 2, 1);  // the manufacturer is string 2
   json d = doc_of(structure(b, {"x", "Samsung"}))["devices"][0];
   EXPECT_EQ(
       d["vendor"],
@@ -595,7 +591,7 @@ TEST(DetailVendors, TheModuleIdNamesTheModuleMaker) {
   d = doc_of(structure(b, {"x", "Dell"}))["devices"][0];
   EXPECT_EQ(d["vendor"]["name"], "Corsair");
   EXPECT_EQ(d["vendor"]["source"], "module_manufacturer_id");
-  put(b, 0x2C, 0, 2);
+  put_le(b, 0x2C, 0, 2);
   d = doc_of(structure(b, {"x", "Dell"}))["devices"][0];
   EXPECT_EQ(d["vendor"], (json{{"name", "Dell"},
                                {"jedec_bank", nullptr},
@@ -610,22 +606,22 @@ Bytes memory_array(uint16_t handle, uint8_t use, uint8_t ecc) {
   Bytes b(0x17, 0);
   b[0] = 16;
   b[1] = 0x17;
-  put(b, 2, handle, 2);
-  put(b, 4, 3, 1);
-  put(b, 5, use, 1);
-  put(b, 6, ecc, 1);
-  put(b, 7, 0x80000000u, 4);
-  put(b, 0x0D, 2, 2);
-  put(b, 0x0F, uint64_t{1} << 40, 8);
+  put_le(b, 2, handle, 2);
+  put_le(b, 4, 3, 1);
+  put_le(b, 5, use, 1);
+  put_le(b, 6, ecc, 1);
+  put_le(b, 7, 0x80000000u, 4);
+  put_le(b, 0x0D, 2, 2);
+  put_le(b, 0x0F, uint64_t{1} << 40, 8);
   return structure(b);
 }
 
 Bytes device(uint16_t array, uint16_t size_mb, uint8_t type) {
   Bytes b = device_of_length(0x28);
-  put(b, 4, array, 2);
-  put(b, 0x0C, size_mb, 2);
-  put(b, 0x12, type, 1);
-  put(b, 0x13, 0x0080, 2);
+  put_le(b, 4, array, 2);
+  put_le(b, 0x0C, size_mb, 2);
+  put_le(b, 0x12, type, 1);
+  put_le(b, 0x13, 0x0080, 2);
   return structure(b, {"x"});
 }
 
@@ -656,14 +652,14 @@ TEST(DetailTotals, CountSystemMemoryAndMarkTheRest) {
 
 TEST(DetailTable, RowsShowVendorsRanksAndFillers) {
   Bytes b = device_of_length(0x28);
-  put(b, 0x0C, 8192, 2);
-  put(b, 0x12, 0x1A, 1);
-  put(b, 0x1B, 0x02, 1);  // rank 2
-  put(b, 0x10, 1, 1);
-  put(b, 0x11, 0, 1);  // no bank locator
-  put(b, 0x17, 2, 1);
-  put(b, 0x18, 3, 1);
-  put(b, 0x1A, 4, 1);
+  put_le(b, 0x0C, 8192, 2);
+  put_le(b, 0x12, 0x1A, 1);
+  put_le(b, 0x1B, 0x02, 1);  // rank 2
+  put_le(b, 0x10, 1, 1);
+  put_le(b, 0x11, 0, 1);  // no bank locator
+  put_le(b, 0x17, 2, 1);
+  put_le(b, 0x18, 3, 1);
+  put_le(b, 0x1A, 4, 1);
   const Bytes t = table({structure(b, {"DIMM\x01"
                                        "A",
                                        "1164", "SerNum0", "PN-1"})});

@@ -5,24 +5,18 @@
 
 #include <barrier>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli_runner.h"
+#include "files.h"
 #include "raminfo_detail.h"
 #include "real_tables.h"
 #include "table_builder.h"
 
 namespace {
-
-Bytes read_bytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Every real table in both layouts it is kept in (Windows' raw block and
 // dmidecode's dump), by file name.
@@ -54,7 +48,7 @@ TEST(DetailLibrary, EveryRealTableInEveryLayoutGivesTheCliDocument) {
     SCOPED_TRACE(path.filename().string());
     const CliResult cli = run_cli({"--detail", "--from-dump", path.string()});
     ASSERT_EQ(cli.exit_code, 0) << cli.err;
-    const Bytes bytes = read_bytes(path);
+    const Bytes bytes = read_file(path).value_or(Bytes());
     EXPECT_EQ(from(bytes), cli.out);
     if (path.extension() != ".rsmb") continue;
     // The table alone, as /sys/firmware/dmi/tables/DMI holds it.
@@ -225,7 +219,7 @@ TEST(DetailLibrary, ThisMachineGivesADocument) {
 // gets what one thread alone gets, for tables and this machine alike.
 TEST(DetailLibrary, ThreadsKeepTheirOwnTextAndAgree) {
   std::vector<Bytes> blocks;
-  for (const auto& path : real_tables()) blocks.push_back(read_bytes(path));
+  for (const auto& path : real_tables()) blocks.push_back(read_file(path).value_or(Bytes()));
   blocks.push_back(Bytes(3));
   ASSERT_GE(blocks.size(), 2u);
   std::vector<std::string> expected;

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -18,6 +16,7 @@
 
 #include "cli_runner.h"
 #include "edac_tree.h"
+#include "files.h"
 #include "real_tables.h"
 #include "table_builder.h"
 
@@ -505,8 +504,7 @@ TEST(EdacCli, UnreadableTableKeepsTheCounts) {
   const CliResult r = run_cli(
       {"--prometheus", "--from-dump", unreadable, "--sysfs-root", tree.root(), "--output", prom});
   EXPECT_EQ(r.exit_code, 1) << r.err;
-  std::ifstream in(prom);
-  const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string out = file_text(prom);
   const std::string label = x9_bank(0) + " " + x9_device(0);
   for (const std::string& line : std::vector<std::string>{
            "\nraminfo_smbios_readable 0\n", "\nraminfo_memory_errors_available 1\n",

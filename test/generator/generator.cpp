@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "little_endian.h"
+
 namespace raminfo_gen {
 
 uint64_t Rng::next() {
@@ -22,13 +24,6 @@ namespace {
 
 constexpr uint8_t kMemoryDevice = 17;
 constexpr uint8_t kEndOfTable = 127;
-
-// Writes value little-endian at off when the whole field fits in b, the way
-// a structure of that length byte would hold it.
-void put(Bytes& b, size_t off, uint64_t value, size_t width) {
-  if (off + width > b.size()) return;
-  for (size_t i = 0; i < width; ++i) b[off + i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
 
@@ -183,7 +178,7 @@ class TableMaker {
 
   Bytes end_of_table() {
     Bytes b = {kEndOfTable, 4, 0, 0};
-    put(b, 2, next_handle(), 2);
+    put_le(b, 2, next_handle(), 2);
     append_strings(b, {});
     return b;
   }
@@ -194,7 +189,7 @@ class TableMaker {
     for (size_t i = 4; i < b.size(); ++i) b[i] = static_cast<uint8_t>(rng_.next());
     b[0] = type;
     b[1] = length;
-    put(b, 2, next_handle(), 2);
+    put_le(b, 2, next_handle(), 2);
     std::vector<std::string> strings;
     for (uint32_t i = rng_.between(0, 3); i > 0; --i) strings.push_back(generate_string(rng_, 0));
     append_strings(b, strings);
@@ -219,23 +214,23 @@ class TableMaker {
     Bytes b(length, 0);
     b[0] = 16;
     b[1] = length;
-    put(b, 0x02, handle, 2);
+    put_le(b, 0x02, handle, 2);
     static const std::vector<uint8_t> locations = {0x03, 0x03, 0x01, 0x02, 0x06,
                                                    0x0A, 0xA0, 0xA3, 0xA4};
-    put(b, 0x04, rng_.chance(90) ? rng_.pick(locations) : rng_.between(0, 0xFF), 1);
-    put(b, 0x05, rng_.chance(70) ? 0x03 : rng_.between(0, 8), 1);
-    put(b, 0x06, rng_.between(0, 8), 1);
+    put_le(b, 0x04, rng_.chance(90) ? rng_.pick(locations) : rng_.between(0, 0xFF), 1);
+    put_le(b, 0x05, rng_.chance(70) ? 0x03 : rng_.between(0, 8), 1);
+    put_le(b, 0x06, rng_.between(0, 8), 1);
     // Maximum capacity in KiB, or 0x80000000 and the Extended Maximum
     // Capacity in bytes; sometimes an odd figure that no unit shows whole.
     const bool extended = rng_.chance(25);
     const uint32_t kib =
         rng_.chance(70) ? (uint32_t{1} << rng_.between(20, 31)) : rng_.between(1, 0x7FFFFFFF);
-    put(b, 0x07, extended ? 0x80000000u : kib, 4);
-    put(b, 0x0B, rng_.chance(80) ? 0xFFFE : rng_.between(0, 0xFFFF), 2);
-    put(b, 0x0D, rng_.between(1, 64), 2);
+    put_le(b, 0x07, extended ? 0x80000000u : kib, 4);
+    put_le(b, 0x0B, rng_.chance(80) ? 0xFFFE : rng_.between(0, 0xFFFF), 2);
+    put_le(b, 0x0D, rng_.between(1, 64), 2);
     const uint64_t bytes = rng_.chance(70) ? (uint64_t{1} << rng_.between(35, 50))
                                            : (uint64_t{rng_.next()} >> rng_.between(0, 40));
-    put(b, 0x0F, extended ? bytes : 0, 8);
+    put_le(b, 0x0F, extended ? bytes : 0, 8);
     append_strings(b, {});
     return b;
   }
@@ -268,8 +263,8 @@ class TableMaker {
       static const std::vector<uint16_t> sizes = {512, 1024, 2048, 4096, 8192, 16384, 32767 - 1};
       word = static_cast<uint16_t>(rng_.chance(70) ? rng_.pick(sizes) : rng_.between(1, 0x7FFE));
     }
-    put(b, 0x0C, word, 2);
-    put(b, 0x1C, extended, 4);
+    put_le(b, 0x0C, word, 2);
+    put_le(b, 0x1C, extended, 4);
   }
 
   Bytes device(uint32_t index) {
@@ -277,50 +272,50 @@ class TableMaker {
     Bytes b(std::max<size_t>(length, 4), 0);
     b[0] = kMemoryDevice;
     b[1] = length;
-    put(b, 0x02, next_handle(), 2);
-    put(b, 0x04, 0x1000, 2);  // physical memory array handle
-    put(b, 0x06, 0xFFFE, 2);  // no error information
-    put(b, 0x08, rng_.chance(50) ? 72 : 64, 2);
-    put(b, 0x0A, 64, 2);
+    put_le(b, 0x02, next_handle(), 2);
+    put_le(b, 0x04, 0x1000, 2);  // physical memory array handle
+    put_le(b, 0x06, 0xFFFE, 2);  // no error information
+    put_le(b, 0x08, rng_.chance(50) ? 72 : 64, 2);
+    put_le(b, 0x0A, 64, 2);
     put_size(b, length);
-    put(b, 0x0E, rng_.chance(70) ? (rng_.chance(60) ? 0x09 : 0x0D) : rng_.between(0, 0x11), 1);
-    put(b, 0x0F, 0, 1);
+    put_le(b, 0x0E, rng_.chance(70) ? (rng_.chance(60) ? 0x09 : 0x0D) : rng_.between(0, 0x11), 1);
+    put_le(b, 0x0F, 0, 1);
     std::vector<std::string> strings;
     const unsigned flavors = opt_.string_flavors;
     const std::string slot =
         rng_.chance(70) ? kSlots[index % kSlots.size()] + std::to_string(index / kSlots.size())
                         : generate_string(rng_, 0);
-    put(b, 0x10, string_ref(strings, nonempty(flavored(rng_, slot, flavors))), 1);
-    put(b, 0x11, string_ref(strings, rng_.pick(kBanks)), 1);
-    put(b, 0x12, rng_.pick(kMemoryTypes), 1);
+    put_le(b, 0x10, string_ref(strings, nonempty(flavored(rng_, slot, flavors))), 1);
+    put_le(b, 0x11, string_ref(strings, rng_.pick(kBanks)), 1);
+    put_le(b, 0x12, rng_.pick(kMemoryTypes), 1);
     // Synchronous, sometimes with Registered, Unbuffered, LRDIMM or any bits.
     static const std::vector<uint16_t> details = {0x0080, 0x2080, 0x4080, 0x8080, 0x0004, 0x1000};
-    put(b, 0x13, rng_.chance(85) ? rng_.pick(details) : rng_.between(0, 0xFFFF), 2);
+    put_le(b, 0x13, rng_.chance(85) ? rng_.pick(details) : rng_.between(0, 0xFFFF), 2);
     const uint16_t speed = rng_.chance(5) ? 0xFFFF : rng_.pick(kSpeeds);
-    put(b, 0x15, speed, 2);
+    put_le(b, 0x15, speed, 2);
     auto text = [&](const std::vector<std::string>& names) {
       return nonempty(
           flavored(rng_, rng_.chance(80) ? rng_.pick(names) : hex_serial(rng_), flavors));
     };
-    put(b, 0x17, string_ref(strings, text(kMakers)), 1);
-    put(b, 0x18, string_ref(strings, nonempty(flavored(rng_, hex_serial(rng_), flavors))), 1);
-    put(b, 0x19, string_ref(strings, rng_.pick(kAssets)), 1);
-    put(b, 0x1A, string_ref(strings, text(kParts)), 1);
-    put(b, 0x1B, rng_.between(0, 4), 1);
-    put(b, 0x20, speed == 0xFFFF ? 0xFFFF : (rng_.chance(80) ? speed : rng_.pick(kSpeeds)), 2);
+    put_le(b, 0x17, string_ref(strings, text(kMakers)), 1);
+    put_le(b, 0x18, string_ref(strings, nonempty(flavored(rng_, hex_serial(rng_), flavors))), 1);
+    put_le(b, 0x19, string_ref(strings, rng_.pick(kAssets)), 1);
+    put_le(b, 0x1A, string_ref(strings, text(kParts)), 1);
+    put_le(b, 0x1B, rng_.between(0, 4), 1);
+    put_le(b, 0x20, speed == 0xFFFF ? 0xFFFF : (rng_.chance(80) ? speed : rng_.pick(kSpeeds)), 2);
     const uint16_t mv = static_cast<uint16_t>(
         rng_.chance(15) ? 0 : rng_.pick(std::vector<uint32_t>{1100, 1200, 1350, 1500}));
-    put(b, 0x22, mv, 2);
-    put(b, 0x24, mv, 2);
-    put(b, 0x26, mv, 2);
-    put(b, 0x28, rng_.between(0, 8), 1);
-    put(b, 0x29, rng_.chance(80) ? 0x0008 : rng_.between(0, 0x3F), 2);
-    put(b, 0x2B,
-        rng_.chance(50) ? 0 : string_ref(strings, rng_.chance(50) ? "1.0" : "Not Specified"), 1);
-    put(b, 0x2C, rng_.pick(kMakerIds), 2);
-    put(b, 0x2E, rng_.chance(50) ? 0 : rng_.between(1, 0xFFFF), 2);
-    put(b, 0x30, rng_.pick(kMakerIds), 2);
-    put(b, 0x32, rng_.chance(50) ? 0 : rng_.between(1, 0xFFFF), 2);
+    put_le(b, 0x22, mv, 2);
+    put_le(b, 0x24, mv, 2);
+    put_le(b, 0x26, mv, 2);
+    put_le(b, 0x28, rng_.between(0, 8), 1);
+    put_le(b, 0x29, rng_.chance(80) ? 0x0008 : rng_.between(0, 0x3F), 2);
+    put_le(b, 0x2B,
+           rng_.chance(50) ? 0 : string_ref(strings, rng_.chance(50) ? "1.0" : "Not Specified"), 1);
+    put_le(b, 0x2C, rng_.pick(kMakerIds), 2);
+    put_le(b, 0x2E, rng_.chance(50) ? 0 : rng_.between(1, 0xFFFF), 2);
+    put_le(b, 0x30, rng_.pick(kMakerIds), 2);
+    put_le(b, 0x32, rng_.chance(50) ? 0 : rng_.between(1, 0xFFFF), 2);
     // Non-volatile, volatile, cache and logical sizes in bytes: none, unknown
     // (all ones), or a real size.
     for (size_t off = 0x34; off < 0x54; off += 8) {
@@ -328,16 +323,16 @@ class TableMaker {
       const uint64_t v = roll < 5   ? 0
                          : roll < 7 ? ~uint64_t{0}
                                     : (uint64_t{rng_.between(1, 1u << 20)} << rng_.between(10, 30));
-      put(b, off, v, 8);
+      put_le(b, off, v, 8);
     }
     // Speed 0xFFFF defers to the 32-bit Extended Speed fields (SMBIOS 3.3).
-    put(b, 0x54, speed == 0xFFFF ? rng_.between(8000, 12000) : 0, 4);
-    put(b, 0x58, speed == 0xFFFF ? rng_.between(8000, 12000) : 0, 4);
+    put_le(b, 0x54, speed == 0xFFFF ? rng_.between(8000, 12000) : 0, 4);
+    put_le(b, 0x58, speed == 0xFFFF ? rng_.between(8000, 12000) : 0, 4);
     // PMIC0 and RCD maker IDs and revisions (SMBIOS 3.7).
-    put(b, 0x5C, rng_.pick(kMakerIds), 2);
-    put(b, 0x5E, rng_.between(0, 0xFF), 2);
-    put(b, 0x60, rng_.pick(kMakerIds), 2);
-    put(b, 0x62, rng_.between(0, 0xFF), 2);
+    put_le(b, 0x5C, rng_.pick(kMakerIds), 2);
+    put_le(b, 0x5E, rng_.between(0, 0xFF), 2);
+    put_le(b, 0x60, rng_.pick(kMakerIds), 2);
+    put_le(b, 0x62, rng_.between(0, 0xFF), 2);
     if (hostile_ && rng_.chance(8)) {
       for (size_t i = 4; i < b.size(); ++i) b[i] = static_cast<uint8_t>(rng_.next());
     }
@@ -365,7 +360,7 @@ class TableMaker {
       Bytes b(length, 0);
       b[0] = kMemoryDevice;
       b[1] = length;
-      put(b, 0x0C, 1024, 2);
+      put_le(b, 0x0C, 1024, 2);
       append_strings(b, {"short"});
       insert_somewhere(b);
     }
@@ -405,7 +400,7 @@ Bytes generate_block(uint64_t seed, const GeneratorOptions& options) {
              0,
              0,
              0};
-  put(b, 4, claimed, 4);
+  put_le(b, 4, claimed, 4);
   append(b, t);
   // A block that ends inside its own header.
   if (options.mode == Mode::hostile && rng.chance(3)) b.resize(rng.between(0, 8));

@@ -15,13 +15,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <string>
 
+#include "files.h"
 #include "real_tables.h"
 #include "table_builder.h"
 
@@ -78,12 +77,6 @@ Firmware root_only_table() {
   Firmware fw = two_devices();
   fw.unprivileged = true;
   return fw;
-}
-
-std::optional<Bytes> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A real machine's table as the kernel would show it: the structure table of

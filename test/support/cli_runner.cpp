@@ -11,17 +11,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "files.h"
 
 extern char** environ;
 
 namespace {
-
-std::string read_all(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A cross-built host runs through the build's emulator (qemu-user for arm64),
 // as ctest runs the tests themselves: without binfmt_misc, the kernel cannot
@@ -98,7 +94,7 @@ CliResult run_cli(const std::vector<std::string>& args, const std::string& stdou
   }
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   result.max_rss_kib = usage.ru_maxrss;
-  result.out = read_all(out_path);
-  result.err = read_all(err_path);
+  result.out = file_text(out_path);
+  result.err = file_text(err_path);
   return result;
 }

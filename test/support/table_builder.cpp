@@ -1,13 +1,6 @@
 #include "table_builder.h"
 
-namespace {
-
-void put(Bytes& b, size_t off, uint32_t value, size_t width) {
-  if (off + width > b.size()) return;
-  for (size_t i = 0; i < width; ++i) b[off + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-}  // namespace
+#include "little_endian.h"
 
 Bytes structure(const Bytes& formatted, const std::vector<std::string>& strings) {
   Bytes b = formatted;
@@ -26,19 +19,19 @@ Bytes Dimm::formatted() const {
   Bytes b(length < 4 ? 4 : length, 0);
   b[0] = 17;
   b[1] = length;
-  put(b, 2, 0x1100, 2);  // handle
-  put(b, 0x0C, size, 2);
-  put(b, 0x0E, form_factor, 1);
-  put(b, 0x10, locator, 1);
-  put(b, 0x11, bank, 1);
-  put(b, 0x12, type, 1);
-  put(b, 0x15, speed, 2);
-  put(b, 0x17, manufacturer, 1);
-  put(b, 0x18, serial, 1);
-  put(b, 0x1A, part, 1);
-  put(b, 0x1C, extended_size, 4);
-  put(b, 0x20, configured_speed, 2);
-  put(b, 0x26, voltage, 2);
+  put_le(b, 2, 0x1100, 2);  // handle
+  put_le(b, 0x0C, size, 2);
+  put_le(b, 0x0E, form_factor, 1);
+  put_le(b, 0x10, locator, 1);
+  put_le(b, 0x11, bank, 1);
+  put_le(b, 0x12, type, 1);
+  put_le(b, 0x15, speed, 2);
+  put_le(b, 0x17, manufacturer, 1);
+  put_le(b, 0x18, serial, 1);
+  put_le(b, 0x1A, part, 1);
+  put_le(b, 0x1C, extended_size, 4);
+  put_le(b, 0x20, configured_speed, 2);
+  put_le(b, 0x26, voltage, 2);
   return b;
 }
 
@@ -74,7 +67,7 @@ Bytes table(const std::vector<Bytes>& pieces) {
 
 Bytes raw_block_claiming(const Bytes& table, uint32_t length) {
   Bytes b = {0, 3, 2, 0, 0, 0, 0, 0};
-  put(b, 4, length, 4);
+  put_le(b, 4, length, 4);
   b.insert(b.end(), table.begin(), table.end());
   return b;
 }

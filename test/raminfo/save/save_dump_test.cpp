@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "little_endian.h"
 #include "sources/saved_table.h"
 
 namespace {
@@ -30,10 +31,6 @@ uint64_t le(const Bytes& b, size_t off, size_t width) {
   return v;
 }
 
-void put(Bytes& b, size_t off, uint64_t v, size_t width) {
-  for (size_t i = 0; i < width; ++i) b[off + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 void fix(Bytes& b, size_t checksum, size_t from, size_t count) {
   b[checksum] = 0;
   b[checksum] = static_cast<uint8_t>(0x100 - sum(b, from, count));
@@ -47,8 +44,8 @@ Bytes smbios3(uint32_t max_size) {
   std::copy_n("_SM3_", 5, ep.begin());
   ep[0x06] = 0x18;
   ep[0x07] = 3, ep[0x08] = 4, ep[0x0A] = 1;
-  put(ep, 0x0C, max_size, 4);
-  put(ep, 0x10, 0x000F0000, 8);
+  put_le(ep, 0x0C, max_size, 4);
+  put_le(ep, 0x10, 0x000F0000, 8);
   fix(ep, 0x05, 0, 0x18);
   return ep;
 }
@@ -59,9 +56,9 @@ Bytes smbios2(uint8_t length, uint16_t table_length) {
   ep[0x05] = length;
   ep[0x06] = 2, ep[0x07] = 8;
   std::copy_n("_DMI_", 5, ep.begin() + 0x10);
-  put(ep, 0x16, table_length, 2);
-  put(ep, 0x18, 0x000F0000, 4);
-  put(ep, 0x1C, 2, 2);
+  put_le(ep, 0x16, table_length, 2);
+  put_le(ep, 0x18, 0x000F0000, 4);
+  put_le(ep, 0x1C, 2, 2);
   ep[0x1E] = 0x28;
   fix(ep, 0x15, 0x10, 0x0F);
   fix(ep, 0x04, 0, length);
@@ -72,9 +69,9 @@ Bytes smbios2(uint8_t length, uint16_t table_length) {
 Bytes legacy() {
   Bytes ep(0x0F, 0);
   std::copy_n("_DMI_", 5, ep.begin());
-  put(ep, 0x06, static_cast<uint16_t>(kTable.size()), 2);
-  put(ep, 0x08, 0x000F0000, 4);
-  put(ep, 0x0C, 2, 2);
+  put_le(ep, 0x06, static_cast<uint16_t>(kTable.size()), 2);
+  put_le(ep, 0x08, 0x000F0000, 4);
+  put_le(ep, 0x0C, 2, 2);
   ep[0x0E] = 0x26;
   fix(ep, 0x05, 0, 0x0F);
   return ep;

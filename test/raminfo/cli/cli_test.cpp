@@ -7,13 +7,14 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "cli_runner.h"
 #include "dmidecode_compare.h"
+#include "files.h"
+#include "little_endian.h"
 #include "table_builder.h"
 
 namespace {
@@ -31,10 +32,6 @@ const std::string kOneModuleReport =
     R"("serial":"0123ABCD","voltage_mv":1200,"form_factor":"DIMM"}]})"
     "\n";
 const std::string kEmptyReport = "{\"total_mb\":-1,\"slots\":[]}\n";
-
-void put_le(Bytes& b, size_t off, uint32_t v, size_t width) {
-  for (size_t i = 0; i < width; ++i) b[off + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 uint8_t checksum_byte(const Bytes& b, size_t from, size_t count) {
   uint8_t sum = 0;
@@ -521,11 +518,6 @@ TEST(Output, FullDeviceFailsEveryView) {
   }
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::string> names_in(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir))
@@ -544,7 +536,7 @@ TEST(Output, ReplacesTheFileWholeAndLeavesNothingElse) {
   umask(old_mask);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(read_file(out), stdout_run.out);
+  EXPECT_EQ(file_text(out), stdout_run.out);
   EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"DMI", "raminfo.prom"}));
   // A collector running as another user must be able to read it.
   struct stat st;
@@ -586,11 +578,11 @@ TEST(Output, DanglingLinksAndLongNames) {
   struct stat st;
   ASSERT_EQ(lstat(link.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
-  EXPECT_EQ(read_file(target), "1\n");
+  EXPECT_EQ(file_text(target), "1\n");
   const std::string long_name = dir.path() + "/" + std::string(250, 'r') + ".json";
   const CliResult r = run_cli({"--count", "--from-dump", table, "--output", long_name});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(read_file(long_name), "1\n");
+  EXPECT_EQ(file_text(long_name), "1\n");
   EXPECT_EQ(names_in(dir.path()).size(), 4u);  // DMI, the link, its target, the long one
 }
 
@@ -611,7 +603,7 @@ TEST(Output, OwnerGroupAndModeAreKept) {
   EXPECT_EQ(st.st_uid, 65534u);
   EXPECT_EQ(st.st_gid, 65534u);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_NE(read_file(out).find("raminfo_smbios_readable 1"), std::string::npos);
+  EXPECT_NE(file_text(out).find("raminfo_smbios_readable 1"), std::string::npos);
 }
 
 // A run that cannot read the table leaves FILE as it was: a saved baseline
@@ -626,12 +618,12 @@ TEST(Output, UnreadableTableKeepsTheFileButGaugesSaySo) {
     if (*v != '\0') args.push_back(v);
     const CliResult r = run_cli(args);
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(read_file(out), "old");
+    EXPECT_EQ(file_text(out), "old");
     EXPECT_NE(r.err.find(out + " is left as it was"), std::string::npos) << r.err;
   }
   const std::string prom = dir.path() + "/raminfo.prom";
   EXPECT_EQ(run_cli({"--from-dump", table, "--prometheus", "--output", prom}).exit_code, 1);
-  EXPECT_NE(read_file(prom).find("raminfo_smbios_readable 0\n"), std::string::npos);
+  EXPECT_NE(file_text(prom).find("raminfo_smbios_readable 0\n"), std::string::npos);
 }
 
 TEST(Output, OverTheFileBeingReadIsRefused) {
@@ -639,7 +631,7 @@ TEST(Output, OverTheFileBeingReadIsRefused) {
   const std::string table = dir.write("DMI", one_module_table());
   const std::string baseline = dir.path() + "/baseline.json";
   ASSERT_EQ(run_cli({"--from-dump", table, "--output", baseline}).exit_code, 0);
-  const std::string saved = read_file(baseline);
+  const std::string saved = file_text(baseline);
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--from-dump", table, "--compare", baseline, "--output", baseline},
         std::vector<std::string>{"--from-dump", table, "--output", table}}) {
@@ -647,7 +639,7 @@ TEST(Output, OverTheFileBeingReadIsRefused) {
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_NE(r.err.find("is the file being read"), std::string::npos) << r.err;
   }
-  EXPECT_EQ(read_file(baseline), saved);
+  EXPECT_EQ(file_text(baseline), saved);
 }
 
 // A link is followed and keeps pointing at the new content, an existing file
@@ -663,7 +655,7 @@ TEST(Output, LinksAreFollowedModesKeptDevicesRefused) {
   struct stat st;
   ASSERT_EQ(lstat(link.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(read_file(real), "1\n");
+  EXPECT_EQ(file_text(real), "1\n");
   ASSERT_EQ(stat(real.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 

@@ -1,6 +1,6 @@
 // Runs the command-line host and keeps what it printed.
-#ifndef RAMINFO_TEST_DUMPS_CLI_RUNNER_H
-#define RAMINFO_TEST_DUMPS_CLI_RUNNER_H
+#ifndef RAMINFO_TEST_SUPPORT_CLI_RUNNER_H
+#define RAMINFO_TEST_SUPPORT_CLI_RUNNER_H
 
 #include <cstdint>
 #include <string>

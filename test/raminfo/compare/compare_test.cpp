@@ -7,13 +7,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "cli_runner.h"
 #include "command_output.h"
+#include "files.h"
 #include "real_tables.h"
 #include "sources/udev.h"
 #include "table_builder.h"
@@ -24,8 +23,7 @@ const std::filesystem::path kX9drw = kRealTablesDir / "server-supermicro-x9drw-2
 
 // The structure table of the X9DRW's raw block (16 DDR3 modules, length 0x22).
 Bytes x9drw_table() {
-  std::ifstream in(kX9drw, std::ios::binary);
-  const Bytes block((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const Bytes block = read_file(kX9drw).value_or(Bytes());
   return block.size() > 8 ? Bytes(block.begin() + 8, block.end()) : Bytes();
 }
 
@@ -276,8 +274,7 @@ TEST(CompareGauges, MissingBaselineStillWritesTheGauges) {
                                dir.path() + "/absent.json", "--output", prom});
   EXPECT_EQ(r.exit_code, 1) << r.err;
   EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
-  std::ifstream in(prom);
-  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string written = file_text(prom);
   EXPECT_NE(written.find("\nraminfo_baseline_readable 0\n"), std::string::npos) << written;
   EXPECT_NE(written.find("\nraminfo_modules_populated 1\n"), std::string::npos) << written;
   EXPECT_EQ(written.find("raminfo_baseline_modules_"), std::string::npos) << written;
@@ -291,18 +288,14 @@ struct RealTable {
   Bytes rsmb_header, dmi_header, table;
 };
 
-Bytes read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::vector<RealTable> real_tables() {
   std::vector<RealTable> out;
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(RAMINFO_DUMPS_DIR, ec)) {
     if (e.path().extension() != ".rsmb") continue;
-    const Bytes rsmb = read_file(e.path());
-    Bytes dmi = read_file(std::filesystem::path(e.path()).replace_extension(".dmi"));
+    const Bytes rsmb = read_file(e.path()).value_or(Bytes());
+    Bytes dmi =
+        read_file(std::filesystem::path(e.path()).replace_extension(".dmi")).value_or(Bytes());
     if (rsmb.size() < 8 || dmi.size() < 32) continue;
     // The .dmi holds the same table after its 32-byte head.
     EXPECT_TRUE(std::equal(rsmb.begin() + 8, rsmb.end(), dmi.begin() + 32, dmi.end())) << e.path();
@@ -555,9 +548,7 @@ TEST(CutReport, PlainReportWarnsAndDetailListsAll) {
   const CliResult to_file = run_cli({"--from-dump", t, "--output", saved});
   EXPECT_EQ(to_file.exit_code, 0);
   EXPECT_EQ(to_file.err, plain.err);
-  std::ifstream in(saved);
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
-            plain.out);
+  EXPECT_EQ(file_text(saved), plain.out);
   const CliResult detail = run_cli({"--from-dump", t, "--detail"});
   EXPECT_EQ(detail.exit_code, 0);
   EXPECT_EQ(detail.err, "");
