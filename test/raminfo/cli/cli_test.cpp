@@ -712,11 +712,18 @@ TEST(Views, ManyDevicesTakeOneWalk) {
   };
   const std::string small = table_of(10000), big = table_of(40000);
   for (const char* v : {"--table", "--prometheus"}) {
+    // The best of three runs: a busy machine only ever adds time, so the
+    // minimum is the least disturbed measure of each size.
     auto seconds = [v](const std::string& path) {
-      const auto start = std::chrono::steady_clock::now();
-      const CliResult r = run_cli({v, "--from-dump", path});
-      EXPECT_EQ(r.exit_code, 0) << r.err;
-      return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      double best = 1e9;
+      for (int run = 0; run < 3; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        const CliResult r = run_cli({v, "--from-dump", path});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        best = std::min(
+            best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      }
+      return best;
     };
     const double t_small = seconds(small), t_big = seconds(big);
     EXPECT_LT(t_big, 8 * t_small + 0.2) << v << ": " << t_small << " s, then " << t_big << " s";
