@@ -127,6 +127,70 @@ class MemoryErrors:
 
 
 @dataclass(frozen=True)
+class Position:
+    """Where a module sits, as its locators say it in a pattern that is
+    unambiguous or as its type 20 interleave says it; numbers are the
+    firmware's own. ``source`` is "locator", "bank_locator",
+    "locator_and_bank_locator" or "memory_device_mapped_address"."""
+
+    socket: Optional[int]
+    controller: Optional[int]
+    channel: Optional[str]
+    slot: Optional[int]
+    source: str
+
+
+@dataclass(frozen=True)
+class MappedAddress:
+    """A Memory Array Mapped Address (type 19) or a Memory Device Mapped
+    Address (type 20). Each type has only its own keys; the other type's
+    read as None."""
+
+    type: int
+    handle: int
+    length: int
+    starting_address_raw: Optional[int]
+    ending_address_raw: Optional[int]
+    extended_starting_address: Optional[int]
+    extended_ending_address: Optional[int]
+    starting_address_bytes: Optional[int]
+    ending_address_bytes: Optional[int]
+    array_handle: Optional[int] = None
+    partition_width: Optional[int] = None
+    device_handle: Optional[int] = None
+    array_mapped_address_handle: Optional[int] = None
+    partition_row_position: Optional[int] = None
+    interleave_position: Optional[int] = None
+    interleaved_data_depth: Optional[int] = None
+
+
+@dataclass(frozen=True)
+class Configuration:
+    """How the system memory is set up; the channel counts are None unless
+    the table tells every slot's channel."""
+
+    channels_total: Optional[int]
+    channels_populated: Optional[int]
+    free_slots: int
+    installed_bytes: int
+    maximum_capacity_bytes: Optional[int]
+    ecc: Optional[bool]
+
+
+@dataclass(frozen=True)
+class Finding:
+    """A finding about the configuration: ``code`` (channels_unused,
+    channels_unbalanced, below_rated_speed, mixed_modules, free_slots, or a
+    later one), ``severity`` ("info" or "warning"), a message for people
+    and the indexes of the devices it concerns."""
+
+    code: str
+    severity: str
+    message: str
+    devices: List[int]
+
+
+@dataclass(frozen=True)
 class Totals:
     arrays: int
     slots: int
@@ -216,6 +280,8 @@ class MemoryDevice:
     errors: Optional[ModuleErrors] = None
     # The maker the module's own SPD code names, beside ``vendor``.
     module_manufacturer: Optional[Vendor] = None
+    # Where the module sits; None when not told (and in older documents).
+    position: Optional[Position] = None
 
 
 @dataclass
@@ -223,7 +289,8 @@ class Detail:
     """The whole document. ``readable`` is false when the table could not
     be read (the document then has no arrays or devices, and ``reason``
     says why, for people; it is None otherwise). ``memory_errors`` is None
-    in documents written before error counts existed. ``json_text`` is the
+    in documents written before error counts existed; ``configuration``,
+    ``mapped_addresses`` and ``findings`` in those written before them. ``json_text`` is the
     library's text, unparsed."""
 
     schema: str
@@ -233,6 +300,9 @@ class Detail:
     devices: List[MemoryDevice]
     memory_errors: Optional[MemoryErrors] = None
     reason: Optional[str] = None
+    configuration: Optional[Configuration] = None
+    mapped_addresses: Optional[List[MappedAddress]] = None
+    findings: Optional[List[Finding]] = None
     json_text: str = dataclasses.field(default="", repr=False, compare=False)
 
     def to_dict(self) -> Dict[str, Any]:
@@ -257,7 +327,7 @@ class Detail:
 T = TypeVar("T")
 
 # The optional keys: added within raminfo-detail/1, absent from older
-# documents; the reason, present only when the table was not readable; and
+# documents; a mapped address's keys of the other type; the reason, present only when the table was not readable; and
 # jedec_name, present only when a code in the string and another source differ.
 _OPTIONAL = {
     (Detail, "memory_errors"),
@@ -265,6 +335,18 @@ _OPTIONAL = {
     (MemoryDevice, "module_manufacturer"),
     (Detail, "reason"),
     (Vendor, "jedec_name"),
+    (MemoryDevice, "position"),
+    (Detail, "configuration"),
+    (Detail, "mapped_addresses"),
+    (Detail, "findings"),
+    # Each mapped address has its own type's keys only.
+    (MappedAddress, "array_handle"),
+    (MappedAddress, "partition_width"),
+    (MappedAddress, "device_handle"),
+    (MappedAddress, "array_mapped_address_handle"),
+    (MappedAddress, "partition_row_position"),
+    (MappedAddress, "interleave_position"),
+    (MappedAddress, "interleaved_data_depth"),
 }
 
 
