@@ -154,7 +154,8 @@ void channels_unbalanced(const std::map<std::string, channel>& channels,
     if (!c.modules.empty()) by_socket[key_part(c.socket)].push_back(&c);
   std::string listed;
   std::vector<size_t> devices;
-  for (const auto& [socket, cs] : by_socket) {
+  for (const auto& entry : by_socket) {
+    const std::vector<const channel*>& cs = entry.second;
     const bool differ = std::any_of(cs.begin(), cs.end(),
                                     [&](const channel* c) { return c->bytes != cs[0]->bytes; });
     if (!differ) continue;

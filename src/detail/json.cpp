@@ -377,17 +377,14 @@ void write_mapped(writer& w, const mapped_address& m) {
   w.number("extended_ending_address", m.extended_ending_address);
   w.number("starting_address_bytes", m.starting_address_bytes);
   w.number("ending_address_bytes", m.ending_address_bytes);
-  // Each type's own fields only.
-  if (m.type == 19) {
-    w.number("array_handle", m.array_handle);
-    w.number("partition_width", m.partition_width);
-  } else {
-    w.number("device_handle", m.device_handle);
-    w.number("array_mapped_address_handle", m.array_mapped_address_handle);
-    w.number("partition_row_position", m.partition_row_position);
-    w.number("interleave_position", m.interleave_position);
-    w.number("interleaved_data_depth", m.interleaved_data_depth);
-  }
+  // Both types' fields, the other type's null, so that every object has one shape.
+  w.number("array_handle", m.array_handle);
+  w.number("partition_width", m.partition_width);
+  w.number("device_handle", m.device_handle);
+  w.number("array_mapped_address_handle", m.array_mapped_address_handle);
+  w.number("partition_row_position", m.partition_row_position);
+  w.number("interleave_position", m.interleave_position);
+  w.number("interleaved_data_depth", m.interleaved_data_depth);
   w.close('}');
 }
 

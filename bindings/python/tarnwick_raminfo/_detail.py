@@ -143,8 +143,7 @@ class Position:
 @dataclass(frozen=True)
 class MappedAddress:
     """A Memory Array Mapped Address (type 19) or a Memory Device Mapped
-    Address (type 20). Each type has only its own keys; the other type's
-    read as None."""
+    Address (type 20); the other type's fields are None."""
 
     type: int
     handle: int
@@ -155,13 +154,13 @@ class MappedAddress:
     extended_ending_address: Optional[int]
     starting_address_bytes: Optional[int]
     ending_address_bytes: Optional[int]
-    array_handle: Optional[int] = None
-    partition_width: Optional[int] = None
-    device_handle: Optional[int] = None
-    array_mapped_address_handle: Optional[int] = None
-    partition_row_position: Optional[int] = None
-    interleave_position: Optional[int] = None
-    interleaved_data_depth: Optional[int] = None
+    array_handle: Optional[int]
+    partition_width: Optional[int]
+    device_handle: Optional[int]
+    array_mapped_address_handle: Optional[int]
+    partition_row_position: Optional[int]
+    interleave_position: Optional[int]
+    interleaved_data_depth: Optional[int]
 
 
 @dataclass(frozen=True)
@@ -327,7 +326,7 @@ class Detail:
 T = TypeVar("T")
 
 # The optional keys: added within raminfo-detail/1, absent from older
-# documents; a mapped address's keys of the other type; the reason, present only when the table was not readable; and
+# documents; the reason, present only when the table was not readable; and
 # jedec_name, present only when a code in the string and another source differ.
 _OPTIONAL = {
     (Detail, "memory_errors"),
@@ -339,14 +338,6 @@ _OPTIONAL = {
     (Detail, "configuration"),
     (Detail, "mapped_addresses"),
     (Detail, "findings"),
-    # Each mapped address has its own type's keys only.
-    (MappedAddress, "array_handle"),
-    (MappedAddress, "partition_width"),
-    (MappedAddress, "device_handle"),
-    (MappedAddress, "array_mapped_address_handle"),
-    (MappedAddress, "partition_row_position"),
-    (MappedAddress, "interleave_position"),
-    (MappedAddress, "interleaved_data_depth"),
 }
 
 
