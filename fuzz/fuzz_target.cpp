@@ -112,21 +112,31 @@ void check_detail(smbios_view t) {
   const nlohmann::json d = nlohmann::json::parse(text, nullptr, false);
   CHECK(!d.is_discarded(), "detail document is not strict JSON", text);
   // The decoder reads no memory error counts: memory_errors says so.
-  CHECK(d.is_object() && d.size() == 6 && d["schema"] == raminfo_detail::kSchema &&
+  CHECK(d.is_object() && d.size() == 9 && d["schema"] == raminfo_detail::kSchema &&
             d["readable"] == true && d["arrays"].is_array() && d["devices"].is_array() &&
-            d["memory_errors"].is_object() && d["memory_errors"]["available"] == false,
+            d["configuration"].is_object() && d["mapped_addresses"].is_array() &&
+            d["findings"].is_array() && d["memory_errors"].is_object() &&
+            d["memory_errors"]["available"] == false,
         "detail document shape", text.substr(0, 400));
-  size_t type16 = 0, type17 = 0;
+  size_t type16 = 0, type17 = 0, mapped = 0;
   smbios_walk w = smbios_walk_start(t);
   smbios_struct st;
   while (smbios_next(t, &w, &st)) {
     type16 += st.type == 16;
     type17 += st.type == 17;
+    mapped += st.type == 19 || st.type == 20;
   }
-  CHECK(d["arrays"].size() == type16 && d["devices"].size() == type17,
+  CHECK(d["arrays"].size() == type16 && d["devices"].size() == type17 &&
+            d["mapped_addresses"].size() == mapped,
         "detail lists differ from the walk's structures");
+  // A finding names devices of the document, and only with a known severity.
+  for (const auto& f : d["findings"]) {
+    CHECK(f["severity"] == "info" || f["severity"] == "warning", "finding severity", f.dump());
+    for (const auto& i : f["devices"])
+      CHECK(i.get<size_t>() < type17, "finding names no device", f.dump());
+  }
   // Every device and array carries the same keys, null or not.
-  constexpr size_t kDeviceKeys = 52, kArrayKeys = 13;
+  constexpr size_t kDeviceKeys = 53, kArrayKeys = 13;
   uint64_t installed = 0;
   size_t slots = 0, populated = 0;
   for (const auto& dev : d["devices"]) {

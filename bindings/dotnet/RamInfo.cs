@@ -599,6 +599,8 @@ namespace Tarnwick
         public int? RcdManufacturerId { get; private set; }
         public int? RcdRevisionNumber { get; private set; }
         public ModuleErrors Errors { get; private set; }
+        /// <summary>Where the module sits; null when not told, and in documents written before positions existed.</summary>
+        public Position Position { get; private set; }
 
         internal static MemoryDevice From(object value, string key)
         {
@@ -656,6 +658,130 @@ namespace Tarnwick
                 RcdManufacturerId = Field.Int(o, key, "rcd_manufacturer_id"),
                 RcdRevisionNumber = Field.Int(o, key, "rcd_revision_number"),
                 Errors = ModuleErrors.From(Field.Get(o, "errors"), key + ".errors"),
+                Position = Position.From(Field.Get(o, "position"), key + ".position"),
+            };
+        }
+    }
+
+    /// <summary>Where a module sits, as its locators or its type 20 interleave
+    /// tell it; the numbers are the firmware's own, each null when not told.</summary>
+    public sealed class Position
+    {
+        public int? Socket { get; private set; }
+        public int? Controller { get; private set; }
+        public string Channel { get; private set; }
+        public int? Slot { get; private set; }
+        public string Source { get; private set; }
+
+        internal static Position From(object value, string key)
+        {
+            Dictionary<string, object> o = Field.Object(value, key);
+            if (o == null) return null;
+            return new Position {
+                Socket = Field.Int(o, key, "socket"),
+                Controller = Field.Int(o, key, "controller"),
+                Channel = Field.Str(o, key, "channel"),
+                Slot = Field.Int(o, key, "slot"),
+                Source = Field.Str(o, key, "source"),
+            };
+        }
+    }
+
+    /// <summary>A Memory Array Mapped Address (type 19) or Memory Device
+    /// Mapped Address (type 20); the other type's fields are null.</summary>
+    public sealed class MappedAddress
+    {
+        public int Type { get; private set; }
+        public int Handle { get; private set; }
+        public int Length { get; private set; }
+        public long? StartingAddressRaw { get; private set; }
+        public long? EndingAddressRaw { get; private set; }
+        public ulong? ExtendedStartingAddress { get; private set; }
+        public ulong? ExtendedEndingAddress { get; private set; }
+        public ulong? StartingAddressBytes { get; private set; }
+        public ulong? EndingAddressBytes { get; private set; }
+        public int? ArrayHandle { get; private set; }
+        public int? PartitionWidth { get; private set; }
+        public int? DeviceHandle { get; private set; }
+        public int? ArrayMappedAddressHandle { get; private set; }
+        public int? PartitionRowPosition { get; private set; }
+        public int? InterleavePosition { get; private set; }
+        public int? InterleavedDataDepth { get; private set; }
+
+        internal static MappedAddress From(object value, string key)
+        {
+            Dictionary<string, object> o = Field.Object(value, key);
+            return new MappedAddress {
+                Type = Field.Need(Field.Int(o, key, "type"), key + ".type"),
+                Handle = Field.Need(Field.Int(o, key, "handle"), key + ".handle"),
+                Length = Field.Need(Field.Int(o, key, "length"), key + ".length"),
+                StartingAddressRaw = Field.Long(o, key, "starting_address_raw"),
+                EndingAddressRaw = Field.Long(o, key, "ending_address_raw"),
+                ExtendedStartingAddress = Field.ULong(o, key, "extended_starting_address"),
+                ExtendedEndingAddress = Field.ULong(o, key, "extended_ending_address"),
+                StartingAddressBytes = Field.ULong(o, key, "starting_address_bytes"),
+                EndingAddressBytes = Field.ULong(o, key, "ending_address_bytes"),
+                ArrayHandle = Field.Int(o, key, "array_handle"),
+                PartitionWidth = Field.Int(o, key, "partition_width"),
+                DeviceHandle = Field.Int(o, key, "device_handle"),
+                ArrayMappedAddressHandle = Field.Int(o, key, "array_mapped_address_handle"),
+                PartitionRowPosition = Field.Int(o, key, "partition_row_position"),
+                InterleavePosition = Field.Int(o, key, "interleave_position"),
+                InterleavedDataDepth = Field.Int(o, key, "interleaved_data_depth"),
+            };
+        }
+    }
+
+    /// <summary>How the system memory is set up; the channel counts are null
+    /// unless the table tells every slot's channel.</summary>
+    public sealed class DetailConfiguration
+    {
+        public int? ChannelsTotal { get; private set; }
+        public int? ChannelsPopulated { get; private set; }
+        public int FreeSlots { get; private set; }
+        public ulong InstalledBytes { get; private set; }
+        public ulong? MaximumCapacityBytes { get; private set; }
+        public bool? Ecc { get; private set; }
+
+        internal static DetailConfiguration From(object value, string key)
+        {
+            Dictionary<string, object> o = Field.Object(value, key);
+            if (o == null) return null;
+            return new DetailConfiguration {
+                ChannelsTotal = Field.Int(o, key, "channels_total"),
+                ChannelsPopulated = Field.Int(o, key, "channels_populated"),
+                FreeSlots = Field.Need(Field.Int(o, key, "free_slots"), key + ".free_slots"),
+                InstalledBytes = Field.Need(Field.ULong(o, key, "installed_bytes"), key + ".installed_bytes"),
+                MaximumCapacityBytes = Field.ULong(o, key, "maximum_capacity_bytes"),
+                Ecc = Field.Bool(o, key, "ecc"),
+            };
+        }
+    }
+
+    /// <summary>A finding about how the memory is set up: its code, "info" or
+    /// "warning", a message for people and the indexes of the devices concerned.</summary>
+    public sealed class Finding
+    {
+        public string Code { get; private set; }
+        public string Severity { get; private set; }
+        public string Message { get; private set; }
+        public IReadOnlyList<int> Devices { get; private set; }
+
+        internal static Finding From(object value, string key)
+        {
+            Dictionary<string, object> o = Field.Object(value, key);
+            var devices = new List<int>();
+            var list = Field.Get(o, "devices") as List<object>;
+            if (list == null) throw new FormatException("raminfo-detail: " + key + ".devices: an array expected");
+            foreach (object item in list) {
+                if (!(item is long)) throw new FormatException("raminfo-detail: " + key + ".devices: an array of integers expected");
+                devices.Add(checked((int)(long)item));
+            }
+            return new Finding {
+                Code = Field.Str(o, key, "code"),
+                Severity = Field.Str(o, key, "severity"),
+                Message = Field.Str(o, key, "message"),
+                Devices = new ReadOnlyCollection<int>(devices),
             };
         }
     }
@@ -678,6 +804,11 @@ namespace Tarnwick
         public IReadOnlyList<MemoryArray> Arrays { get; private set; }
         public IReadOnlyList<MemoryDevice> Devices { get; private set; }
         public MemoryErrors MemoryErrors { get; private set; }
+        /// <summary>Null in documents written before the configuration,
+        /// mapped addresses and findings existed.</summary>
+        public DetailConfiguration Configuration { get; private set; }
+        public IReadOnlyList<MappedAddress> MappedAddresses { get; private set; }
+        public IReadOnlyList<Finding> Findings { get; private set; }
         /// <summary>The document's text, as the library or raminfo wrote it.</summary>
         public string Json { get; private set; }
 
@@ -701,6 +832,10 @@ namespace Tarnwick
                 Arrays = Field.Items(o, "arrays", "", MemoryArray.From),
                 Devices = Field.Items(o, "devices", "", MemoryDevice.From),
                 MemoryErrors = MemoryErrors.From(Field.Get(o, "memory_errors"), "memory_errors"),
+                Configuration = DetailConfiguration.From(Field.Get(o, "configuration"), "configuration"),
+                MappedAddresses = Field.Get(o, "mapped_addresses") == null ? null
+                    : Field.Items(o, "mapped_addresses", "", MappedAddress.From),
+                Findings = Field.Get(o, "findings") == null ? null : Field.Items(o, "findings", "", Finding.From),
                 Json = json,
             };
         }

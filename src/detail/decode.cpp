@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "detail/detail.h"
+#include "detail/fields.h"
 #include "detail/names.h"
+#include "detail/setup.h"
 #include "text/text.h"
 
 namespace raminfo_detail {
@@ -14,57 +16,6 @@ namespace {
 
 constexpr uint8_t kMemoryArray = 16;
 constexpr uint8_t kMemoryDevice = 17;
-
-// One structure's fields. A field is present only when the length byte
-// covers all of it and the table holds all of it; anything else is null.
-class fields {
- public:
-  fields(smbios_view t, const smbios_struct& st) : t_(t), st_(st) {}
-
-  bool covers(size_t off, size_t width) const {
-    return off + width <= st_.length && smbios_bytes(t_, st_.pos + off, width) != nullptr;
-  }
-  opt<uint8_t> byte(size_t off) const { return number<uint8_t>(off, 1); }
-  opt<uint16_t> word(size_t off) const { return number<uint16_t>(off, 2); }
-  opt<uint32_t> dword(size_t off) const { return number<uint32_t>(off, 4); }
-  opt<uint64_t> qword(size_t off) const {
-    if (!covers(off, 8)) return std::nullopt;
-    return static_cast<uint64_t>(smbios_read(t_, st_.pos + off + 4, 4)) << 32 |
-           smbios_read(t_, st_.pos + off, 4);
-  }
-  opt<coded> code(size_t off, size_t width, const char* (*name)(uint32_t)) const {
-    const opt<uint32_t> v = number<uint32_t>(off, width);
-    if (!v) return std::nullopt;
-    return coded{*v, name(*v)};
-  }
-  opt<flags> bits(size_t off, std::vector<const char*> (*names)(uint32_t)) const {
-    const opt<uint16_t> v = word(off);
-    if (!v) return std::nullopt;
-    return flags{*v, names(*v)};
-  }
-  opt<text_field> text(size_t off) const {
-    const opt<uint8_t> n = byte(off);
-    if (!n) return std::nullopt;
-    text_field f;
-    f.number = *n;
-    const smbios_text s = smbios_string(t_, st_.strings, *n);
-    if (s.len > 0) {
-      f.raw = std::string(reinterpret_cast<const char*>(s.data), s.len);
-      f.placeholder = is_placeholder(*f.raw);
-    }
-    return f;
-  }
-
- private:
-  template <typename T>
-  opt<T> number(size_t off, size_t width) const {
-    if (!covers(off, width)) return std::nullopt;
-    return static_cast<T>(smbios_read(t_, st_.pos + off, width));
-  }
-
-  smbios_view t_;
-  const smbios_struct& st_;
-};
 
 // Physical Memory Array offsets, DSP0134 7.17.
 memory_array decode_array(smbios_view t, const smbios_struct& st) {
@@ -220,12 +171,13 @@ document decode_detail(smbios_view t) {
   doc.readable = true;
   // The structures found first and decoded after, so that each record is
   // built once in its place rather than moved as the vectors grow.
-  std::vector<smbios_struct> arrays, devices;
+  std::vector<smbios_struct> arrays, devices, mapped;
   smbios_walk w = smbios_walk_start(t);
   smbios_struct st;
   while (smbios_next(t, &w, &st)) {
     if (st.type == kMemoryArray) arrays.push_back(st);
     if (st.type == kMemoryDevice) devices.push_back(st);
+    if (st.type == 19 || st.type == 20) mapped.push_back(st);
   }
   doc.arrays.reserve(arrays.size());
   for (const smbios_struct& a : arrays) doc.arrays.push_back(decode_array(t, a));
@@ -258,6 +210,10 @@ document decode_detail(smbios_view t) {
     ++s.populated;
     s.installed_bytes = saturating_add(s.installed_bytes, *d.size_bytes);
   }
+  doc.mapped.reserve(mapped.size());
+  for (const smbios_struct& m : mapped) doc.mapped.push_back(decode_mapped_address(t, m));
+  position_rules(&doc);
+  tell_configuration(&doc);
   return doc;
 }
 

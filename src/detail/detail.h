@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "detail/layout.h"
 #include "smbios/smbios.h"
 
 namespace raminfo_detail {
@@ -126,6 +127,7 @@ struct memory_device {
   bool system_memory = true;
   const char* other_memory_reason = nullptr;  // why it is not system memory
   opt<module_errors> errors;                  // null when no counted module joins this device
+  opt<position> where;                        // null when neither locator nor type 20 tells it
 };
 
 // A counted module that joined no device, listed rather than guessed.
@@ -165,9 +167,13 @@ struct document {
   std::vector<memory_device> devices;
   totals sum;
   memory_errors errors;
+  std::vector<mapped_address> mapped;  // types 19 and 20 in table order
+  configuration setup;
+  std::vector<finding> findings;
 };
 
-// Decodes every type 16 and type 17 structure the walk reaches in t.
+// Decodes every type 16, 17, 19 and 20 structure the walk reaches in t, and
+// tells the configuration and its findings from them.
 document decode_detail(smbios_view t);
 
 // The document as JSON text (indented, ending in a newline).

@@ -352,6 +352,64 @@ void write_errors(writer& w, const opt<module_errors>& e) {
   w.close('}');
 }
 
+void write_position(writer& w, const opt<position>& p) {
+  if (!p) return w.null("position");
+  w.open("position", '{');
+  w.number("socket", p->socket);
+  w.number("controller", p->controller);
+  if (p->channel)
+    w.string("channel", *p->channel);
+  else
+    w.null("channel");
+  w.number("slot", p->slot);
+  w.string("source", p->source);
+  w.close('}');
+}
+
+void write_mapped(writer& w, const mapped_address& m) {
+  w.open(nullptr, '{');
+  w.number("type", static_cast<uint64_t>(m.type));
+  w.number("handle", static_cast<uint64_t>(m.handle));
+  w.number("length", static_cast<uint64_t>(m.length));
+  w.number("starting_address_raw", m.starting_address_raw);
+  w.number("ending_address_raw", m.ending_address_raw);
+  w.number("extended_starting_address", m.extended_starting_address);
+  w.number("extended_ending_address", m.extended_ending_address);
+  w.number("starting_address_bytes", m.starting_address_bytes);
+  w.number("ending_address_bytes", m.ending_address_bytes);
+  // Both types' fields, the other type's null, so that every object has one shape.
+  w.number("array_handle", m.array_handle);
+  w.number("partition_width", m.partition_width);
+  w.number("device_handle", m.device_handle);
+  w.number("array_mapped_address_handle", m.array_mapped_address_handle);
+  w.number("partition_row_position", m.partition_row_position);
+  w.number("interleave_position", m.interleave_position);
+  w.number("interleaved_data_depth", m.interleaved_data_depth);
+  w.close('}');
+}
+
+void write_configuration(writer& w, const configuration& c) {
+  w.open("configuration", '{');
+  w.number("channels_total", c.channels_total);
+  w.number("channels_populated", c.channels_populated);
+  w.number("free_slots", static_cast<uint64_t>(c.free_slots));
+  w.number("installed_bytes", c.installed_bytes);
+  w.number("maximum_capacity_bytes", c.maximum_capacity_bytes);
+  w.boolean("ecc", c.ecc);
+  w.close('}');
+}
+
+void write_finding(writer& w, const finding& f) {
+  w.open(nullptr, '{');
+  w.string("code", f.code);
+  w.string("severity", f.severity);
+  w.string("message", f.message);
+  w.open("devices", '[');
+  for (size_t i : f.devices) w.number(nullptr, static_cast<uint64_t>(i));
+  w.close(']');
+  w.close('}');
+}
+
 void write_device(writer& w, const memory_device& d) {
   w.open(nullptr, '{');
   w.number("handle", static_cast<uint64_t>(d.handle));
@@ -360,6 +418,7 @@ void write_device(writer& w, const memory_device& d) {
   w.number("error_information_handle", d.error_information_handle);
   w.text_value("locator", d.locator);
   w.text_value("bank_locator", d.bank_locator);
+  write_position(w, d.where);
   w.number("size_raw", d.size_raw);
   w.number("extended_size_raw", d.extended_size_raw);
   w.number("size_bytes", d.size_bytes);
@@ -452,7 +511,7 @@ void write_memory_errors(writer& w, const memory_errors& e) {
 std::string detail_json(const document& doc) {
   // About 2.4 KB per device and 0.5 KB per array in practice; a guess too
   // small only costs a regrowth or two.
-  writer w(2048 + 512 * doc.arrays.size() + 2816 * doc.devices.size() +
+  writer w(2048 + 512 * (doc.arrays.size() + doc.mapped.size()) + 2816 * doc.devices.size() +
            256 * (doc.errors.unmatched.size() + doc.errors.unplaced.size()));
   w.open(nullptr, '{');
   w.string("schema", kSchema);
@@ -467,11 +526,18 @@ std::string detail_json(const document& doc) {
   w.number("installed_bytes", doc.sum.installed_bytes);
   w.boolean("ecc", doc.sum.ecc);
   w.close('}');
+  write_configuration(w, doc.setup);
   w.open("arrays", '[');
   for (const memory_array& a : doc.arrays) write_array(w, a);
   w.close(']');
   w.open("devices", '[');
   for (const memory_device& d : doc.devices) write_device(w, d);
+  w.close(']');
+  w.open("mapped_addresses", '[');
+  for (const mapped_address& m : doc.mapped) write_mapped(w, m);
+  w.close(']');
+  w.open("findings", '[');
+  for (const finding& f : doc.findings) write_finding(w, f);
   w.close(']');
   write_memory_errors(w, doc.errors);
   w.close('}');

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "detail/detail.h"
+#include "detail/setup.h"
 #include "text/text.h"
 
 namespace raminfo_detail {
@@ -47,6 +48,11 @@ void add_counts(const memory_device& d, std::vector<std::string>* row) {
   row->insert(row->end() - 1, {ce, ue});
 }
 
+void add_channel(const memory_device& d, std::vector<std::string>* row) {
+  const std::string c = channel_label(d.where);
+  row->insert(row->begin() + 2, c.empty() ? "-" : c);
+}
+
 }  // namespace
 
 std::string memory_errors_line(const memory_errors& e) {
@@ -88,6 +94,10 @@ std::string detail_table(const document& doc, bool populated_only) {
                                                  "PART NUMBER", "SERIAL", "NOTE"}};
   const bool counts = doc.errors.available;
   if (counts) rows[0].insert(rows[0].end() - 1, {"CE", "UE"});
+  // CHANNEL after BANK, when the table tells a channel for some device.
+  const bool channels = std::any_of(doc.devices.begin(), doc.devices.end(),
+                                    [](const auto& d) { return !channel_label(d.where).empty(); });
+  if (channels) rows[0].insert(rows[0].begin() + 2, "CHANNEL");
   for (const memory_device& d : doc.devices) {
     const std::string note = d.system_memory ? "" : "not system memory";
     if (!d.populated) {
@@ -96,6 +106,7 @@ std::string detail_table(const document& doc, bool populated_only) {
       rows.push_back({shown(d.locator), shown(d.bank_locator), d.size_bytes ? "empty" : "unknown",
                       "-", "-", "-", "-", "-", "-", "-", "-", note});
       if (counts) add_counts(d, &rows.back());
+      if (channels) add_channel(d, &rows.back());
       continue;
     }
     const char* type = d.memory_type && d.memory_type->name ? d.memory_type->name : "-";
@@ -104,8 +115,10 @@ std::string detail_table(const document& doc, bool populated_only) {
                     d.rank ? std::to_string(*d.rank) : "-", yes_no(d.ecc), vendor_text(d),
                     shown(d.part_number), shown(d.serial_number), note});
     if (counts) add_counts(d, &rows.back());
+    if (channels) add_channel(d, &rows.back());
   }
-  return out + aligned_rows(rows) + (counts ? memory_errors_line(doc.errors) : "");
+  return out + aligned_rows(rows) + (counts ? memory_errors_line(doc.errors) : "") +
+         (doc.findings.empty() ? "" : findings_text(doc.findings));
 }
 
 }  // namespace raminfo_detail

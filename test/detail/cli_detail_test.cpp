@@ -2,6 +2,7 @@
 // its table view, and the options it does not go with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <ostream>
@@ -77,6 +78,53 @@ TEST(CliDetail, GoesWithTheTableViewOnly) {
     EXPECT_NE(r.err.find("--detail"), std::string::npos) << r.err;
   }
   EXPECT_EQ(run_cli({"--detail", "--compare", "baseline.json"}).exit_code, 2);
+}
+
+struct CheckCase {
+  const char* dump;
+  int exit_code;      // 4 when a finding is a warning
+  const char* first;  // the first line it prints, up to its colon
+  size_t lines;
+};
+
+// raminfo --check on real tables, checked by hand against their locators.
+TEST(CliCheck, PrintsTheFindingsWarningsFirstAndExitsFourOnAWarning) {
+  const CheckCase cases[] = {
+      // One module in the two controllers' channels.
+      {"minipc-beelink-eq12-ddr5-sodimm-truncated-table", 4, "warning channels_unused", 3},
+      {"server-asrockrack-x570d4u-ddr4-32g-extended-size", 0, "info free_slots", 1},
+      {"server-dell-poweredge-24slot-ddr4-smbios32", 0, "info mixed_modules", 2},
+      {"laptop-microsoft-surface-laptop3-ddr4-native-rsmb", 0, "no findings", 1},
+  };
+  for (const CheckCase& c : cases) {
+    const std::string path = (kRealTablesDir / (std::string(c.dump) + ".rsmb")).string();
+    const CliResult r = run_cli({"--check", "--from-dump", path});
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.dump << ": " << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find_first_of(":\n")), c.first) << c.dump;
+    EXPECT_EQ(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')), c.lines) << r.out;
+  }
+  // The findings come with the gauges too, and the channels only where told.
+  const std::string beelink =
+      (kRealTablesDir / "minipc-beelink-eq12-ddr5-sodimm-truncated-table.rsmb").string();
+  const CliResult prom = run_cli({"--prometheus", "--from-dump", beelink});
+  for (const char* sample : {"\nraminfo_memory_channels{state=\"total\"} 2\n",
+                             "\nraminfo_memory_channels{state=\"populated\"} 1\n",
+                             "\nraminfo_memory_findings{code=\"channels_unused\"} 1\n",
+                             "\nraminfo_memory_findings{code=\"channels_unbalanced\"} 0\n"})
+    EXPECT_NE(prom.out.find(sample), std::string::npos) << sample << prom.out;
+  const CliResult dell =
+      run_cli({"--prometheus", "--from-dump",
+               (kRealTablesDir / "server-dell-poweredge-24slot-ddr4-smbios32.rsmb").string()});
+  EXPECT_NE(dell.out.find("# TYPE raminfo_memory_channels gauge\n# HELP"), std::string::npos)
+      << dell.out;
+}
+
+TEST(CliCheck, GoesAlone) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--check", "--detail"},
+                                               {"--check", "--table"},
+                                               {"--check", "--populated"},
+                                               {"--check", "--compare", "baseline.json"}})
+    EXPECT_EQ(run_cli(args).exit_code, 2) << args[1];
 }
 
 }  // namespace

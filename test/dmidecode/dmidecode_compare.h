@@ -28,7 +28,8 @@ std::optional<std::string> run_dmidecode(const std::string& dmi_path, const std:
                                          std::string* error);
 
 // Compares a `raminfo --detail` document with dmidecode's decoding of types
-// 16 and 17 of the same table, structure by structure and field by field.
+// 16, 17, 19 and 20 of the same table, structure by structure and field by
+// field.
 // One line per disagreement; the intended differences are the named rules in
 // dmidecode_detail_compare.cpp.
 std::vector<std::string> compare_detail_with_dmidecode(const std::string& detail_json,

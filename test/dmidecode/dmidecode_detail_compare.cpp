@@ -1,4 +1,5 @@
-// Compares `raminfo --detail` with `dmidecode -t 16,17`, field by field.
+// Compares `raminfo --detail` with `dmidecode -t 16,17` and `-t 19,20`, field
+// by field.
 //
 // For every field, the text dmidecode would print is built from our decoded
 // value and set against dmidecode's line; a field our length byte leaves out
@@ -39,8 +40,12 @@
 // kTruncatedLast: a last structure whose string set is not closed before the
 //   table's end is "<TRUNCATED>" for dmidecode; it is compared up to the
 //   fields dmidecode printed for it (none).
+// kKibAddress: dmidecode prints a mapped address too large for its 64-bit
+//   byte figure in KiB with a trailing k; that one is not compared. It
+//   prints no interleave line for 0.
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -76,7 +81,7 @@ std::vector<DmiStructure> parse(const std::string& text) {
     if (std::sscanf(line.c_str(), "Handle 0x%x, DMI type %d, %d bytes", &handle, &type, &length) ==
         3) {
       cur = nullptr;
-      if (type != 16 && type != 17) continue;
+      if (type != 16 && type != 17 && type != 19 && type != 20) continue;
       out.push_back(DmiStructure{static_cast<int>(handle), type, length, false, {}});
       cur = &out.back();
       continue;
@@ -241,6 +246,22 @@ class Check {
                     " [" + ours + "]: " + detail);
   }
 
+  // dmidecode's number on line `key` (hex with 0x, else decimal) against
+  // ours; a KiB figure dmidecode marks with a trailing k, or a missing
+  // figure of ours, is not compared.
+  void number_line(const char* key, const char* ours, int gate) {
+    const auto it = dmi_.lines.find(key);
+    const auto v = number(ours_, ours);
+    if (!v || dmi_.truncated || dmi_.length < gate) return;  // kTruncatedLast, kDmidecodeGroupGate
+    if (it == dmi_.lines.end()) return report(key, ours, "no line from dmidecode");
+    const std::string& got = it->second;
+    if (!got.empty() && got.back() == 'k') return;
+    const bool hex = got.rfind("0x", 0) == 0;
+    const uint64_t theirs = std::strtoull(got.c_str() + (hex ? 2 : 0), nullptr, hex ? 16 : 10);
+    if (theirs != *v)
+      report(key, ours, "ours " + std::to_string(*v) + ", dmidecode \"" + got + "\"");
+  }
+
   const json& ours() const { return ours_; }
 
  private:
@@ -265,6 +286,33 @@ void check_array(Check& c) {
   c.value("Error Information Handle", "error_information_handle", 0x0F, dmi_handle);
   c.value("Number Of Devices", "declared_devices", 0x0F,
           [](uint64_t n) { return std::to_string(n); });
+}
+
+// A byte of type 20 where 0 has no line and 0xFF is "Unknown".
+std::optional<std::string> position_text(const json& ours, const char* key) {
+  const auto v = number(ours, key);
+  if (!v || *v == 0) return std::nullopt;
+  return *v == 0xFF ? std::string("Unknown") : std::to_string(*v);
+}
+
+void check_mapped(Check& c) {
+  const json& m = c.ours();
+  const int gate = m["type"] == 19 ? 0x0F : 0x13;
+  c.number_line("Starting Address", "starting_address_bytes", gate);
+  c.number_line("Ending Address", "ending_address_bytes", gate);
+  if (m["type"] == 19) {
+    c.value("Physical Array Handle", "array_handle", 0x0F, hex4);
+    c.value("Partition Width", "partition_width", 0x0F,
+            [](uint64_t n) { return std::to_string(n); });
+    return;
+  }
+  c.value("Physical Device Handle", "device_handle", 0x13, hex4);
+  c.value("Memory Array Mapped Address Handle", "array_mapped_address_handle", 0x13, hex4);
+  for (const auto& [key, ours] : {std::pair{"Interleave Position", "interleave_position"},
+                                  std::pair{"Interleaved Data Depth", "interleaved_data_depth"}}) {
+    const auto want = position_text(m, ours);
+    if (want) c.line(key, ours, 0x13, want);
+  }
 }
 
 void check_device(Check& c) {
@@ -365,5 +413,13 @@ std::vector<std::string> compare_detail_with_dmidecode(const std::string& detail
   };
   compare("array", doc["arrays"], arrays, check_array);
   compare("device", doc["devices"], devices, check_device);
+  // Types 19 and 20, in table order, where the document has them.
+  if (!doc.contains("mapped_addresses")) return out;
+  const auto mapped_text = run_dmidecode(dmi_path, "19,20", &error);
+  if (!mapped_text) {
+    out.push_back("dmidecode: " + error);
+    return out;
+  }
+  compare("mapped address", doc["mapped_addresses"], parse(*mapped_text), check_mapped);
   return out;
 }

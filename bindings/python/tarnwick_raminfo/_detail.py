@@ -127,6 +127,69 @@ class MemoryErrors:
 
 
 @dataclass(frozen=True)
+class Position:
+    """Where a module sits, as its locators say it in a pattern that is
+    unambiguous or as its type 20 interleave says it; numbers are the
+    firmware's own. ``source`` is "locator", "bank_locator",
+    "locator_and_bank_locator" or "memory_device_mapped_address"."""
+
+    socket: Optional[int]
+    controller: Optional[int]
+    channel: Optional[str]
+    slot: Optional[int]
+    source: str
+
+
+@dataclass(frozen=True)
+class MappedAddress:
+    """A Memory Array Mapped Address (type 19) or a Memory Device Mapped
+    Address (type 20); the other type's fields are None."""
+
+    type: int
+    handle: int
+    length: int
+    starting_address_raw: Optional[int]
+    ending_address_raw: Optional[int]
+    extended_starting_address: Optional[int]
+    extended_ending_address: Optional[int]
+    starting_address_bytes: Optional[int]
+    ending_address_bytes: Optional[int]
+    array_handle: Optional[int]
+    partition_width: Optional[int]
+    device_handle: Optional[int]
+    array_mapped_address_handle: Optional[int]
+    partition_row_position: Optional[int]
+    interleave_position: Optional[int]
+    interleaved_data_depth: Optional[int]
+
+
+@dataclass(frozen=True)
+class Configuration:
+    """How the system memory is set up; the channel counts are None unless
+    the table tells every slot's channel."""
+
+    channels_total: Optional[int]
+    channels_populated: Optional[int]
+    free_slots: int
+    installed_bytes: int
+    maximum_capacity_bytes: Optional[int]
+    ecc: Optional[bool]
+
+
+@dataclass(frozen=True)
+class Finding:
+    """A finding about the configuration: ``code`` (channels_unused,
+    channels_unbalanced, below_rated_speed, mixed_modules, free_slots, or a
+    later one), ``severity`` ("info" or "warning"), a message for people
+    and the indexes of the devices it concerns."""
+
+    code: str
+    severity: str
+    message: str
+    devices: List[int]
+
+
+@dataclass(frozen=True)
 class Totals:
     arrays: int
     slots: int
@@ -216,6 +279,8 @@ class MemoryDevice:
     errors: Optional[ModuleErrors] = None
     # The maker the module's own SPD code names, beside ``vendor``.
     module_manufacturer: Optional[Vendor] = None
+    # Where the module sits; None when not told (and in older documents).
+    position: Optional[Position] = None
 
 
 @dataclass
@@ -223,7 +288,8 @@ class Detail:
     """The whole document. ``readable`` is false when the table could not
     be read (the document then has no arrays or devices, and ``reason``
     says why, for people; it is None otherwise). ``memory_errors`` is None
-    in documents written before error counts existed. ``json_text`` is the
+    in documents written before error counts existed; ``configuration``,
+    ``mapped_addresses`` and ``findings`` in those written before them. ``json_text`` is the
     library's text, unparsed."""
 
     schema: str
@@ -233,6 +299,9 @@ class Detail:
     devices: List[MemoryDevice]
     memory_errors: Optional[MemoryErrors] = None
     reason: Optional[str] = None
+    configuration: Optional[Configuration] = None
+    mapped_addresses: Optional[List[MappedAddress]] = None
+    findings: Optional[List[Finding]] = None
     json_text: str = dataclasses.field(default="", repr=False, compare=False)
 
     def to_dict(self) -> Dict[str, Any]:
@@ -265,6 +334,10 @@ _OPTIONAL = {
     (MemoryDevice, "module_manufacturer"),
     (Detail, "reason"),
     (Vendor, "jedec_name"),
+    (MemoryDevice, "position"),
+    (Detail, "configuration"),
+    (Detail, "mapped_addresses"),
+    (Detail, "findings"),
 }
 
 

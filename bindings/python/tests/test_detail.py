@@ -55,7 +55,9 @@ def classes() -> Dict[str, Any]:
             "device": raminfo.MemoryDevice, "coded": raminfo.Coded, "flags": raminfo.Flags,
             "text": raminfo.Text, "vendor": raminfo.Vendor, "memory_errors": raminfo.MemoryErrors,
             "unmatched": raminfo.UnmatchedModule, "unplaced": raminfo.UnplacedErrors,
-            "module_errors": raminfo.ModuleErrors}  # fmt: skip
+            "module_errors": raminfo.ModuleErrors, "position": raminfo.Position,
+            "mapped_address": raminfo.MappedAddress, "configuration": raminfo.Configuration,
+            "finding": raminfo.Finding}  # fmt: skip
 
 
 class DetailFrom(unittest.TestCase):
@@ -202,12 +204,17 @@ class ParseDetail(unittest.TestCase):
         # Saved by 1.0.0, before error counts and module makers existed: no
         # memory_errors, no device errors, no module_manufacturer.
         older = set_path(self.document, ["memory_errors"], KeyError)
+        for key in ("configuration", "mapped_addresses", "findings"):
+            older = set_path(older, [key], KeyError)
         for device in older["devices"]:
             del device["errors"]
             del device["module_manufacturer"]
+            del device["position"]
         parsed = raminfo.parse_detail(json.dumps(older))
         self.assertIsNone(parsed.memory_errors)
         self.assertIsNone(parsed.devices[0].module_manufacturer)
+        self.assertIsNone(parsed.configuration)
+        self.assertIsNone(parsed.findings)
         self.assertEqual(parsed.to_dict(), older)
 
     def test_error_counts_reach_typed_objects(self) -> None:

@@ -851,8 +851,17 @@ class NotATableTest : public testing::TestWithParam<NotATable> {};
 TEST_P(NotATableTest, RefusedWithTheReasonInEveryView) {
   const TempDir dir;
   const NotATable& c = GetParam();
+  // An executable's first bytes: the whole of a debug build may pass the
+  // 16 MiB limit, which is refused for its size before its content is read.
+  const auto head_of_executable = [] {
+    std::ifstream in(RAMINFO_CLI, std::ios::binary);
+    Bytes b(64 * 1024);
+    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    b.resize(static_cast<size_t>(in.gcount()));
+    return b;
+  };
   const std::string path =
-      std::string(c.name) == "executable" ? std::string(RAMINFO_CLI) : dir.write("input", c.bytes);
+      dir.write("input", std::string(c.name) == "executable" ? head_of_executable() : c.bytes);
   const std::string baseline = dir.path() + "/baseline.json";
   ASSERT_EQ(run_cli({"--from-dump", dir.write("DMI", one_module_table()), "--output", baseline})
                 .exit_code,
@@ -1056,7 +1065,10 @@ AlignedTable parse_aligned(const std::string& text, const std::string& first_col
   };
   t.names = cells(h);
   for (size_t i = head + 1; i < lines.size(); ++i) {
-    if (lines[i].find(" slots populated, ") != std::string::npos) break;
+    // The findings follow the rows, and the summary too in the plain table.
+    if (lines[i].find(" slots populated, ") != std::string::npos ||
+        lines[i].rfind("info ", 0) == 0 || lines[i].rfind("warning ", 0) == 0)
+      break;
     t.rows.push_back(cells(lines[i]));
   }
   return t;

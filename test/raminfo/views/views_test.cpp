@@ -109,7 +109,11 @@ const Bytes kTwoSlots = table({
 
 TEST(Table, ColumnsLineUpWhateverTheBytes) {
   const std::vector<std::string> out = lines(render_table(load(kTwoSlots)));
-  ASSERT_EQ(out.size(), 4u);
+  // The rows, the summary, and the findings under it: the module configured
+  // below its rating, the empty slot.
+  ASSERT_EQ(out.size(), 6u);
+  EXPECT_EQ(out[4].rfind("info below_rated_speed: ", 0), 0u) << out[4];
+  EXPECT_EQ(out[5].rfind("info free_slots: 1 of 2 slots is empty (DIMM_A0)", 0), 0u) << out[5];
   // SIZE starts in the same column on every row, counted in code points.
   const size_t column = display_width(out[0].substr(0, out[0].find("SIZE")));
   EXPECT_EQ(display_width(out[1].substr(0, out[1].find("empty"))), column);
@@ -133,9 +137,9 @@ TEST(Table, WideCharactersTakeTwoColumns) {
 }
 
 TEST(Table, ClosingLineSumsTheModules) {
-  EXPECT_EQ(lines(render_table(load(kTwoSlots))).back(),
+  EXPECT_EQ(lines(render_table(load(kTwoSlots)))[3],
             "1 of 2 slots populated, 32 GiB installed; 62 GiB visible to the operating system");
-  EXPECT_EQ(lines(render_table(load(kTwoSlots, std::nullopt))).back(),
+  EXPECT_EQ(lines(render_table(load(kTwoSlots, std::nullopt)))[3],
             "1 of 2 slots populated, 32 GiB installed");
   const Bytes small = table({Dimm{.size = 1536, .locator = 1}.with({"A"})});
   EXPECT_EQ(lines(render_table(load(small, (uint64_t{1} << 30) + (uint64_t{400} << 20)))).back(),
@@ -181,11 +185,13 @@ TEST(Views, TheBankTellsRepeatedSlotsApart) {
           << prom;
   }
   const std::vector<std::string> rows = lines(render_table(inv));
-  ASSERT_EQ(rows.size(), 6u);
-  EXPECT_EQ(rows[0].rfind("SLOT    BANK             SIZE ", 0), 0u) << rows[0];
-  EXPECT_EQ(rows[1].rfind("DIMM 0  P0 CHANNEL A     empty", 0), 0u) << rows[1];
-  EXPECT_EQ(rows[3].rfind("DIMM 1  P0 \"CHANNEL\" B?  8 GiB", 0), 0u) << rows[3];
-  EXPECT_EQ(rows[4].rfind("DIMM 2  -                8 GiB", 0), 0u) << rows[4];
+  // The rows, the summary and the free slot's finding; the banks name the
+  // channels, which follow them where told.
+  ASSERT_EQ(rows.size(), 7u);
+  EXPECT_EQ(rows[0].rfind("SLOT    BANK             CHANNEL  SIZE ", 0), 0u) << rows[0];
+  EXPECT_EQ(rows[1].rfind("DIMM 0  P0 CHANNEL A     S0/A     empty", 0), 0u) << rows[1];
+  EXPECT_EQ(rows[3].rfind("DIMM 1  P0 \"CHANNEL\" B?  S0/B     8 GiB", 0), 0u) << rows[3];
+  EXPECT_EQ(rows[4].rfind("DIMM 2  -                -        8 GiB", 0), 0u) << rows[4];
   EXPECT_EQ(lines(render_table(load(kTwoSlots)))[0].find("BANK"), std::string::npos);
 }
 
@@ -303,7 +309,9 @@ Bytes with_other_memory() {
 
 TEST(OtherMemory, TableMarksItAndCountsSystemMemoryOnly) {
   const std::vector<std::string> out = lines(render_table(load(with_other_memory())));
-  ASSERT_EQ(out.size(), 7u);
+  // The rows, the summary and the finding of the empty DIMM3.
+  ASSERT_EQ(out.size(), 8u);
+  EXPECT_EQ(out[7].rfind("info free_slots: 1 of 3 slots is empty (DIMM3)", 0), 0u) << out[7];
   EXPECT_EQ(out[0].substr(out[0].size() - 4), "NOTE");
   EXPECT_EQ(out[1].find("not system memory"), std::string::npos);
   EXPECT_NE(out[4].find("not system memory"), std::string::npos) << out[4];  // the ROM

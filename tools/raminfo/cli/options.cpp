@@ -56,6 +56,11 @@ constexpr option_spec kOptions[] = {
     {"--prometheus", false, field::view, platform::any, section::views,
      "  --prometheus         gauges in the Prometheus text format (node_exporter's\n"
      "                       textfile collector)\n"},
+    {"--check", false, field::view, platform::any, section::views,
+     "  --check              how the memory is set up, for people: one line per finding\n"
+     "                       (channels unused or unbalanced, modules below their rated\n"
+     "                       speed or mixed, free slots), warnings first; exit 4 when\n"
+     "                       one is a warning\n"},
     {"--detail", false, field::detail, platform::any, section::views,
      "  --detail             everything the firmware says about memory (arrays and\n"
      "                       devices, SMBIOS types 16 and 17) as JSON, schema\n"
@@ -137,7 +142,8 @@ bool parse_total_mb(const std::string& text, int64_t* out) {
 }
 
 const char* const kUsage =
-    "Usage: raminfo [--count | --table | --prometheus | --detail [--table]] [--populated]\n"
+    "Usage: raminfo [--count | --table | --prometheus | --check | --detail [--table]]\n"
+    "               [--populated]\n"
     "               [--output FILE]\n"
     "               [--from-dump FILE [--dump-format rsmb|dmidecode|table] [--total-mb N]\n"
 #if defined(_WIN32)
@@ -189,7 +195,8 @@ const char* const kClosing =
     "     entry, and when --save-dump cannot read the table or write FILE\n"
 #endif
     "  2  bad usage\n"
-    "  3  with --compare: the memory differs from the baseline\n";
+    "  3  with --compare: the memory differs from the baseline\n"
+    "  4  with --check: a finding is a warning\n";
 
 std::string build_help() {
   std::string out = kUsage;
@@ -351,6 +358,7 @@ parse_result parse_options(const std::vector<std::string>& args, cli_options* ou
       view_option = arg;
       out->out_view = arg == "--count"   ? view::count
                       : arg == "--table" ? view::table
+                      : arg == "--check" ? view::check
                                          : view::prometheus;
     }
   }

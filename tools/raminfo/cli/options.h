@@ -8,7 +8,7 @@
 
 #include "sources/choice.h"
 
-enum class view { json, count, table, prometheus };
+enum class view { json, count, table, prometheus, check };
 
 struct cli_options {
   view out_view = view::json;

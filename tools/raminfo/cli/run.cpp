@@ -35,6 +35,7 @@ namespace {
 constexpr int kExitTableUnreadable = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitChanged = 3;
+constexpr int kExitWarning = 4;
 
 // A baseline is a report or detail document: a few hundred KiB at most.
 constexpr size_t kBaselineLimit = size_t{4} << 20;
@@ -284,6 +285,7 @@ struct answer {
   std::string text;
   bool readable = false;
   bool changed = false;
+  bool warning = false;  // --check found a warning
 };
 
 // Help, version or bad usage: the exit status when the run ends here.
@@ -333,6 +335,11 @@ answer compose(const cli_options& opt, const memory_state& baseline, bool baseli
     }
     return a;
   }
+  if (opt.out_view == view::check) {
+    a.readable = read_inventory(inv);
+    if (a.readable) a.text = render_check(*inv, &a.warning);
+    return a;
+  }
   const memory_errors_request errors = errors_request(opt);
   if (opt.detail) {
     a.text = render_detail(opt.out_view, &a.readable, &errors, opt.populated);
@@ -365,6 +372,7 @@ int deliver(const cli_options& opt, const answer& a, bool baseline_usable) {
     return kExitTableUnreadable;
   }
   if (opt.compare && !baseline_usable) return kExitTableUnreadable;
+  if (a.warning) return kExitWarning;
   return a.changed ? kExitChanged : 0;
 }
 

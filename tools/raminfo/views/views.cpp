@@ -6,6 +6,7 @@
 #include <set>
 
 #include "detail/detail.h"
+#include "detail/setup.h"
 #include "raminfo.h"
 
 namespace {
@@ -74,6 +75,21 @@ void add_count_columns(const inventory& inv, const std::vector<size_t>& shown,
   }
 }
 
+// CHANNEL after SLOT (and BANK), when the table tells a channel for some
+// device; shown gives the device of each row after the heading.
+void add_channel_column(const inventory& inv, const std::vector<size_t>& shown,
+                        std::vector<std::vector<std::string>>* rows) {
+  bool any = false;
+  for (size_t i : shown) any = any || (i < inv.channels.size() && !inv.channels[i].empty());
+  if (!any) return;
+  const auto at = static_cast<std::ptrdiff_t>((*rows)[0][1] == "BANK" ? 2 : 1);
+  (*rows)[0].insert((*rows)[0].begin() + at, "CHANNEL");
+  for (size_t r = 0; r < shown.size(); ++r) {
+    const std::string& c = shown[r] < inv.channels.size() ? inv.channels[shown[r]] : "";
+    (*rows)[r + 1].insert((*rows)[r + 1].begin() + at, c.empty() ? "-" : c);
+  }
+}
+
 std::string metric_family(const char* name, const char* type, const char* help,
                           const std::string& samples) {
   return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" +
@@ -139,6 +155,8 @@ bool read_inventory(inventory* out) {
   out->decoded.clear();
   out->makers.clear();
   out->errors.clear();
+  out->channels.clear();
+  out->findings.clear();
   out->memory_errors = raminfo_detail::memory_errors{};
   out->readable = load_smbios() == 1;
   if (!out->readable) return false;
@@ -148,6 +166,8 @@ bool read_inventory(inventory* out) {
   // What is system memory is decided once, by the detail decoder, whose
   // devices are every type 17 structure in the same walk order.
   const raminfo_detail::document doc = raminfo_detail::decode_detail(t);
+  out->setup = doc.setup;
+  out->findings = doc.findings;
   smbios_walk w = smbios_walk_start(t);
   smbios_struct st;
   dimm_info d;
@@ -165,6 +185,8 @@ bool read_inventory(inventory* out) {
     out->makers.push_back(vendor ? vendor->name : std::string());
     const auto& bank = k < doc.devices.size() ? doc.devices[k].bank_locator : std::nullopt;
     out->banks.push_back(bank && bank->raw ? *bank->raw : std::string());
+    out->channels.push_back(
+        k < doc.devices.size() ? raminfo_detail::channel_label(doc.devices[k].where) : "");
     inventory::decoded_fields shown;
     if (k < doc.devices.size()) {
       const raminfo_detail::memory_device& dd = doc.devices[k];
@@ -246,6 +268,7 @@ std::string render_table(const inventory& inv, bool populated_only) {
     for (size_t r = 0; r < shown_devices.size(); ++r)
       rows[r + 1].insert(rows[r + 1].begin() + 1, or_dash(bank_text(inv, shown_devices[r])));
   }
+  add_channel_column(inv, shown_devices, &rows);
   std::string out = aligned_rows(rows);
   out += std::to_string(populated) + " of " + std::to_string(slots) + " slots populated, " +
          gib_text(installed) + " installed";
@@ -256,6 +279,7 @@ std::string render_table(const inventory& inv, bool populated_only) {
     out += "; " + gib_text(mib_bytes(inv.total_mb)) + " visible to the operating system";
   out += "\n";
   if (counts) out += raminfo_detail::memory_errors_line(inv.memory_errors);
+  if (!inv.findings.empty()) out += raminfo_detail::findings_text(inv.findings);
   return out;
 }
 
@@ -351,6 +375,7 @@ std::string render_prometheus(const inventory& inv) {
            "the other gauges.",
            "raminfo_other_memory_devices " + std::to_string(others) + "\n");
   }
+  if (inv.readable) out += setup_families(inv);
   // Counts read without a table are still counts, joined to no device.
   out += memory_error_families(inv, corrected, uncorrected);
   if (inv.total_mb >= 0)

@@ -46,6 +46,11 @@ struct inventory {
   // (available false) the views show no counts.
   std::vector<std::optional<raminfo_detail::module_errors>> errors;
   raminfo_detail::memory_errors memory_errors;
+  // For each device, its channel as the detail document tells it ("" when
+  // unknown); the configuration and the findings over all devices.
+  std::vector<std::string> channels;
+  raminfo_detail::configuration setup;
+  std::vector<raminfo_detail::finding> findings;
 };
 
 // Reads every device in one walk of the table, decoded as the library decodes
@@ -66,6 +71,13 @@ std::string render_table(const inventory& inv, bool populated_only = false);
 // other memory devices; with memory error counts read, whether they are
 // available and the counters.
 std::string render_prometheus(const inventory& inv);
+
+// raminfo --check: the findings, one line each, warnings first, or "no
+// findings"; *warning tells whether one is a warning.
+std::string render_check(const inventory& inv, bool* warning);
+
+// The gauges of channels (when told) and findings by code, for --prometheus.
+std::string setup_families(const inventory& inv);
 
 // Library text fields come escaped for JSON ('"' and '\' after a
 // backslash); this gives back the firmware text.

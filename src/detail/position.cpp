@@ -1,0 +1,280 @@
+// Where each module sits, from the patterns of locators that say it outright
+// ("ChannelA-DIMM0", "P0 CHANNEL B" with "DIMM 1", "CPU1_DIMM_A1",
+// "P1_Node1_Channel2_Dimm0"), else from the interleave a type 20 structure
+// gives. A maker's letters that name something else (Dell's "A1".."B12",
+// HP's "DIMM 1A") and locators that repeat give no channel.
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "detail/setup.h"
+
+namespace raminfo_detail {
+
+namespace {
+
+// A run of letters (upper-cased) or of digits; glued when no separator
+// stands between it and the token before.
+struct token {
+  std::string text;
+  bool digits = false;
+  bool glued = false;
+};
+
+bool is_alpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::vector<token> tokens_of(const std::string& s) {
+  std::vector<token> out;
+  bool glued = false;
+  for (size_t i = 0; i < s.size();) {
+    const bool digit = is_digit(s[i]);
+    if (!digit && !is_alpha(s[i])) {
+      glued = false;
+      ++i;
+      continue;
+    }
+    token t;
+    t.digits = digit;
+    t.glued = glued;
+    for (; i < s.size() && (digit ? is_digit(s[i]) : is_alpha(s[i])); ++i)
+      t.text += static_cast<char>(digit || s[i] < 'a' ? s[i] : s[i] - 'a' + 'A');
+    out.push_back(std::move(t));
+    glued = true;
+  }
+  return out;
+}
+
+// A number of at most a few digits: firmware numbers sockets and slots in
+// ones and tens, and anything longer is a part of some other name.
+opt<unsigned> small_number(const token& t) {
+  if (!t.digits || t.text.size() > 3) return std::nullopt;
+  unsigned n = 0;
+  for (char c : t.text) n = n * 10 + static_cast<unsigned>(c - '0');
+  return n;
+}
+
+bool single_letter(const token& t) { return !t.digits && t.text.size() == 1; }
+
+// How a string named the channel, strongest first.
+enum class named { none, word, pair, letter };
+
+struct reading {
+  opt<unsigned> socket, controller, slot;
+  opt<std::string> channel;
+  named how = named::none;
+  // A slot number with a letter glued after it ("DIMM 1A"): HP's population
+  // order, not a channel.
+  bool letter_after_slot = false;
+  bool any() const { return socket || controller || channel || slot; }
+};
+
+bool is_one_of(const std::string& s, std::initializer_list<const char*> words) {
+  for (const char* w : words)
+    if (s == w) return true;
+  return false;
+}
+
+reading read_locator(const std::string& s) {
+  const std::vector<token> t = tokens_of(s);
+  reading r;
+  const auto at = [&t](size_t i) -> const token* { return i < t.size() ? &t[i] : nullptr; };
+  for (size_t i = 0; i < t.size(); ++i) {
+    const std::string& w = t[i].text;
+    const token* next = at(i + 1);
+    if (t[i].digits) continue;
+    if (next != nullptr && next->digits) {
+      const opt<unsigned> n = small_number(*next);
+      // "P0", "CPU1", "PROC 2", "SOCKET 0": a processor socket; "P" only glued
+      // to its number, as a lone P is too short to stand for one.
+      if (!r.socket && ((w == "P" && next->glued) || is_one_of(w, {"CPU", "PROC", "SOCKET"}))) {
+        r.socket = n;
+        continue;
+      }
+      if (!r.controller && is_one_of(w, {"NODE", "CONTROLLER", "MC", "IMC"})) {
+        r.controller = n;
+        continue;
+      }
+    }
+    if (w.rfind("CHANNEL", 0) == 0 && r.how != named::word) {
+      const std::string rest = w.substr(7);
+      if (rest.size() == 1) {
+        r.channel = rest;
+      } else if (rest.empty() && next != nullptr && (single_letter(*next) || small_number(*next))) {
+        r.channel = next->digits ? std::to_string(*small_number(*next)) : next->text;
+      } else {
+        continue;
+      }
+      r.how = named::word;
+      continue;
+    }
+    // "C0D1": channel 0, DIMM 1, each glued to the next.
+    const token* d = at(i + 2);
+    const token* dn = at(i + 3);
+    if (w == "C" && next != nullptr && small_number(*next) && next->glued && d != nullptr &&
+        d->text == "D" && d->glued && dn != nullptr && dn->glued && small_number(*dn)) {
+      if (r.how == named::none) {
+        r.channel = std::to_string(*small_number(*next));
+        r.slot = small_number(*dn);
+        r.how = named::pair;
+      }
+      i += 3;
+      continue;
+    }
+    if (w.rfind("DIMM", 0) != 0 || w.size() > 5) continue;
+    if (w.size() == 5 || (next != nullptr && single_letter(*next) && at(i + 2) != nullptr &&
+                          at(i + 2)->glued && small_number(*at(i + 2)))) {
+      // "DIMMA1", "DIMM_B2": the letter is the channel, the number its slot.
+      const token* number = w.size() == 5 ? next : at(i + 2);
+      if (number == nullptr || !number->glued || !small_number(*number)) continue;
+      if (r.how == named::none) {
+        r.channel = w.size() == 5 ? w.substr(4) : next->text;
+        r.how = named::letter;
+      }
+      if (!r.slot) r.slot = small_number(*number);
+      i += w.size() == 5 ? 1 : 2;
+      continue;
+    }
+    if (next != nullptr && small_number(*next)) {
+      if (!r.slot) r.slot = small_number(*next);
+      const token* after = at(i + 2);
+      if (after != nullptr && after->glued && single_letter(*after)) r.letter_after_slot = true;
+      ++i;
+    }
+  }
+  return r;
+}
+
+}  // namespace
+
+opt<position> position_from_locators(const std::string* locator, const std::string* bank) {
+  const reading loc = locator != nullptr ? read_locator(*locator) : reading{};
+  const reading bnk = bank != nullptr ? read_locator(*bank) : reading{};
+  // The string that names the channel most plainly speaks for the position;
+  // the other may add the slot ("P0 CHANNEL B" beside "DIMM 1").
+  const bool bank_first = bnk.how != named::none && (loc.how == named::none || bnk.how < loc.how);
+  const reading& main = bank_first ? bnk : loc;
+  const reading& other = bank_first ? loc : bnk;
+  if (!main.any()) return std::nullopt;
+  position p;
+  p.socket = main.socket;
+  p.controller = main.controller;
+  p.channel = main.channel;
+  p.slot = main.slot;
+  p.source = bank_first ? "bank_locator" : "locator";
+  p.letter_channel = main.how == named::letter;
+  if (p.channel && !p.slot && other.slot && other.how == named::none) {
+    p.slot = other.slot;
+    p.source = "locator_and_bank_locator";
+  }
+  // A letter after the slot number makes the string's letters a maker's
+  // order of population, not channels.
+  if (main.letter_after_slot || other.letter_after_slot) p.channel.reset();
+  if (!p.socket && !p.controller && !p.channel) return std::nullopt;
+  return p;
+}
+
+namespace {
+
+const std::string* raw_of(const opt<text_field>& f) {
+  return f && f->raw && !f->placeholder ? &*f->raw : nullptr;
+}
+
+// Letters that hold more slots than a channel takes (Dell's "A1".."A12")
+// name processors: then no letter in the table names a channel.
+constexpr unsigned kMostSlotsPerChannel = 3;
+
+// A number or "-" for none, padded so that keys sort in numeric order.
+std::string key_part(const opt<unsigned>& n) {
+  if (!n) return "-";
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%010u", *n);
+  return buf;
+}
+
+// The channel a device names, within its array, as one string.
+std::string channel_key(const memory_device& d) {
+  return key_part(d.array_handle ? opt<unsigned>(*d.array_handle) : std::nullopt) + "|" +
+         key_part(d.where->socket) + "|" + key_part(d.where->controller) + "|" + *d.where->channel;
+}
+
+bool letters_name_channels(const document& doc) {
+  std::map<std::string, unsigned> count;
+  for (const memory_device& d : doc.devices) {
+    if (!d.system_memory || !d.where || !d.where->channel || !d.where->letter_channel) continue;
+    if (d.where->slot && *d.where->slot > kMostSlotsPerChannel) return false;
+    if (++count[channel_key(d)] > kMostSlotsPerChannel) return false;
+  }
+  return true;
+}
+
+// A type 20 interleave position, when every filled-in one for the device
+// agrees; 0 and 0xFF say nothing.
+opt<unsigned> interleave_of(const document& doc, uint16_t handle) {
+  opt<unsigned> found;
+  for (const mapped_address& m : doc.mapped) {
+    if (m.type != 20 || m.device_handle != handle) continue;
+    if (!m.interleave_position || !m.interleaved_data_depth) continue;
+    const unsigned pos = *m.interleave_position, depth = *m.interleaved_data_depth;
+    if (pos == 0 || pos == 0xFF || depth == 0 || depth == 0xFF) continue;
+    if (found && *found != pos) return std::nullopt;
+    found = pos;
+  }
+  return found;
+}
+
+}  // namespace
+
+void position_rules(document* doc) {
+  std::vector<memory_device>& devices = doc->devices;
+  for (memory_device& d : devices)
+    if (d.system_memory)
+      d.where = position_from_locators(raw_of(d.locator), raw_of(d.bank_locator));
+  if (!letters_name_channels(*doc)) {
+    for (memory_device& d : devices)
+      if (d.where && d.where->letter_channel) d.where->channel.reset();
+  }
+  // Two devices of one pair of locators, or of one told place, cannot both
+  // be there: neither place is told.
+  std::map<std::string, unsigned> names, places;
+  const auto name_of = [](const memory_device& d) {
+    const auto raw = [](const opt<text_field>& f) { return f && f->raw ? *f->raw : std::string(); };
+    // A NUL cannot stand in a string, so it keeps the two apart.
+    return raw(d.locator) + std::string(1, '\0') + raw(d.bank_locator);
+  };
+  const auto place_of = [](const memory_device& d) {
+    return channel_key(d) + "|" + key_part(d.where->slot);
+  };
+  for (const memory_device& d : devices) {
+    if (!d.system_memory) continue;
+    ++names[name_of(d)];
+    if (d.where && d.where->channel) ++places[place_of(d)];
+  }
+  for (memory_device& d : devices) {
+    if (!d.system_memory || !d.where || !d.where->channel) continue;
+    if (names[name_of(d)] > 1 || places[place_of(d)] > 1) d.where->channel.reset();
+  }
+  for (memory_device& d : devices) {
+    if (d.where && !d.where->socket && !d.where->controller && !d.where->channel) d.where.reset();
+    if (!d.system_memory || (d.where && d.where->channel)) continue;
+    const opt<unsigned> pos = interleave_of(*doc, d.handle);
+    if (!pos) continue;
+    position p;
+    p.channel = std::to_string(*pos);
+    p.source = "memory_device_mapped_address";
+    d.where = p;
+  }
+}
+
+std::string channel_label(const opt<position>& p) {
+  if (!p || !p->channel) return "";
+  // An interleave position numbers no channel a board names.
+  if (std::string(p->source) == "memory_device_mapped_address") return "interleave " + *p->channel;
+  std::string out;
+  if (p->socket) out += "S" + std::to_string(*p->socket) + "/";
+  if (p->controller) out += "MC" + std::to_string(*p->controller) + "/";
+  return out + *p->channel;
+}
+
+}  // namespace raminfo_detail
