@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "detail_source.h"
+#include "little_endian.h"
 #include "real_tables.h"
 #include "table_builder.h"
 

@@ -59,11 +59,6 @@ const std::vector<std::string>& ddr4_strings() {
   return strings;
 }
 
-void put_le(Bytes& b, size_t off, uint64_t v, size_t width) {
-  for (size_t i = 0; i < width && off + i < b.size(); ++i)
-    b[off + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 Bytes table(const std::vector<Bytes>& pieces) {
   Bytes t;
   for (const Bytes& p : pieces) t.insert(t.end(), p.begin(), p.end());

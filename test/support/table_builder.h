@@ -43,9 +43,6 @@ struct Dimm {
 Dimm ddr4_dimm();
 const std::vector<std::string>& ddr4_strings();
 
-// Writes the low width bytes of v at off, little-endian, as far as b reaches.
-void put_le(Bytes& b, size_t off, uint64_t v, size_t width);
-
 // Concatenates pieces into one table.
 Bytes table(const std::vector<Bytes>& pieces);
 
