@@ -165,6 +165,11 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/detail.symbols ${PROJECT_BINARY_
 set(CPACK_DEBIAN_DETAIL_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/detail/shlibs
   ${PROJECT_BINARY_DIR}/debian/detail/symbols ${PROJECT_BINARY_DIR}/debian/triggers)
 set(CPACK_DEBIAN_DETAIL_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Lintian's findings on the detail library that are not faults, each with its
+# reason (packaging/debian/detail.lintian-overrides).
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/detail.lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${RAMINFO_DEB_detail}
+  COMPONENT debian-detail EXCLUDE_FROM_ALL)
 set(CPACK_DEBIAN_DETAIL_DESCRIPTION "memory arrays and modules from the SMBIOS table in detail (library)
 The detail library reads the firmware's SMBIOS table, or a saved one, and
 returns the raminfo-detail/1 JSON document that raminfo --detail prints:
