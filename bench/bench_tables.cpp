@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "json/json.h"
+#include "core/json.h"
 #include "smbios/smbios.h"
 
 namespace {

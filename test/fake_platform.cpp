@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/heap.h"
 #include "platform/platform.h"
-#include "smbios/heap.h"
 #include "smbios/smbios.h"
 
 FakePlatform& fake() {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "detail/detail.h"
-#include "detail/names.h"
+#include "names/names.h"
 #include "text/text.h"
 
 namespace raminfo_detail {

@@ -16,7 +16,7 @@
 #include "detail/detail.h"
 #include "files/file_names.h"
 #include "files/input.h"
-#include "files/output.h"
+#include "output/output.h"
 #include "raminfo.h"
 #include "save/save_dump.h"
 #include "sources/memory_errors.h"

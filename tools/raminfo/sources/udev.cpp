@@ -6,7 +6,7 @@
 #include <cstring>
 #include <map>
 
-#include "detail/names.h"
+#include "names/names.h"
 #include "smbios/bytes.h"
 #include "text/text.h"
 

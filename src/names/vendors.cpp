@@ -23,7 +23,7 @@ struct jedec_row {
   const char* key;
 };
 
-// src/detail/jep106.ids, checked and turned into rows by the build, in order
+// src/names/jep106.ids, checked and turned into rows by the build, in order
 // of bank and number. JEP106 Standard Manufacturer's Identification Code,
 // JEDEC Solid State Technology Association.
 constexpr jedec_row kJedec[] = {

@@ -1,6 +1,6 @@
 // JSON side of the library: escaping of firmware text and the report.
-#ifndef RAMINFO_JSON_JSON_H
-#define RAMINFO_JSON_JSON_H
+#ifndef RAMINFO_CORE_JSON_H
+#define RAMINFO_CORE_JSON_H
 
 #include <cstddef>
 #include <cstdint>

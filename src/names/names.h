@@ -1,7 +1,7 @@
 // Names of the coded fields of types 16 and 17 (DMTF DSP0134 3.7): shared by
 // the detail decoder and the command-line host's rebuild of udev's devices.
-#ifndef RAMINFO_DETAIL_NAMES_H
-#define RAMINFO_DETAIL_NAMES_H
+#ifndef RAMINFO_NAMES_NAMES_H
+#define RAMINFO_NAMES_NAMES_H
 
 #include <cstdint>
 #include <vector>

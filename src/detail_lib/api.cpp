@@ -7,7 +7,7 @@
 #include <string>
 
 #include "detail/detail.h"
-#include "detail/result_buffer.h"
+#include "detail_lib/result_buffer.h"
 #include "edac/memory_errors.h"
 #include "raminfo_build_version.h"
 #include "raminfo_detail.h"

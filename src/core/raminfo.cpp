@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "json/json.h"
+#include "core/json.h"
 #include "platform/platform.h"
 #include "raminfo_build_version.h"
 #include "smbios/smbios.h"

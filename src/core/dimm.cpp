@@ -1,4 +1,4 @@
-#include "json/json.h"
+#include "core/json.h"
 #include "smbios/smbios.h"
 
 namespace {

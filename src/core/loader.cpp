@@ -1,8 +1,8 @@
 #include <cstring>
 
+#include "platform/heap.h"
 #include "platform/platform.h"
 #include "smbios/block.h"
-#include "smbios/heap.h"
 #include "smbios/smbios.h"
 
 uint8_t* g_tbl = nullptr;
