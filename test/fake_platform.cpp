@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/loader.h"
 #include "platform/heap.h"
 #include "platform/platform.h"
 #include "smbios/smbios.h"

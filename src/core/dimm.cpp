@@ -1,5 +1,6 @@
+#include "core/dimm.h"
+
 #include "core/json.h"
-#include "smbios/smbios.h"
 
 namespace {
 

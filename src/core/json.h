@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "smbios/smbios.h"
+#include "core/dimm.h"
 
 // Copies at most bound bytes of src (stopping at a NUL) into the 64-byte field
 // dst, ready to stand between JSON double quotes: '"' and '\' get a backslash,

@@ -1,9 +1,12 @@
+#include "core/loader.h"
+
 #include <cstring>
 
 #include "platform/heap.h"
 #include "platform/platform.h"
 #include "smbios/block.h"
-#include "smbios/smbios.h"
+
+static_assert(kBlockReasonCap <= ERR_CAP, "the status text holds a block's reason");
 
 uint8_t* g_tbl = nullptr;
 uint32_t g_tbl_len = 0;

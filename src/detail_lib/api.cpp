@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "core/loader.h"
 #include "detail/detail.h"
 #include "detail_lib/result_buffer.h"
 #include "edac/memory_errors.h"

@@ -2,13 +2,15 @@
 // JEP106 code (in any of the layouts firmware writes), a readable name, or
 // the module's part number, resolved to one name per maker so that modules
 // can be grouped.
+#include "names/vendors.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "detail/detail.h"
+#include "names/names.h"
 
 namespace raminfo_detail {
 

@@ -47,8 +47,9 @@ enum class table_verdict : uint8_t {
   not_a_table,  // no SMBIOS table, for the reason given
 };
 
-// Room for a reason, its NUL included: the loader's status text holds one.
-constexpr size_t kBlockReasonCap = ERR_CAP;
+// Room for a reason, its NUL included: the core loader's status text
+// (core/loader.h) holds one.
+constexpr size_t kBlockReasonCap = 256;
 
 // Finds the table in the size bytes at bytes, laid out as layout says (or as
 // the content shows, for automatic), into *out, and says whether it is one.

@@ -1,5 +1,7 @@
-// SMBIOS side of the library: the cached table, the one bounds-checked way of
-// reading it, the structure walk, memory device decoding and enumeration.
+// An SMBIOS structure table in memory: the one bounds-checked way of reading
+// it, the structure walk, a structure's strings. No loading, no
+// operating system and no JSON: the core library (src/core/) and the detail
+// decoder (src/detail/) read tables through it.
 #ifndef RAMINFO_SMBIOS_SMBIOS_H
 #define RAMINFO_SMBIOS_SMBIOS_H
 
@@ -7,27 +9,6 @@
 #include <cstdint>
 
 #include "smbios/bytes.h"
-
-// ---- Status text -----------------------------------------------------------
-
-constexpr size_t ERR_CAP = 256;
-
-// The last loader failure, NUL-terminated; empty when none is on record.
-extern char g_err[ERR_CAP];
-
-// Replaces the status text with msg. Defined with the loader, its only writer.
-void set_error(const char* msg);
-
-// ---- Table cache -----------------------------------------------------------
-
-// Heap copy of the structure table (without the 8-byte block header); NULL
-// until a load succeeds. g_tbl_len is the number of bytes it holds.
-extern uint8_t* g_tbl;
-extern uint32_t g_tbl_len;
-
-// Makes sure the table is cached: 1 on success (the platform is asked only
-// until one load succeeds), 0 with the reason in g_err.
-int load_smbios();
 
 // ---- Bounds-checked reading ------------------------------------------------
 
@@ -37,9 +18,6 @@ struct smbios_view {
   const uint8_t* base;
   size_t len;
 };
-
-// The cached table, or an empty view when nothing is cached.
-smbios_view smbios_cached_view();
 
 // Returns the address of count bytes at offset off, or NULL unless all of
 // them lie inside the table. Offsets are compared, never pointers formed, so
@@ -114,44 +92,7 @@ smbios_text smbios_string(smbios_view t, size_t strings, uint8_t n);
 void smbios_strings(smbios_view t, size_t strings, const uint8_t* numbers, smbios_text* texts,
                     size_t count);
 
-// ---- Memory devices --------------------------------------------------------
-
-constexpr size_t JSON_FIELD_CAP = 64;
-
-// A decoded Memory Device (type 17). Text fields are JSON-escaped.
-struct dimm_info {
-  char slot[JSON_FIELD_CAP];
-  char manufacturer[JSON_FIELD_CAP];
-  char part_number[JSON_FIELD_CAP];
-  char serial[JSON_FIELD_CAP];
-  int32_t size_mb;
-  int32_t speed_mts;
-  int32_t configured_speed_mts;
-  int32_t voltage_mv;
-  const char* type;
-  const char* form_factor;
-};
-
 // Type 17 with a length byte of 21 or more; anything shorter is no device.
 inline bool is_memory_device(const smbios_struct& st) { return st.type == 17 && st.length >= 21; }
-
-// The device's size in MiB; 0 for an empty slot, an unknown size or less
-// than 1 MiB.
-int32_t dimm_size_mb(smbios_view t, const smbios_struct& st);
-
-// Fills the whole of out from the memory device st.
-void decode_dimm(smbios_view t, const smbios_struct& st, dimm_info* out);
-
-// Names of the memory type and form factor codes; never NULL.
-const char* mem_type_name(uint8_t code);
-const char* form_factor_name(uint8_t code);
-
-// Number of memory devices the walk yields, populated or not.
-int count_memory_devices(smbios_view t);
-
-// index -1: the number of populated devices. index >= 0 with out: decodes
-// that device into out and returns 1. -2 when there is no such device, 0 for
-// an index below -1 or a NULL out, -1 when the table cannot be loaded.
-int for_each_dimm(int index, dimm_info* out);
 
 #endif

@@ -13,6 +13,8 @@
 
 #include "cli/options.h"
 #include "compare/compare.h"
+#include "core/dimm.h"
+#include "core/loader.h"
 #include "detail/detail.h"
 #include "files/file_names.h"
 #include "files/input.h"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "core/loader.h"
 #include "detail/detail.h"
 #include "raminfo.h"
 
