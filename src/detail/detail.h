@@ -2,8 +2,9 @@
 // memory (Physical Memory Arrays, type 16, and Memory Devices, type 17), for
 // the command-line host and the detail library (include/raminfo_detail.h),
 // which give the same document from this one decoder. It reads the table
-// through src/smbios/ (the walk and the bounds-checked reads), as the core
-// library does; the core library never links it.
+// through src/smbios/ (the walk, the bounds-checked reads and the one reading
+// of a memory device), as the core library does; the core library never
+// links it.
 #ifndef RAMINFO_DETAIL_DETAIL_H
 #define RAMINFO_DETAIL_DETAIL_H
 

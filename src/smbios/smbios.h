@@ -1,5 +1,5 @@
 // An SMBIOS structure table in memory: the one bounds-checked way of reading
-// it, the structure walk, a structure's strings. No loading, no
+// it, the structure walk, a structure's fields and strings. No loading, no
 // operating system and no JSON: the core library (src/core/) and the detail
 // decoder (src/detail/) read tables through it.
 #ifndef RAMINFO_SMBIOS_SMBIOS_H
@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "smbios/bytes.h"
 
@@ -92,7 +93,59 @@ smbios_text smbios_string(smbios_view t, size_t strings, uint8_t n);
 void smbios_strings(smbios_view t, size_t strings, const uint8_t* numbers, smbios_text* texts,
                     size_t count);
 
+// ---- Fields of one structure ------------------------------------------------
+
+// One structure's fields, by offset from its start. Its length byte says
+// which fields the structure's version has; the table may still cut its
+// formatted area short. A field reads one of two ways: get() gives it only
+// when the length byte covers it and the table holds all of it (else null,
+// as the detail document has it); versioned() gives it wherever the length
+// byte covers it, reading 0 where the table cuts it off (as the core
+// library's devices have it, in which a missing field reads as absent).
+class smbios_fields {
+ public:
+  smbios_fields(smbios_view t, const smbios_struct& st) : t_(t), st_(st) {}
+
+  smbios_view table() const { return t_; }
+  const smbios_struct& structure() const { return st_; }
+
+  // The length byte covers the width bytes at off.
+  bool has(size_t off, size_t width) const { return off + width <= st_.length; }
+  // The length byte covers them and the table holds them.
+  bool covers(size_t off, size_t width) const {
+    return has(off, width) && smbios_bytes(t_, st_.pos + off, width) != nullptr;
+  }
+  // The little-endian field of width 1, 2 or 4 at off.
+  std::optional<uint32_t> get(size_t off, size_t width) const {
+    if (!covers(off, width)) return std::nullopt;
+    return smbios_read(t_, st_.pos + off, width);
+  }
+  // The same wherever the length byte covers it, 0 where the table cuts it off.
+  std::optional<uint32_t> versioned(size_t off, size_t width) const {
+    if (!has(off, width)) return std::nullopt;
+    return smbios_read(t_, st_.pos + off, width);
+  }
+  // The 8-byte field at off, as get() reads.
+  std::optional<uint64_t> get64(size_t off) const {
+    if (!covers(off, 8)) return std::nullopt;
+    return static_cast<uint64_t>(smbios_read(t_, st_.pos + off + 4, 4)) << 32 |
+           smbios_read(t_, st_.pos + off, 4);
+  }
+
+ private:
+  smbios_view t_;
+  smbios_struct st_;
+};
+
+// ---- Memory devices ---------------------------------------------------------
+
+// A Memory Device's structure type (DSP0134 7.18); smbios/memory_device.h
+// reads one.
+constexpr uint8_t kMemoryDeviceType = 17;
+
 // Type 17 with a length byte of 21 or more; anything shorter is no device.
-inline bool is_memory_device(const smbios_struct& st) { return st.type == 17 && st.length >= 21; }
+inline bool is_memory_device(const smbios_struct& st) {
+  return st.type == kMemoryDeviceType && st.length >= 21;
+}
 
 #endif
