@@ -153,6 +153,15 @@ document decode_detail(smbios_view t);
 // The document as JSON text (indented, ending in a newline).
 std::string detail_json(const document& doc);
 
+// The reason of the document a program gets when no memory can be had for
+// its answer.
+inline constexpr const char* kOutOfMemory = "out of memory";
+
+// detail_json's text for an unreadable table whose reason is kOutOfMemory,
+// written without allocating, once, into static storage: the detail
+// library's answer when it cannot allocate one. The same pointer every call.
+const char* out_of_memory_json();
+
 // The document for people: the arrays line, then one row per device.
 // populated_only leaves out the rows of empty slots; the summary still counts them.
 std::string detail_table(const document& doc, bool populated_only = false);
