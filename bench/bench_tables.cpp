@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "json/json.h"
+#include "core/json.h"
 #include "little_endian.h"
 #include "smbios/smbios.h"
 

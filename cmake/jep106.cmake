@@ -1,14 +1,14 @@
-# Turns src/detail/jep106.ids (JEDEC's JEP106 list: a bank number on a line,
+# Turns src/names/jep106.ids (JEDEC's JEP106 list: a bank number on a line,
 # then "<tab>NUMBER NAME" lines) into rows of a C++ array, checking each line
 # so that a slip in the list fails the build:
 #   cmake -DIN=jep106.ids -DOUT=jep106.inc -P cmake/jep106.cmake
 # Each row is {bank, number, "name", "key"}: the key is the name as
-# src/detail/vendors.cpp compares names (lower case, letters and digits run
+# src/names/vendors.cpp compares names (lower case, letters and digits run
 # together, without the trailing company words of kCompanyWords there), made
 # here so that the program holds it as a constant.
 cmake_minimum_required(VERSION 3.20)
 # Words a maker's name may or may not end with; kCompanyWords in
-# src/detail/vendors.cpp is the same list.
+# src/names/vendors.cpp is the same list.
 set(company_words inc incorporated corp corporation co company ltd limited llc gmbh ag plc
     technology technologies semiconductor semiconductors electronics electronic
     international intl)

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/dimm.h"
+#include "core/loader.h"
 #include "detail/detail.h"
 #include "fake_platform.h"
 #include "raminfo.h"

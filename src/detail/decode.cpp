@@ -1,13 +1,15 @@
 // Decodes Physical Memory Arrays (type 16) and Memory Devices (type 17) field
-// by field, through the core's walk and its bounds-checked reads.
+// by field, through src/smbios/'s walk, its reading of a structure's fields
+// and its memory device layout and size rule.
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "detail/detail.h"
 #include "detail/fields.h"
-#include "detail/names.h"
 #include "detail/setup.h"
+#include "names/names.h"
+#include "smbios/memory_device.h"
 #include "text/text.h"
 
 namespace raminfo_detail {
@@ -15,7 +17,6 @@ namespace raminfo_detail {
 namespace {
 
 constexpr uint8_t kMemoryArray = 16;
-constexpr uint8_t kMemoryDevice = 17;
 
 // Physical Memory Array offsets, DSP0134 7.17.
 memory_array decode_array(smbios_view t, const smbios_struct& st) {
@@ -53,23 +54,12 @@ opt<uint32_t> speed_of(opt<uint16_t> word, opt<uint32_t> extended) {
 }
 
 void decode_size(const fields& f, memory_device* d) {
-  d->size_raw = f.word(0x0C);
-  d->extended_size_raw = f.dword(0x1C);
-  if (!d->size_raw) return;
-  const uint16_t w = *d->size_raw;
-  if (w == 0xFFFF) return;  // unknown
-  if (w == 0x7FFF && d->extended_size_raw) {
-    // Extended Size: MiB in bits 30:0.
-    d->size_bytes = static_cast<uint64_t>(*d->extended_size_raw & 0x7FFFFFFFu) << 20;
-  } else if (w & 0x8000) {
-    d->size_bytes = static_cast<uint64_t>(w & 0x7FFF) << 10;  // KiB
-  } else {
-    d->size_bytes = static_cast<uint64_t>(w) << 20;
-  }
-  d->populated = *d->size_bytes > 0;
+  d->size_raw = f.word(memory_device_field::kSize);
+  d->extended_size_raw = f.dword(memory_device_field::kExtendedSize);
+  d->size_bytes = memory_device_size_bytes(d->size_raw, d->extended_size_raw);
+  d->populated = d->size_bytes && *d->size_bytes > 0;
 }
 
-// Memory Device offsets, DSP0134 7.18 (up to SMBIOS 3.7, 0x64 bytes).
 // The makers the first few distinct manufacturer strings named: a table's
 // devices repeat a handful of strings, and reading a maker's name takes
 // thousands of instructions.
@@ -87,49 +77,50 @@ struct maker_memo {
 };
 
 memory_device decode_device(smbios_view t, const smbios_struct& st, maker_memo* memo) {
+  using namespace memory_device_field;
   const fields f(t, st);
   memory_device d;
   d.handle = static_cast<uint16_t>(smbios_read(t, st.pos + 2, 2));
   d.length = st.length;
-  d.array_handle = f.word(0x04);
-  d.error_information_handle = f.word(0x06);
-  d.total_width_bits = f.word(0x08);
-  d.data_width_bits = f.word(0x0A);
+  d.array_handle = f.word(kArrayHandle);
+  d.error_information_handle = f.word(kErrorInformationHandle);
+  d.total_width_bits = f.word(kTotalWidth);
+  d.data_width_bits = f.word(kDataWidth);
   decode_size(f, &d);
-  d.form_factor = f.code(0x0E, 1, form_factor_full_name);
-  d.device_set = f.byte(0x0F);
-  d.locator = f.text(0x10);
-  d.bank_locator = f.text(0x11);
-  d.memory_type = f.code(0x12, 1, memory_type_full_name);
-  d.type_detail = f.bits(0x13, type_detail_names);
-  d.speed_raw = f.word(0x15);
-  d.manufacturer = f.text(0x17);
-  d.serial_number = f.text(0x18);
-  d.asset_tag = f.text(0x19);
-  d.part_number = f.text(0x1A);
-  d.attributes_raw = f.byte(0x1B);
+  d.form_factor = f.code(kFormFactor, 1, form_factor_full_name);
+  d.device_set = f.byte(kDeviceSet);
+  d.locator = f.text(kDeviceLocator);
+  d.bank_locator = f.text(kBankLocator);
+  d.memory_type = f.code(kMemoryType, 1, memory_type_full_name);
+  d.type_detail = f.bits(kTypeDetail, type_detail_names);
+  d.speed_raw = f.word(kSpeed);
+  d.manufacturer = f.text(kManufacturer);
+  d.serial_number = f.text(kSerialNumber);
+  d.asset_tag = f.text(kAssetTag);
+  d.part_number = f.text(kPartNumber);
+  d.attributes_raw = f.byte(kAttributes);
   if (d.attributes_raw && (*d.attributes_raw & 0x0F) != 0) d.rank = *d.attributes_raw & 0x0Fu;
-  d.configured_speed_raw = f.word(0x20);
-  d.minimum_voltage_mv = f.word(0x22);
-  d.maximum_voltage_mv = f.word(0x24);
-  d.configured_voltage_mv = f.word(0x26);
-  d.memory_technology = f.code(0x28, 1, memory_technology_name);
-  d.operating_mode_capability = f.bits(0x29, operating_mode_names);
-  d.firmware_version = f.text(0x2B);
-  d.module_manufacturer_id = f.word(0x2C);
-  d.module_product_id = f.word(0x2E);
-  d.subsystem_controller_manufacturer_id = f.word(0x30);
-  d.subsystem_controller_product_id = f.word(0x32);
-  d.non_volatile_size_bytes = f.qword(0x34);
-  d.volatile_size_bytes = f.qword(0x3C);
-  d.cache_size_bytes = f.qword(0x44);
-  d.logical_size_bytes = f.qword(0x4C);
-  d.extended_speed_raw = f.dword(0x54);
-  d.extended_configured_speed_raw = f.dword(0x58);
-  d.pmic0_manufacturer_id = f.word(0x5C);
-  d.pmic0_revision_number = f.word(0x5E);
-  d.rcd_manufacturer_id = f.word(0x60);
-  d.rcd_revision_number = f.word(0x62);
+  d.configured_speed_raw = f.word(kConfiguredSpeed);
+  d.minimum_voltage_mv = f.word(kMinimumVoltage);
+  d.maximum_voltage_mv = f.word(kMaximumVoltage);
+  d.configured_voltage_mv = f.word(kConfiguredVoltage);
+  d.memory_technology = f.code(kMemoryTechnology, 1, memory_technology_name);
+  d.operating_mode_capability = f.bits(kOperatingModeCapability, operating_mode_names);
+  d.firmware_version = f.text(kFirmwareVersion);
+  d.module_manufacturer_id = f.word(kModuleManufacturerId);
+  d.module_product_id = f.word(kModuleProductId);
+  d.subsystem_controller_manufacturer_id = f.word(kSubsystemControllerManufacturerId);
+  d.subsystem_controller_product_id = f.word(kSubsystemControllerProductId);
+  d.non_volatile_size_bytes = f.qword(kNonVolatileSize);
+  d.volatile_size_bytes = f.qword(kVolatileSize);
+  d.cache_size_bytes = f.qword(kCacheSize);
+  d.logical_size_bytes = f.qword(kLogicalSize);
+  d.extended_speed_raw = f.dword(kExtendedSpeed);
+  d.extended_configured_speed_raw = f.dword(kExtendedConfiguredSpeed);
+  d.pmic0_manufacturer_id = f.word(kPmic0ManufacturerId);
+  d.pmic0_revision_number = f.word(kPmic0RevisionNumber);
+  d.rcd_manufacturer_id = f.word(kRcdManufacturerId);
+  d.rcd_revision_number = f.word(kRcdRevisionNumber);
 
   d.speed_mts = speed_of(d.speed_raw, d.extended_speed_raw);
   d.configured_speed_mts = speed_of(d.configured_speed_raw, d.extended_configured_speed_raw);
@@ -176,7 +167,7 @@ document decode_detail(smbios_view t) {
   smbios_struct st;
   while (smbios_next(t, &w, &st)) {
     if (st.type == kMemoryArray) arrays.push_back(st);
-    if (st.type == kMemoryDevice) devices.push_back(st);
+    if (st.type == kMemoryDeviceType) devices.push_back(st);
     if (st.type == 19 || st.type == 20) mapped.push_back(st);
   }
   doc.arrays.reserve(arrays.size());

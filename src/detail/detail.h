@@ -2,7 +2,8 @@
 // memory (Physical Memory Arrays, type 16, and Memory Devices, type 17), for
 // the command-line host and the detail library (include/raminfo_detail.h),
 // which give the same document from this one decoder. It reads the table
-// through the core's walk and bounds-checked reads; the core library never
+// through src/smbios/ (the walk, the bounds-checked reads and the one reading
+// of a memory device), as the core library does; the core library never
 // links it.
 #ifndef RAMINFO_DETAIL_DETAIL_H
 #define RAMINFO_DETAIL_DETAIL_H
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "detail/layout.h"
+#include "names/names.h"
+#include "names/vendors.h"
 #include "smbios/smbios.h"
 
 namespace raminfo_detail {
@@ -41,29 +44,6 @@ struct flags {
   uint32_t raw = 0;
   std::vector<const char*> names;
 };
-
-using opt_string = std::optional<std::string>;
-
-// A module's maker: from a JEDEC JEP106 code, a readable name, a system
-// maker's own label or the module's part number.
-struct vendor_id {
-  unsigned bank = 0;  // 1-based JEP106 bank (continuation codes + 1); 0 without a code
-  uint8_t code = 0;   // the ID byte, parity bit included; with a bank only
-  std::string name;   // one spelling per maker; empty when the code names none we know
-  // "jedec_code" (the manufacturer string spells a code), "name" (it names a
-  // maker), "system_maker" (a machine maker's label), "part_number" (the
-  // module's part number follows a maker's scheme) or
-  // "module_manufacturer_id" (the structure's SPD code).
-  const char* source = "";
-  // When the manufacturer string spelled a code and another source named
-  // the maker instead: the name the code reads as ("" when JEP106 names no
-  // maker for it).
-  opt_string jedec_name;
-  bool memory_maker = false;  // a maker of memory modules or DRAM, whose name stands
-};
-
-template <typename T>
-using opt = std::optional<T>;
 
 struct memory_array {
   uint16_t handle = 0;
@@ -179,6 +159,15 @@ document decode_detail(smbios_view t);
 // The document as JSON text (indented, ending in a newline).
 std::string detail_json(const document& doc);
 
+// The reason of the document a program gets when no memory can be had for
+// its answer.
+inline constexpr const char* kOutOfMemory = "out of memory";
+
+// detail_json's text for an unreadable table whose reason is kOutOfMemory,
+// written without allocating, once, into static storage: the detail
+// library's answer when it cannot allocate one. The same pointer every call.
+const char* out_of_memory_json();
+
 // The document for people: the arrays line, then one row per device.
 // populated_only leaves out the rows of empty slots; the summary still counts them.
 std::string detail_table(const document& doc, bool populated_only = false);
@@ -188,23 +177,8 @@ std::string detail_table(const document& doc, bool populated_only = false);
 // when there are none.
 std::string memory_errors_line(const memory_errors& e);
 
-// Pieces shared with the tests.
-bool is_placeholder(const std::string& raw);
-opt<vendor_id> vendor_from_module_id(uint16_t id);
-// The maker a manufacturer string names; none for a placeholder or a string
-// no rule knows.
-opt<vendor_id> vendor_from_string(const std::string& raw);
-// The maker a part number names by its maker's published scheme; none for
-// a placeholder, a machine maker's own part number or one no rule knows.
-opt<vendor_id> vendor_from_part_number(const std::string& raw);
-// A module's maker from what the manufacturer string names, what the Module
-// Manufacturer ID names and the part number: the first of them that names a
-// maker of memory, else the first that names anything.
-opt<vendor_id> choose_vendor(const opt<vendor_id>& from_string,
-                             const opt<vendor_id>& from_module_id, const std::string* part_number);
-// The maker of a code (parity bit included) as vendor names it; null when
-// JEP106 lists none.
-const char* jedec_vendor_name(unsigned bank, uint8_t code);
+// Pieces shared with the tests (is_placeholder and the makers' rules come
+// with names/).
 // Firmware bytes as a JSON string literal, quotes included: valid UTF-8 is
 // kept, '"' and '\' are escaped, control bytes become \u00XX and every byte
 // that is not part of valid UTF-8 becomes U+FFFD.

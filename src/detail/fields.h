@@ -12,24 +12,18 @@
 namespace raminfo_detail {
 
 // One structure's fields. A field is present only when the length byte
-// covers all of it and the table holds all of it; anything else is null.
+// covers all of it and the table holds all of it; anything else is null
+// (smbios_fields::get).
 class fields {
  public:
-  fields(smbios_view t, const smbios_struct& st) : t_(t), st_(st) {}
+  fields(smbios_view t, const smbios_struct& st) : f_(t, st) {}
 
-  bool covers(size_t off, size_t width) const {
-    return off + width <= st_.length && smbios_bytes(t_, st_.pos + off, width) != nullptr;
-  }
   opt<uint8_t> byte(size_t off) const { return number<uint8_t>(off, 1); }
   opt<uint16_t> word(size_t off) const { return number<uint16_t>(off, 2); }
   opt<uint32_t> dword(size_t off) const { return number<uint32_t>(off, 4); }
-  opt<uint64_t> qword(size_t off) const {
-    if (!covers(off, 8)) return std::nullopt;
-    return static_cast<uint64_t>(smbios_read(t_, st_.pos + off + 4, 4)) << 32 |
-           smbios_read(t_, st_.pos + off, 4);
-  }
+  opt<uint64_t> qword(size_t off) const { return f_.get64(off); }
   opt<coded> code(size_t off, size_t width, const char* (*name)(uint32_t)) const {
-    const opt<uint32_t> v = number<uint32_t>(off, width);
+    const opt<uint32_t> v = f_.get(off, width);
     if (!v) return std::nullopt;
     return coded{*v, name(*v)};
   }
@@ -43,7 +37,7 @@ class fields {
     if (!n) return std::nullopt;
     text_field f;
     f.number = *n;
-    const smbios_text s = smbios_string(t_, st_.strings, *n);
+    const smbios_text s = smbios_string(f_.table(), f_.structure().strings, *n);
     if (s.len > 0) {
       f.raw = std::string(reinterpret_cast<const char*>(s.data), s.len);
       f.placeholder = is_placeholder(*f.raw);
@@ -54,12 +48,12 @@ class fields {
  private:
   template <typename T>
   opt<T> number(size_t off, size_t width) const {
-    if (!covers(off, width)) return std::nullopt;
-    return static_cast<T>(smbios_read(t_, st_.pos + off, width));
+    const opt<uint32_t> v = f_.get(off, width);
+    if (!v) return std::nullopt;
+    return static_cast<T>(*v);
   }
 
-  smbios_view t_;
-  const smbios_struct& st_;
+  smbios_fields f_;
 };
 
 }  // namespace raminfo_detail

@@ -128,18 +128,30 @@ struct key_name {
   key_name(P k) : text(k), size(k == nullptr ? 0 : std::strlen(k)) {}
 };
 
-// Writes the document into one growing buffer: every key, number and string
-// goes straight into it, with no string made per value.
+// Writes the document into one buffer: every key, number and string goes
+// straight into it, with no string made per value. The buffer is a string of
+// the writer's own that grows as needed, or storage the caller gives, which
+// is used with no allocation as long as the document fits (past that, the
+// writer moves to a string of its own).
 class writer {
  public:
   explicit writer(size_t expected) { buf_.reserve(expected); }
+  writer(char* storage, size_t size) : data_(storage), size_(size), given_(true) {}
 
   // The document written, with its closing newline, the buffer's spare room
   // cut off.
   std::string finish() {
     put('\n');
+    if (given_) return std::string(data_, used_);
     buf_.resize(used_);
     return std::move(buf_);
+  }
+  // The same, NUL-terminated, where it was written: the caller's storage,
+  // or (when it did not fit there) the writer's own buffer.
+  const char* finish_in_storage() {
+    put('\n');
+    put('\0');
+    return data_;
   }
 
   void open(key_name key, char bracket) {
@@ -154,11 +166,6 @@ class writer {
     if (!first_) newline();
     put(bracket);
     first_ = false;
-  }
-  void raw(key_name key, const std::string& value) {
-    char* at = member(key, value.size());
-    copy_bytes(at, value.data(), value.size());
-    end(at + value.size());
   }
   void null(key_name key) {
     char* at = member(key, 4);
@@ -251,8 +258,17 @@ class writer {
   // reserved up front; the string's size runs ahead of what is written by a
   // step at a time, so that the zeros a resize writes stay few and in cache.
   char* room(size_t n) {
-    if (buf_.size() - used_ < n) buf_.resize(used_ + std::max(n, kStep));
-    return &buf_[used_];
+    if (size_ - used_ < n) grow(n);
+    return data_ + used_;
+  }
+  void grow(size_t n) {
+    if (given_) {
+      buf_.assign(data_, used_);
+      given_ = false;
+    }
+    buf_.resize(used_ + std::max(n, kStep));
+    data_ = &buf_[0];
+    size_ = buf_.size();
   }
   void put(char c) {
     *room(1) = c;
@@ -291,12 +307,15 @@ class writer {
     return at;
   }
   // Ends what was written at the position member() returned.
-  void end(const char* at) { used_ = static_cast<size_t>(at - buf_.data()); }
+  void end(const char* at) { used_ = static_cast<size_t>(at - data_); }
 
   // A step of the size below where the C library's memset turns to rep
   // stosb, which costs an instruction per byte.
   static constexpr size_t kStep = 2000;
-  std::string buf_;  // used_ bytes of it are the document
+  std::string buf_;       // the writer's own buffer, unless given_
+  char* data_ = nullptr;  // the buffer written: buf_'s bytes or the caller's storage
+  size_t size_ = 0;       // its size; used_ bytes of it are the document
+  bool given_ = false;    // data_ is the caller's storage
   size_t used_ = 0;
   int depth_ = 0;
   bool first_ = true;
@@ -506,19 +525,13 @@ void write_memory_errors(writer& w, const memory_errors& e) {
   w.close('}');
 }
 
-}  // namespace
-
-std::string detail_json(const document& doc) {
-  // About 2.4 KB per device and 0.5 KB per array in practice; a guess too
-  // small only costs a regrowth or two.
-  writer w(2048 + 512 * (doc.arrays.size() + doc.mapped.size()) + 2816 * doc.devices.size() +
-           256 * (doc.errors.unmatched.size() + doc.errors.unplaced.size()));
+void write_document(writer& w, const document& doc) {
   w.open(nullptr, '{');
   w.string("schema", kSchema);
   w.boolean("readable", doc.readable);
   // Only an unreadable table has a reason, so readable documents keep the
   // keys they always had.
-  if (!doc.readable) w.raw("reason", json_string(doc.reason));
+  if (!doc.readable) w.string("reason", doc.reason);
   w.open("totals", '{');
   w.number("arrays", static_cast<uint64_t>(doc.sum.arrays));
   w.number("slots", static_cast<uint64_t>(doc.sum.slots));
@@ -541,7 +554,36 @@ std::string detail_json(const document& doc) {
   w.close(']');
   write_memory_errors(w, doc.errors);
   w.close('}');
+}
+
+}  // namespace
+
+std::string detail_json(const document& doc) {
+  // About 2.4 KB per device and 0.5 KB per array in practice; a guess too
+  // small only costs a regrowth or two.
+  writer w(2048 + 512 * (doc.arrays.size() + doc.mapped.size()) + 2816 * doc.devices.size() +
+           256 * (doc.errors.unmatched.size() + doc.errors.unplaced.size()));
+  write_document(w, doc);
   return w.finish();
+}
+
+const char* out_of_memory_json() {
+  // Written on the first call into static storage, which it fits (370
+  // bytes): no allocation. The document's strings are short enough to be
+  // kept inside their std::string objects.
+  static char storage[1024];
+  static std::string spilled;
+  static const char* const text = [] {
+    document doc;
+    doc.reason = kOutOfMemory;
+    writer w(storage, sizeof storage);
+    write_document(w, doc);
+    const char* written = w.finish_in_storage();
+    if (written == storage) return written;
+    spilled = written;
+    return spilled.c_str();
+  }();
+  return text;
 }
 
 }  // namespace raminfo_detail

@@ -472,13 +472,3 @@ edac_report read_edac(const std::string& sysfs_root) {
   }
   return r;
 }
-
-const char* edac_layout_name(edac_layout layout) {
-  switch (layout) {
-    case edac_layout::none: return "none";
-    case edac_layout::per_dimm: return "per_dimm";
-    case edac_layout::per_rank: return "per_rank";
-    case edac_layout::per_row: return "per_row";
-  }
-  return "none";
-}

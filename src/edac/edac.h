@@ -102,7 +102,4 @@ struct edac_report {
 // throws.
 edac_report read_edac(const std::string& sysfs_root);
 
-// "per_dimm" etc., for notes and tests.
-const char* edac_layout_name(edac_layout layout);
-
 #endif

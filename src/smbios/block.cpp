@@ -149,7 +149,7 @@ table_verdict locate_dmidecode(const uint8_t* bytes, size_t size, located_table*
 
 smbios_view raw_block_table(const uint8_t* block, size_t size) {
   if (block == nullptr || size <= RAW_HEADER_SIZE) return smbios_view{nullptr, 0};
-  size_t len = read_le(block + RAW_LENGTH_OFFSET, 4);
+  size_t len = raw_header_length(block);
   if (len > size - RAW_HEADER_SIZE) len = size - RAW_HEADER_SIZE;
   return smbios_view{block + RAW_HEADER_SIZE, len};
 }
@@ -161,7 +161,7 @@ block_layout block_layout_of(const uint8_t* bytes, size_t size) {
   if (size < RAW_HEADER_SIZE) return block_layout::table;
   // A length field that counts exactly the bytes after the header is the
   // strongest sign of a raw block, whatever its version bytes say.
-  if (read_le(bytes + RAW_LENGTH_OFFSET, 4) == size - RAW_HEADER_SIZE) return block_layout::rsmb;
+  if (raw_header_length(bytes) == size - RAW_HEADER_SIZE) return block_layout::rsmb;
   // A bare table opens with a structure whose length byte is 4 or more; a raw
   // block with a calling-method byte of 0 or 1 and an SMBIOS major version
   // (2 or 3, or 0 when left out) in that place.
@@ -183,7 +183,7 @@ table_verdict locate_table(const uint8_t* bytes, size_t size, block_layout layou
         out->major = bytes[1];
         out->minor = bytes[2];
         out->revision = bytes[3];
-        out->claimed = read_le(bytes + RAW_LENGTH_OFFSET, 4);
+        out->claimed = raw_header_length(bytes);
         out->cut = out->claimed > size - RAW_HEADER_SIZE;
       }
       // A header alone holds no table: the loader's finding, for every source.

@@ -3,7 +3,9 @@
 // layer builds from sysfs), the file `dmidecode --dump-bin` writes, or a bare
 // structure table. Where the structure table lies in each, and whether what
 // lies there is one: the one reading of a block that the loader, the
-// command-line host's --from-dump and the detail library all use.
+// command-line host's --from-dump and the detail library all use; and the
+// one writing of a raw block's header, for the Linux platform layer and the
+// command-line host's rebuilt blocks.
 #ifndef RAMINFO_SMBIOS_BLOCK_H
 #define RAMINFO_SMBIOS_BLOCK_H
 
@@ -15,6 +17,25 @@
 // The layouts a block of SMBIOS bytes comes in; automatic tells it from the
 // content.
 enum class block_layout : uint8_t { automatic, rsmb, dmidecode, table };
+
+// The table length a raw block's header gives; block holds at least
+// RAW_HEADER_SIZE bytes.
+inline uint32_t raw_header_length(const uint8_t* block) {
+  return read_le(block + RAW_LENGTH_OFFSET, 4);
+}
+
+// Writes a raw block's header, RAW_HEADER_SIZE bytes, at out: calling method
+// 0, the SMBIOS version (major, minor, DMI revision) and the length of the
+// table that follows it.
+inline void put_raw_header(uint8_t* out, uint8_t major, uint8_t minor, uint8_t revision,
+                           uint32_t table_length) {
+  out[0] = 0;
+  out[1] = major;
+  out[2] = minor;
+  out[3] = revision;
+  for (size_t i = 0; i < 4; ++i)
+    out[RAW_LENGTH_OFFSET + i] = static_cast<uint8_t>(table_length >> 8 * i);
+}
 
 // The table of a raw block: the header's length, cut to the bytes present. An
 // empty view (NULL base) when the block is no longer than its header.
@@ -47,8 +68,9 @@ enum class table_verdict : uint8_t {
   not_a_table,  // no SMBIOS table, for the reason given
 };
 
-// Room for a reason, its NUL included: the loader's status text holds one.
-constexpr size_t kBlockReasonCap = ERR_CAP;
+// Room for a reason, its NUL included: the core loader's status text
+// (core/loader.h) holds one.
+constexpr size_t kBlockReasonCap = 256;
 
 // Finds the table in the size bytes at bytes, laid out as layout says (or as
 // the content shows, for automatic), into *out, and says whether it is one.

@@ -1,33 +1,15 @@
-// SMBIOS side of the library: the cached table, the one bounds-checked way of
-// reading it, the structure walk, memory device decoding and enumeration.
+// An SMBIOS structure table in memory: the one bounds-checked way of reading
+// it, the structure walk, a structure's fields and strings. No loading, no
+// operating system and no JSON: the core library (src/core/) and the detail
+// decoder (src/detail/) read tables through it.
 #ifndef RAMINFO_SMBIOS_SMBIOS_H
 #define RAMINFO_SMBIOS_SMBIOS_H
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "smbios/bytes.h"
-
-// ---- Status text -----------------------------------------------------------
-
-constexpr size_t ERR_CAP = 256;
-
-// The last loader failure, NUL-terminated; empty when none is on record.
-extern char g_err[ERR_CAP];
-
-// Replaces the status text with msg. Defined with the loader, its only writer.
-void set_error(const char* msg);
-
-// ---- Table cache -----------------------------------------------------------
-
-// Heap copy of the structure table (without the 8-byte block header); NULL
-// until a load succeeds. g_tbl_len is the number of bytes it holds.
-extern uint8_t* g_tbl;
-extern uint32_t g_tbl_len;
-
-// Makes sure the table is cached: 1 on success (the platform is asked only
-// until one load succeeds), 0 with the reason in g_err.
-int load_smbios();
 
 // ---- Bounds-checked reading ------------------------------------------------
 
@@ -37,9 +19,6 @@ struct smbios_view {
   const uint8_t* base;
   size_t len;
 };
-
-// The cached table, or an empty view when nothing is cached.
-smbios_view smbios_cached_view();
 
 // Returns the address of count bytes at offset off, or NULL unless all of
 // them lie inside the table. Offsets are compared, never pointers formed, so
@@ -114,44 +93,59 @@ smbios_text smbios_string(smbios_view t, size_t strings, uint8_t n);
 void smbios_strings(smbios_view t, size_t strings, const uint8_t* numbers, smbios_text* texts,
                     size_t count);
 
-// ---- Memory devices --------------------------------------------------------
+// ---- Fields of one structure ------------------------------------------------
 
-constexpr size_t JSON_FIELD_CAP = 64;
+// One structure's fields, by offset from its start. Its length byte says
+// which fields the structure's version has; the table may still cut its
+// formatted area short. A field reads one of two ways: get() gives it only
+// when the length byte covers it and the table holds all of it (else null,
+// as the detail document has it); versioned() gives it wherever the length
+// byte covers it, reading 0 where the table cuts it off (as the core
+// library's devices have it, in which a missing field reads as absent).
+class smbios_fields {
+ public:
+  smbios_fields(smbios_view t, const smbios_struct& st) : t_(t), st_(st) {}
 
-// A decoded Memory Device (type 17). Text fields are JSON-escaped.
-struct dimm_info {
-  char slot[JSON_FIELD_CAP];
-  char manufacturer[JSON_FIELD_CAP];
-  char part_number[JSON_FIELD_CAP];
-  char serial[JSON_FIELD_CAP];
-  int32_t size_mb;
-  int32_t speed_mts;
-  int32_t configured_speed_mts;
-  int32_t voltage_mv;
-  const char* type;
-  const char* form_factor;
+  smbios_view table() const { return t_; }
+  const smbios_struct& structure() const { return st_; }
+
+  // The length byte covers the width bytes at off.
+  bool has(size_t off, size_t width) const { return off + width <= st_.length; }
+  // The length byte covers them and the table holds them.
+  bool covers(size_t off, size_t width) const {
+    return has(off, width) && smbios_bytes(t_, st_.pos + off, width) != nullptr;
+  }
+  // The little-endian field of width 1, 2 or 4 at off.
+  std::optional<uint32_t> get(size_t off, size_t width) const {
+    if (!covers(off, width)) return std::nullopt;
+    return smbios_read(t_, st_.pos + off, width);
+  }
+  // The same wherever the length byte covers it, 0 where the table cuts it off.
+  std::optional<uint32_t> versioned(size_t off, size_t width) const {
+    if (!has(off, width)) return std::nullopt;
+    return smbios_read(t_, st_.pos + off, width);
+  }
+  // The 8-byte field at off, as get() reads.
+  std::optional<uint64_t> get64(size_t off) const {
+    if (!covers(off, 8)) return std::nullopt;
+    return static_cast<uint64_t>(smbios_read(t_, st_.pos + off + 4, 4)) << 32 |
+           smbios_read(t_, st_.pos + off, 4);
+  }
+
+ private:
+  smbios_view t_;
+  smbios_struct st_;
 };
 
+// ---- Memory devices ---------------------------------------------------------
+
+// A Memory Device's structure type (DSP0134 7.18); smbios/memory_device.h
+// reads one.
+constexpr uint8_t kMemoryDeviceType = 17;
+
 // Type 17 with a length byte of 21 or more; anything shorter is no device.
-inline bool is_memory_device(const smbios_struct& st) { return st.type == 17 && st.length >= 21; }
-
-// The device's size in MiB; 0 for an empty slot, an unknown size or less
-// than 1 MiB.
-int32_t dimm_size_mb(smbios_view t, const smbios_struct& st);
-
-// Fills the whole of out from the memory device st.
-void decode_dimm(smbios_view t, const smbios_struct& st, dimm_info* out);
-
-// Names of the memory type and form factor codes; never NULL.
-const char* mem_type_name(uint8_t code);
-const char* form_factor_name(uint8_t code);
-
-// Number of memory devices the walk yields, populated or not.
-int count_memory_devices(smbios_view t);
-
-// index -1: the number of populated devices. index >= 0 with out: decodes
-// that device into out and returns 1. -2 when there is no such device, 0 for
-// an index below -1 or a NULL out, -1 when the table cannot be loaded.
-int for_each_dimm(int index, dimm_info* out);
+inline bool is_memory_device(const smbios_struct& st) {
+  return st.type == kMemoryDeviceType && st.length >= 21;
+}
 
 #endif

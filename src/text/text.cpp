@@ -74,13 +74,6 @@ size_t utf8_sequence(const char* s, size_t size, size_t i, uint32_t* cp) {
   return n;
 }
 
-bool is_valid_utf8(const std::string& bytes) {
-  uint32_t cp = 0;
-  for (size_t i = 0, n = 0; i < bytes.size(); i += n)
-    if ((n = utf8_sequence(bytes, i, &cp)) == 0) return false;
-  return true;
-}
-
 std::string printable_text(const std::string& raw) {
   std::string out;
   out.reserve(raw.size());

@@ -18,9 +18,6 @@ size_t utf8_sequence(const std::string& s, size_t i, uint32_t* cp);
 // The same over size bytes at s, for writers that hold no std::string.
 size_t utf8_sequence(const char* s, size_t size, size_t i, uint32_t* cp);
 
-// Whether all of bytes is valid UTF-8.
-bool is_valid_utf8(const std::string& bytes);
-
 // raw with every byte that is not part of valid UTF-8, every C0 control,
 // DEL, every C1 control (U+0080 to U+009F) and every bidirectional embedding,
 // override or isolate control (U+202A to U+202E, U+2066 to U+2069) shown as

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "json/json.h"
+#include "core/json.h"
 
 namespace {
 

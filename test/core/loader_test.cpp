@@ -1,4 +1,6 @@
 // The loader: what it asks the platform, what it caches and what it reports.
+#include "core/loader.h"
+
 #include <gtest/gtest.h>
 
 #include <string>

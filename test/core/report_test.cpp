@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "core/json.h"
 #include "fake_platform.h"
-#include "json/json.h"
 #include "raminfo.h"
 #include "table_builder.h"
 

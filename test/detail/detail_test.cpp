@@ -650,6 +650,16 @@ TEST(DetailTotals, CountSystemMemoryAndMarkTheRest) {
   EXPECT_EQ(doc_of(table({device(0x10, 8192, 0x1A)}))["totals"]["ecc"], nullptr);
 }
 
+// The detail library's answer when it cannot allocate one: the writer's own
+// document of an unreadable table, written without allocating.
+TEST(DetailJson, TheOutOfMemoryDocumentIsTheWritersUnreadableOne) {
+  document doc;
+  doc.reason = kOutOfMemory;
+  EXPECT_EQ(std::string(out_of_memory_json()), detail_json(doc));
+  EXPECT_EQ(out_of_memory_json(), out_of_memory_json());
+  EXPECT_EQ(json::parse(out_of_memory_json())["reason"], "out of memory");
+}
+
 TEST(DetailTable, RowsShowVendorsRanksAndFillers) {
   Bytes b = device_of_length(0x28);
   put_le(b, 0x0C, 8192, 2);

@@ -8,7 +8,8 @@
 #include <iostream>
 #include <string>
 
-#include "detail/detail.h"
+#include "names/names.h"
+#include "names/vendors.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/dimm.h"
 #include "smbios/smbios.h"
 #include "table_builder.h"
 

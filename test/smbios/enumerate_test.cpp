@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/dimm.h"
 #include "fake_platform.h"
 #include "raminfo.h"
 #include "smbios/smbios.h"

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/dimm.h"
 #include "smbios/smbios.h"
 #include "table_builder.h"
 

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <utility>
 
+#include "core/loader.h"
+#include "platform/heap.h"
 #include "platform/platform.h"
-#include "smbios/heap.h"
 #include "smbios/smbios.h"
 
 FakePlatform& fake() {

@@ -8,7 +8,7 @@
 
 #include "platform/linux/sysfs.h"
 #include "platform/os.h"
-#include "smbios/bytes.h"
+#include "smbios/block.h"
 
 namespace {
 
@@ -131,8 +131,8 @@ uint32_t sysfs_raw_smbios(const char* dir, void* buf, uint32_t size) {
   }
 
   auto* out = static_cast<uint8_t*>(buf);
-  out[0] = 0;  // calling method: none on Linux
-  entry_point_version(dir, out + 1);
+  uint8_t version[3];
+  entry_point_version(dir, version);
   // Read as much as the caller offered: a table that grew since the size
   // query then shows up as a count other than the one announced.
   const long got = read_file(path, out + RAW_HEADER_SIZE, size - RAW_HEADER_SIZE);
@@ -142,10 +142,7 @@ uint32_t sysfs_raw_smbios(const char* dir, void* buf, uint32_t size) {
   }
   const auto len = static_cast<uint32_t>(got);
   if (RAW_HEADER_SIZE + len != size) set_failure("%s changed while it was read", path);
-  out[4] = static_cast<uint8_t>(len);
-  out[5] = static_cast<uint8_t>(len >> 8);
-  out[6] = static_cast<uint8_t>(len >> 16);
-  out[7] = static_cast<uint8_t>(len >> 24);
+  put_raw_header(out, version[0], version[1], version[2], len);
   return RAW_HEADER_SIZE + len;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/dimm.h"
 #include "fake_platform.h"
 #include "smbios/smbios.h"
 #include "sources/udev.h"

@@ -13,10 +13,12 @@
 
 #include "cli/options.h"
 #include "compare/compare.h"
+#include "core/dimm.h"
+#include "core/loader.h"
 #include "detail/detail.h"
 #include "files/file_names.h"
 #include "files/input.h"
-#include "files/output.h"
+#include "output/output.h"
 #include "raminfo.h"
 #include "save/save_dump.h"
 #include "sources/memory_errors.h"

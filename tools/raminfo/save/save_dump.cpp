@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "files/output.h"
+#include "output/output.h"
 #include "smbios/bytes.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/os.h"
 #include "save/save_dump.h"
-#include "smbios/bytes.h"
+#include "smbios/block.h"
 #include "sources/udev.h"
 
 namespace {
@@ -23,7 +23,7 @@ bool read_machine_dump(std::vector<uint8_t>* out, std::string* layout, std::stri
   const uint32_t need = os_raw_smbios(nullptr, 0);
   std::vector<uint8_t> block(need);
   const uint32_t got = need == 0 ? 0 : os_raw_smbios(block.data(), need);
-  if (got < 8 || got > need) {
+  if (got < RAW_HEADER_SIZE || got > need) {
     const bool readable = access(dmi.c_str(), R_OK) == 0;
     const int why = errno;
     *error = "cannot read " + dmi;
@@ -39,7 +39,8 @@ bool read_machine_dump(std::vector<uint8_t>* out, std::string* layout, std::stri
   const std::string ep_path = std::string(kTables) + "/smbios_entry_point";
   if (!read_bounded_file(ep_path, kEntryPointLimit, &entry_point, error)) return false;
   const std::vector<uint8_t> ep(entry_point.begin(), entry_point.end());
-  const std::vector<uint8_t> table(block.begin() + RAW_HEADER_SIZE, block.begin() + got);
+  const smbios_view t = raw_block_table(block.data(), got);
+  const std::vector<uint8_t> table(t.base, t.base + t.len);
   if (!dmidecode_dump(ep, table, out, error)) {
     *error = ep_path + ": " + *error;
     return false;

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/loader.h"
 #include "text/text.h"
 
 void add_memory_errors(const memory_errors_request& req, smbios_view t,

@@ -7,7 +7,7 @@
 #include "detail/detail.h"
 #include "edac/memory_errors.h"
 #include "smbios/smbios.h"
-#include "views/views.h"
+#include "sources/inventory.h"
 
 // Reads and joins the counts for the devices of doc (decoded from t) and
 // sets doc->errors and each device's errors. Prints the notes on stderr.

@@ -4,7 +4,6 @@
 
 #include "files/input.h"
 #include "smbios/block.h"
-#include "smbios/bytes.h"
 
 namespace {
 
@@ -16,16 +15,7 @@ void make_block(std::vector<uint8_t>* f, size_t from, size_t len, uint8_t major,
   if (f->size() < RAW_HEADER_SIZE + len) f->resize(RAW_HEADER_SIZE + len);
   std::memmove(f->data() + RAW_HEADER_SIZE, f->data() + from, len);
   f->resize(RAW_HEADER_SIZE + len);
-  const auto n = static_cast<uint32_t>(len);
-  const uint8_t header[RAW_HEADER_SIZE] = {0,
-                                           major,
-                                           minor,
-                                           revision,
-                                           static_cast<uint8_t>(n),
-                                           static_cast<uint8_t>(n >> 8),
-                                           static_cast<uint8_t>(n >> 16),
-                                           static_cast<uint8_t>(n >> 24)};
-  std::memcpy(f->data(), header, RAW_HEADER_SIZE);
+  put_raw_header(f->data(), major, minor, revision, static_cast<uint32_t>(len));
 }
 
 }  // namespace

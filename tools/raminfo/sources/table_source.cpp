@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "files/output.h"
+#include "output/output.h"
 #include "platform/os.h"
 #include "sources/tool_platform.h"
 

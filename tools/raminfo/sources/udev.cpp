@@ -6,8 +6,8 @@
 #include <cstring>
 #include <map>
 
-#include "detail/names.h"
-#include "smbios/bytes.h"
+#include "names/names.h"
+#include "smbios/block.h"
 #include "text/text.h"
 
 namespace {
@@ -400,11 +400,9 @@ bool udev_entry_to_block(const std::string& entry, udev_rebuild* out) {
     notes.add("devices past the first " + std::to_string(devices.size()) + " of the " +
               std::to_string(array_slots) + " udev counted" + cut);
 
-  // Header: calling method 0, SMBIOS 2.8 (the version of the rebuilt
-  // layout), table length.
-  out->block = {0, 2, 8, 0, 0, 0, 0, 0};
-  static_assert(RAW_HEADER_SIZE == 8, "the raw block header above");
-  put32(out->block, RAW_LENGTH_OFFSET, static_cast<uint32_t>(table.size()));
+  // Header: SMBIOS 2.8 (the version of the rebuilt layout), table length.
+  out->block.assign(RAW_HEADER_SIZE, 0);
+  put_raw_header(out->block.data(), 2, 8, 0, static_cast<uint32_t>(table.size()));
   out->block.insert(out->block.end(), table.begin(), table.end());
   return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "core/loader.h"
 #include "detail/detail.h"
 #include "detail/setup.h"
 #include "raminfo.h"
@@ -173,7 +174,7 @@ bool read_inventory(inventory* out) {
   dimm_info d;
   size_t detail_index = 0;
   while (smbios_next(t, &w, &st)) {
-    if (st.type != 17) continue;
+    if (st.type != kMemoryDeviceType) continue;
     const size_t k = detail_index++;
     if (!is_memory_device(st)) continue;
     decode_dimm(t, st, &d);

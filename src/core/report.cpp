@@ -1,6 +1,8 @@
 #include <cstring>
 
-#include "json/json.h"
+#include "core/dimm.h"
+#include "core/json.h"
+#include "core/loader.h"
 
 char g_json[JSON_CAP];
 

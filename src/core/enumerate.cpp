@@ -1,4 +1,5 @@
-#include "smbios/smbios.h"
+#include "core/dimm.h"
+#include "core/loader.h"
 
 int count_memory_devices(smbios_view t) {
   // Pass every device: the walk ends first, leaving how many it passed.

@@ -2,10 +2,11 @@
 
 #include <climits>
 
-#include "json/json.h"
+#include "core/dimm.h"
+#include "core/json.h"
+#include "core/loader.h"
 #include "platform/platform.h"
 #include "raminfo_build_version.h"
-#include "smbios/smbios.h"
 
 namespace {
 

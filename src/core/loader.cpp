@@ -1,9 +1,12 @@
+#include "core/loader.h"
+
 #include <cstring>
 
+#include "platform/heap.h"
 #include "platform/platform.h"
 #include "smbios/block.h"
-#include "smbios/heap.h"
-#include "smbios/smbios.h"
+
+static_assert(kBlockReasonCap <= ERR_CAP, "the status text holds a block's reason");
 
 uint8_t* g_tbl = nullptr;
 uint32_t g_tbl_len = 0;
@@ -49,15 +52,15 @@ int load_smbios() {
     set_platform_error("GetSystemFirmwareTable read failed");
     return 0;
   }
-  if (got <= RAW_HEADER_SIZE) {
+  // A length field that claims more than the block holds is cut to the bytes
+  // present, so g_tbl_len always equals what the copy holds. A header alone
+  // holds no table.
+  const smbios_view table = raw_block_table(scratch, got);
+  if (table.base == nullptr) {
     heap_free(scratch);
     set_error(kBlockTooShort);
     return 0;
   }
-
-  // A length field that claims more than the block holds is cut to the bytes
-  // present, so g_tbl_len always equals what the copy holds.
-  const smbios_view table = raw_block_table(scratch, got);
   const auto len = static_cast<uint32_t>(table.len);
   g_tbl_len = len;
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "detail/result_buffer.h"
+#include "detail_lib/result_buffer.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // JSON side of the library: escaping of firmware text and the report.
-#ifndef RAMINFO_JSON_JSON_H
-#define RAMINFO_JSON_JSON_H
+#ifndef RAMINFO_CORE_JSON_H
+#define RAMINFO_CORE_JSON_H
 
 #include <cstddef>
 #include <cstdint>
 
-#include "smbios/smbios.h"
+#include "core/dimm.h"
 
 // Copies at most bound bytes of src (stopping at a NUL) into the 64-byte field
 // dst, ready to stand between JSON double quotes: '"' and '\' get a backslash,

@@ -1,4 +1,4 @@
-#include "smbios/heap.h"
+#include "platform/heap.h"
 
 #include <cstdlib>
 

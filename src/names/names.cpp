@@ -1,7 +1,7 @@
 // Names of the coded fields of types 16 and 17 (DMTF DSP0134 3.7, sections
 // 7.17 and 7.18) and the filler strings firmware writes where it has no
 // value. The makers are in vendors.cpp.
-#include "detail/names.h"
+#include "names/names.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // The library's only heap use: the loader's scratch block and the table copy.
 // Kept behind two functions so that tests can make either allocation fail.
-#ifndef RAMINFO_SMBIOS_HEAP_H
-#define RAMINFO_SMBIOS_HEAP_H
+#ifndef RAMINFO_PLATFORM_HEAP_H
+#define RAMINFO_PLATFORM_HEAP_H
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "files/output.h"
+#include "output/output.h"
 
 #include <fcntl.h>
 #include <limits.h>

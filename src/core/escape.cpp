@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "json/json.h"
+#include "core/json.h"
 
 namespace {
 

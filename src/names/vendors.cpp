@@ -2,13 +2,15 @@
 // JEP106 code (in any of the layouts firmware writes), a readable name, or
 // the module's part number, resolved to one name per maker so that modules
 // can be grouped.
+#include "names/vendors.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "detail/detail.h"
+#include "names/names.h"
 
 namespace raminfo_detail {
 
@@ -23,7 +25,7 @@ struct jedec_row {
   const char* key;
 };
 
-// src/detail/jep106.ids, checked and turned into rows by the build, in order
+// src/names/jep106.ids, checked and turned into rows by the build, in order
 // of bank and number. JEP106 Standard Manufacturer's Identification Code,
 // JEDEC Solid State Technology Association.
 constexpr jedec_row kJedec[] = {

@@ -6,8 +6,9 @@
 #include <new>
 #include <string>
 
+#include "core/loader.h"
 #include "detail/detail.h"
-#include "detail/result_buffer.h"
+#include "detail_lib/result_buffer.h"
 #include "edac/memory_errors.h"
 #include "raminfo_build_version.h"
 #include "raminfo_detail.h"
@@ -17,14 +18,17 @@
 namespace {
 
 // The answer when not even a buffer for one can be had: a whole document,
-// so that a host still parses what it gets.
-constexpr const char* kOutOfMemory =
-    "{\n  \"schema\": \"raminfo-detail/1\",\n  \"readable\": false,\n"
-    "  \"reason\": \"out of memory\",\n  \"totals\": {\n    \"arrays\": 0,\n"
-    "    \"slots\": 0,\n    \"populated\": 0,\n    \"installed_bytes\": 0,\n"
-    "    \"ecc\": null\n  },\n  \"arrays\": [],\n  \"devices\": [],\n"
-    "  \"memory_errors\": {\n    \"source\": \"edac\",\n    \"available\": false,\n"
-    "    \"reason\": \"not read\",\n    \"unmatched\": [],\n    \"unplaced\": []\n  }\n}\n";
+// so that a host still parses what it gets, from the detail writer, which
+// writes it without allocating.
+const char* out_of_memory() noexcept {
+  try {
+    return raminfo_detail::out_of_memory_json();
+  } catch (...) {
+    // Not reached: the document fits its static storage, and its strings
+    // fit inside their std::string objects.
+    return "";
+  }
+}
 
 // The loader's cache and status text are the process's, as in the core
 // library: the one read of this machine's table is made under this lock, and
@@ -87,11 +91,11 @@ template <typename Make>
 const char* answer(Make make) {
   try {
     std::string* buffer = detail_result_buffer();
-    if (buffer == nullptr) return kOutOfMemory;
+    if (buffer == nullptr) return out_of_memory();
     *buffer = raminfo_detail::detail_json(make());
     return buffer->c_str();
   } catch (...) {
-    return kOutOfMemory;
+    return out_of_memory();
   }
 }
 

@@ -1,7 +1,7 @@
 // Where raminfo's answer goes: stdout, or a file replaced in one step; and
 // where its messages go.
-#ifndef RAMINFO_TOOLS_FILES_OUTPUT_H
-#define RAMINFO_TOOLS_FILES_OUTPUT_H
+#ifndef RAMINFO_TOOLS_OUTPUT_OUTPUT_H
+#define RAMINFO_TOOLS_OUTPUT_OUTPUT_H
 
 #include <string>
 
