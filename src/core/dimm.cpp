@@ -10,7 +10,8 @@ using namespace memory_device_field;
 // missing field reads as absent.
 int32_t dimm_size_mb(smbios_view t, const smbios_struct& st) {
   const smbios_fields f(t, st);
-  const auto bytes = memory_device_size_bytes(f.versioned(kSize, 2), f.versioned(kExtendedSize, 4));
+  const auto bytes =
+      memory_device_size_bytes([&f](size_t off, size_t width) { return f.versioned(off, width); });
   return bytes ? static_cast<int32_t>(*bytes >> 20) : 0;
 }
 

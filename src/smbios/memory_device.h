@@ -55,12 +55,33 @@ constexpr size_t kRcdRevisionNumber = 0x62;
 }  // namespace memory_device_field
 
 // The size rule (DSP0134 7.18.5 and 7.18.12), in bytes, from the Size word
-// and the Extended Size dword as the caller read them (null: not there).
-// Null when the size is unknown: no Size word, or 0xFFFF. 0x7FFF sends the
-// size to the Extended Size (MiB in bits 30:0) where there is one, and means
-// 32767 MiB where there is none; bit 15 set counts KiB, clear MiB. 0 is an
-// empty slot.
-std::optional<uint64_t> memory_device_size_bytes(std::optional<uint32_t> size,
-                                                 std::optional<uint32_t> extended_size);
+// and the Extended Size dword of a device, each read with read(offset,
+// width), which gives a std::optional<uint32_t> (a reading of
+// smbios_fields: get or versioned). Null when the size is unknown: no Size
+// word, or 0xFFFF. 0x7FFF sends the size to the Extended Size (MiB in bits
+// 30:0), which is read only then, and means 32767 MiB where there is none;
+// bit 15 set counts KiB, clear MiB. 0 is an empty slot. A template, inlined
+// with its reading: the core sizes every device it counts with it.
+template <typename Read>
+inline std::optional<uint64_t> memory_device_size_bytes(Read read) {
+  const std::optional<uint32_t> size = read(memory_device_field::kSize, size_t{2});
+  if (!size || *size == 0xFFFF) return std::nullopt;  // unknown
+  const uint32_t w = *size;
+  if (w == 0x7FFF) {
+    const std::optional<uint32_t> extended = read(memory_device_field::kExtendedSize, size_t{4});
+    // Bit 31 is reserved.
+    if (extended) return static_cast<uint64_t>(*extended & 0x7FFFFFFFu) << 20;
+  }
+  if (w & 0x8000) return static_cast<uint64_t>(w & 0x7FFF) << 10;  // KiB
+  return static_cast<uint64_t>(w) << 20;
+}
+
+// The same rule over the two fields as the caller read them already (null:
+// not there).
+inline std::optional<uint64_t> memory_device_size_bytes(std::optional<uint32_t> size,
+                                                        std::optional<uint32_t> extended_size) {
+  return memory_device_size_bytes(
+      [&](size_t off, size_t) { return off == memory_device_field::kSize ? size : extended_size; });
+}
 
 #endif

@@ -102,6 +102,7 @@ void smbios_strings(smbios_view t, size_t strings, const uint8_t* numbers, smbio
 // as the detail document has it); versioned() gives it wherever the length
 // byte covers it, reading 0 where the table cuts it off (as the core
 // library's devices have it, in which a missing field reads as absent).
+// It keeps a reference to st, which must outlive it.
 class smbios_fields {
  public:
   smbios_fields(smbios_view t, const smbios_struct& st) : t_(t), st_(st) {}
@@ -134,7 +135,7 @@ class smbios_fields {
 
  private:
   smbios_view t_;
-  smbios_struct st_;
+  const smbios_struct& st_;  // read where it lies: no copy per device
 };
 
 // ---- Memory devices ---------------------------------------------------------
