@@ -52,6 +52,9 @@ struct inventory {
   std::vector<std::string> channels;
   raminfo_detail::configuration setup;
   std::vector<raminfo_detail::finding> findings;
+  // The detail document all of the above was read from, kept so that the
+  // memory error counts join to it without decoding the table again.
+  raminfo_detail::document detail;
 };
 
 #endif

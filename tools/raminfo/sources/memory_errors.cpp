@@ -23,10 +23,12 @@ void add_memory_errors(const memory_errors_request& req, smbios_view t,
 
 void add_memory_errors(const memory_errors_request& req, inventory* inv) {
   // An unreadable table has no devices to join: every count joins none.
+  // A readable one was decoded by read_inventory, whose document is joined.
   const smbios_view t = inv->readable ? smbios_cached_view() : smbios_view{nullptr, 0};
-  raminfo_detail::document doc = raminfo_detail::decode_detail(t);
+  if (!inv->readable) inv->detail = raminfo_detail::decode_detail(t);
+  raminfo_detail::document& doc = inv->detail;
   add_memory_errors(req, t, &doc);
-  inv->memory_errors = std::move(doc.errors);
+  inv->memory_errors = doc.errors;
   inv->errors.clear();
   std::vector<bool> listed(doc.devices.size(), false);
   for (size_t k : inv->detail_index) {

@@ -159,6 +159,7 @@ bool read_inventory(inventory* out) {
   out->channels.clear();
   out->findings.clear();
   out->memory_errors = raminfo_detail::memory_errors{};
+  out->detail = raminfo_detail::document{};
   out->readable = load_smbios() == 1;
   if (!out->readable) return false;
   // One walk for all devices: fetching each by index would walk from the
@@ -166,7 +167,8 @@ bool read_inventory(inventory* out) {
   const smbios_view t = smbios_cached_view();
   // What is system memory is decided once, by the detail decoder, whose
   // devices are every type 17 structure in the same walk order.
-  const raminfo_detail::document doc = raminfo_detail::decode_detail(t);
+  out->detail = raminfo_detail::decode_detail(t);
+  const raminfo_detail::document& doc = out->detail;
   out->setup = doc.setup;
   out->findings = doc.findings;
   smbios_walk w = smbios_walk_start(t);
