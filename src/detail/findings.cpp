@@ -20,11 +20,28 @@ std::string plural(size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-std::string trimmed(const opt<text_field>& f) {
-  if (!f || !f->raw || f->placeholder) return "";
-  std::string s = printable_text(*f->raw);
+bool plain_ascii(const std::string& s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+std::string without_trailing_spaces(std::string s) {
   while (!s.empty() && s.back() == ' ') s.pop_back();
   return s;
+}
+
+std::string trimmed(const opt<text_field>& f) {
+  if (!f || !f->raw || f->placeholder) return "";
+  return without_trailing_spaces(printable_text(*f->raw));
+}
+
+// Whether two strings read alike as trimmed() gives them. Printable ASCII
+// prints as itself, so only other bytes need the conversion: every slot's
+// name is checked against every other's.
+bool prints_alike(const opt<text_field>& a, const opt<text_field>& b) {
+  const auto shown = [](const opt<text_field>& f) { return f && f->raw && !f->placeholder; };
+  if (shown(a) && shown(b) && plain_ascii(*a->raw) && plain_ascii(*b->raw))
+    return without_trailing_spaces(*a->raw) == without_trailing_spaces(*b->raw);
+  return trimmed(a) == trimmed(b);
 }
 
 // A device as a person finds it on the board: its locator, with its bank
@@ -39,7 +56,7 @@ std::string slot_name(const document& doc, const memory_device& d) {
   }
   const std::string bank = trimmed(d.bank_locator);
   const bool shared = std::any_of(doc.devices.begin(), doc.devices.end(), [&](const auto& o) {
-    return &o != &d && trimmed(o.locator) == locator;
+    return &o != &d && prints_alike(o.locator, d.locator);
   });
   return shared && !bank.empty() ? locator + " (" + bank + ")" : locator;
 }
@@ -56,14 +73,6 @@ std::string slot_list(const document& doc, const std::vector<size_t>& devices,
            slot_name(doc, doc.devices[devices[k]]);
   if (devices.size() > kShown) out += " and " + std::to_string(devices.size() - kShown) + " more";
   return out;
-}
-
-// A number or "-" for none, padded so that keys sort in numeric order.
-std::string key_part(const opt<unsigned>& n) {
-  if (!n) return "-";
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%010u", *n);
-  return buf;
 }
 
 // Sorted, each once.
@@ -87,8 +96,8 @@ bool is_free(const memory_device& d) { return !d.populated && d.size_bytes; }
 // The channels of every slot, when each slot's channel is told by one kind
 // of source (names and interleave positions number channels apart); else
 // nothing.
-std::map<std::string, channel> channels_of(const document& doc, bool* told) {
-  std::map<std::string, channel> out;
+std::map<channel_id, channel> channels_of(const document& doc, bool* told) {
+  std::map<channel_id, channel> out;
   bool by_name = false, by_interleave = false;
   *told = false;
   for (size_t i = 0; i < doc.devices.size(); ++i) {
@@ -98,10 +107,9 @@ std::map<std::string, channel> channels_of(const document& doc, bool* told) {
     const bool interleave = std::string(d.where->source) == "memory_device_mapped_address";
     by_interleave = by_interleave || interleave;
     by_name = by_name || !interleave;
-    const opt<unsigned> array = d.array_handle ? opt<unsigned>(*d.array_handle) : std::nullopt;
-    channel& c = out[key_part(array) + "|" + key_part(d.where->socket) + "|" +
-                     key_part(d.where->controller) + "|" + *d.where->channel];
-    c.label = channel_label(d.where);
+    channel& c = out[channel_of(d)];
+    // Every device of one channel gives it the same label.
+    if (c.devices.empty()) c.label = channel_label(d.where);
     c.socket = d.where->socket;
     c.devices.push_back(i);
     if (d.populated) {
@@ -116,7 +124,7 @@ std::map<std::string, channel> channels_of(const document& doc, bool* told) {
   return out;
 }
 
-void channels_unused(const document& doc, const std::map<std::string, channel>& channels,
+void channels_unused(const document& doc, const std::map<channel_id, channel>& channels,
                      std::vector<finding>* out) {
   const size_t total = channels.size();
   const size_t used = doc.setup.channels_populated.value_or(0);
@@ -146,12 +154,11 @@ void channels_unused(const document& doc, const std::map<std::string, channel>& 
   out->push_back(std::move(f));
 }
 
-void channels_unbalanced(const std::map<std::string, channel>& channels,
-                         std::vector<finding>* out) {
+void channels_unbalanced(const std::map<channel_id, channel>& channels, std::vector<finding>* out) {
   // Channels interleave within a processor's memory; sockets apart may differ.
-  std::map<std::string, std::vector<const channel*>> by_socket;
+  std::map<opt<unsigned>, std::vector<const channel*>> by_socket;
   for (const auto& [key, c] : channels)
-    if (!c.modules.empty()) by_socket[key_part(c.socket)].push_back(&c);
+    if (!c.modules.empty()) by_socket[c.socket].push_back(&c);
   std::string listed;
   std::vector<size_t> devices;
   for (const auto& entry : by_socket) {
@@ -230,12 +237,10 @@ void below_rated_speed(const document& doc, std::vector<finding>* out) {
 }
 
 void mixed_modules(const document& doc, std::vector<finding>* out) {
-  std::map<std::string, std::vector<size_t>> by_array;
+  std::map<opt<uint16_t>, std::vector<size_t>> by_array;
   for (size_t i = 0; i < doc.devices.size(); ++i) {
     const memory_device& d = doc.devices[i];
-    if (is_slot(d) && d.populated)
-      by_array[key_part(d.array_handle ? opt<unsigned>(*d.array_handle) : std::nullopt)].push_back(
-          i);
+    if (is_slot(d) && d.populated) by_array[d.array_handle].push_back(i);
   }
   // One finding over every array that mixes, so that a source that lacks
   // the arrays (udev's entry) counts as many.
@@ -333,7 +338,7 @@ void tell_configuration(document* doc) {
     if (is_slot(d) && is_free(d)) ++c.free_slots;
 
   bool told = false;
-  const std::map<std::string, channel> channels = channels_of(*doc, &told);
+  const std::map<channel_id, channel> channels = channels_of(*doc, &told);
   if (told) {
     c.channels_total = static_cast<unsigned>(channels.size());
     c.channels_populated =

@@ -3,9 +3,9 @@
 // "P1_Node1_Channel2_Dimm0"), else from the interleave a type 20 structure
 // gives. A maker's letters that name something else (Dell's "A1".."B12",
 // HP's "DIMM 1A") and locators that repeat give no channel.
-#include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "detail/setup.h"
@@ -27,6 +27,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 std::vector<token> tokens_of(const std::string& s) {
   std::vector<token> out;
+  out.reserve(8);  // a locator holds a few tokens: one allocation for all
   bool glued = false;
   for (size_t i = 0; i < s.size();) {
     const bool digit = is_digit(s[i]);
@@ -185,26 +186,12 @@ const std::string* raw_of(const opt<text_field>& f) {
 // name processors: then no letter in the table names a channel.
 constexpr unsigned kMostSlotsPerChannel = 3;
 
-// A number or "-" for none, padded so that keys sort in numeric order.
-std::string key_part(const opt<unsigned>& n) {
-  if (!n) return "-";
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%010u", *n);
-  return buf;
-}
-
-// The channel a device names, within its array, as one string.
-std::string channel_key(const memory_device& d) {
-  return key_part(d.array_handle ? opt<unsigned>(*d.array_handle) : std::nullopt) + "|" +
-         key_part(d.where->socket) + "|" + key_part(d.where->controller) + "|" + *d.where->channel;
-}
-
 bool letters_name_channels(const document& doc) {
-  std::map<std::string, unsigned> count;
+  std::map<channel_id, unsigned> count;
   for (const memory_device& d : doc.devices) {
     if (!d.system_memory || !d.where || !d.where->channel || !d.where->letter_channel) continue;
     if (d.where->slot && *d.where->slot > kMostSlotsPerChannel) return false;
-    if (++count[channel_key(d)] > kMostSlotsPerChannel) return false;
+    if (++count[channel_of(d)] > kMostSlotsPerChannel) return false;
   }
   return true;
 }
@@ -226,6 +213,11 @@ opt<unsigned> interleave_of(const document& doc, uint16_t handle) {
 
 }  // namespace
 
+channel_id channel_of(const memory_device& d) {
+  return {d.array_handle ? opt<unsigned>(*d.array_handle) : std::nullopt, d.where->socket,
+          d.where->controller, *d.where->channel};
+}
+
 void position_rules(document* doc) {
   std::vector<memory_device>& devices = doc->devices;
   for (memory_device& d : devices)
@@ -237,14 +229,15 @@ void position_rules(document* doc) {
   }
   // Two devices of one pair of locators, or of one told place, cannot both
   // be there: neither place is told.
-  std::map<std::string, unsigned> names, places;
+  std::map<std::string, unsigned> names;
+  std::map<std::pair<channel_id, opt<unsigned>>, unsigned> places;
   const auto name_of = [](const memory_device& d) {
     const auto raw = [](const opt<text_field>& f) { return f && f->raw ? *f->raw : std::string(); };
     // A NUL cannot stand in a string, so it keeps the two apart.
     return raw(d.locator) + std::string(1, '\0') + raw(d.bank_locator);
   };
   const auto place_of = [](const memory_device& d) {
-    return channel_key(d) + "|" + key_part(d.where->slot);
+    return std::make_pair(channel_of(d), d.where->slot);
   };
   for (const memory_device& d : devices) {
     if (!d.system_memory) continue;

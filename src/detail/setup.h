@@ -4,11 +4,27 @@
 #define RAMINFO_DETAIL_SETUP_H
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "detail/detail.h"
 
 namespace raminfo_detail {
+
+// One channel of one array, under which the setup's rules group devices:
+// ordered by array, socket and controller (none before any, numbers in
+// order), then by the channel's name.
+struct channel_id {
+  opt<unsigned> array, socket, controller;
+  std::string channel;
+  bool operator<(const channel_id& o) const {
+    return std::tie(array, socket, controller, channel) <
+           std::tie(o.array, o.socket, o.controller, o.channel);
+  }
+};
+
+// The channel a device's position names; the position must tell one.
+channel_id channel_of(const memory_device& d);
 
 // A type 19 or type 20 structure, DSP0134 7.20 and 7.21.
 mapped_address decode_mapped_address(smbios_view t, const smbios_struct& st);

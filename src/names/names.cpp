@@ -302,8 +302,11 @@ bool is_placeholder(const std::string& raw) {
                                           "to be filled by o e m",
                                           "bad index",
                                           "dimm manufacturer"};
+    // A filler's first letter rules out most at once: every string of
+    // every device is checked.
+    const char first_letter = ascii_lower(*w.at[0]);
     for (const char* f : fillers)
-      if (words_are(w, 0, f)) return true;
+      if (*f == first_letter && words_are(w, 0, f)) return true;
     // "Unknown" or "Undefined" with a note in brackets: "Unknown (0)",
     // "Unknown (ce00)", whose numbers no two firmwares read alike.
     if (equals_lowered(w.at[0], w.size[0], "unknown") ||
