@@ -2,10 +2,14 @@
 # then "<tab>NUMBER NAME" lines) into rows of a C++ array, checking each line
 # so that a slip in the list fails the build:
 #   cmake -DIN=jep106.ids -DOUT=jep106.inc -P cmake/jep106.cmake
-# Each row is {bank, number, "name", "key"}: the key is the name as
-# src/names/vendors.cpp compares names (lower case, letters and digits run
-# together, without the trailing company words of kCompanyWords there), made
-# here so that the program holds it as a constant.
+# It defines kJedecText, every name and its key each ended by a NUL, and
+# kJedec, a row {bank, number, name's offset, key's offset} for each maker:
+# offsets, not pointers, so that the program's loader relocates nothing for
+# the list (thousands of pointers cost a few instructions each at every
+# start). The key is the name as src/names/vendors.cpp compares names (lower
+# case, letters and digits run together, without the trailing company words
+# of kCompanyWords there), made here so that the program holds it as a
+# constant.
 cmake_minimum_required(VERSION 3.20)
 # Words a maker's name may or may not end with; kCompanyWords in
 # src/names/vendors.cpp is the same list.
@@ -17,6 +21,8 @@ file(READ "${IN}" content)
 string(REPLACE ";" "," content "${content}")
 string(REPLACE "\n" ";" lines "${content}")
 set(rows "")
+set(text_rows "")
+set(offset 0)
 set(bank 0)
 set(last 0)
 set(number 0)
@@ -65,13 +71,26 @@ foreach(line IN LISTS lines)
     math(EXPR count "${count} - 1")
   endwhile()
   string(REPLACE ";" "" key "${words}")
-  string(APPEND rows "    {${bank}, ${code}, \"${name}\", \"${key}\"},\n")
+  # Separate literals: a key that starts with a digit would run into "\0"
+  # as an octal escape.
+  string(LENGTH "${name}" name_bytes)
+  math(EXPR key_at "${offset} + ${name_bytes} + 1")
+  string(LENGTH "${key}" key_bytes)
+  string(APPEND text_rows "    \"${name}\" \"\\0\" \"${key}\" \"\\0\"\n")
+  string(APPEND rows "    {${bank}, ${code}, ${offset}, ${key_at}},\n")
+  math(EXPR offset "${key_at} + ${key_bytes} + 1")
 endforeach()
 get_filename_component(list_name "${IN}" NAME)
 set(text "// Generated from ${list_name} by cmake/jep106.cmake; edit the list, not this.
 // JEP106 Standard Manufacturer's Identification Code, JEDEC Solid State
 // Technology Association.
-${rows}")
+constexpr char kJedecText[] =
+${text_rows}    \"\";
+// Every offset is the one the text has: a miscounted name fails the build.
+static_assert(sizeof kJedecText == ${offset} + 1, \"the offsets of kJedec miss kJedecText\");
+constexpr jedec_row kJedec[] = {
+${rows}};
+")
 # Rewritten only when it changes, so that a touched list rebuilds nothing more.
 if(EXISTS "${OUT}")
   file(READ "${OUT}" old)

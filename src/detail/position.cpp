@@ -5,6 +5,7 @@
 // HP's "DIMM 1A") and locators that repeat give no channel.
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -229,12 +230,14 @@ void position_rules(document* doc) {
   }
   // Two devices of one pair of locators, or of one told place, cannot both
   // be there: neither place is told.
-  std::map<std::string, unsigned> names;
+  // The names are views of the devices' own strings: no copy per device.
+  std::map<std::pair<std::string_view, std::string_view>, unsigned> names;
   std::map<std::pair<channel_id, opt<unsigned>>, unsigned> places;
   const auto name_of = [](const memory_device& d) {
-    const auto raw = [](const opt<text_field>& f) { return f && f->raw ? *f->raw : std::string(); };
-    // A NUL cannot stand in a string, so it keeps the two apart.
-    return raw(d.locator) + std::string(1, '\0') + raw(d.bank_locator);
+    const auto raw = [](const opt<text_field>& f) {
+      return f && f->raw ? std::string_view(*f->raw) : std::string_view();
+    };
+    return std::make_pair(raw(d.locator), raw(d.bank_locator));
   };
   const auto place_of = [](const memory_device& d) {
     return std::make_pair(channel_of(d), d.where->slot);

@@ -17,20 +17,22 @@ namespace raminfo_detail {
 namespace {
 
 // A maker of JEDEC's JEP106 list: bank (1 to 18), the seven-bit number
-// within it, the name as JEDEC gives it and that name's key (see name_key).
+// within it, and where kJedecText holds the name as JEDEC gives it and that
+// name's key (see name_key).
 struct jedec_row {
   uint8_t bank;
   uint8_t number;
-  const char* name;
-  const char* key;
+  uint32_t name_at;
+  uint32_t key_at;
 };
 
 // src/names/jep106.ids, checked and turned into rows by the build, in order
 // of bank and number. JEP106 Standard Manufacturer's Identification Code,
 // JEDEC Solid State Technology Association.
-constexpr jedec_row kJedec[] = {
 #include "jep106.inc"
-};
+
+const char* name_of(const jedec_row& r) { return kJedecText + r.name_at; }
+const char* key_of(const jedec_row& r) { return kJedecText + r.key_at; }
 
 // What a maker makes, as far as naming a module's maker goes: a maker of
 // memory modules or DRAM, a maker of whole machines that labels the modules
@@ -379,7 +381,7 @@ vendor_id jedec_vendor(unsigned bank, uint8_t code, const char* source) {
     v.name = k->name;
     v.memory_maker = k->what == kind::memory;
   } else if (const jedec_row* r = jedec_row_of(bank, code)) {
-    v.name = r->name;
+    v.name = name_of(*r);
   }
   return v;
 }
@@ -579,7 +581,7 @@ opt<vendor_id> vendor_from_name(const std::string& raw) {
   // A maker's name as JEP106 gives it, give or take its company words.
   const std::string key = name_key(raw, w);
   for (const jedec_row& r : kJedec)
-    if (key == r.key) {
+    if (key == key_of(r)) {
       const uint8_t code = id_byte(r.number).value_or(0);
       if (const known_maker* k = known_of_code(r.bank, code)) return known_vendor(k->id, "name");
       return jedec_vendor(r.bank, code, "name");
@@ -763,7 +765,7 @@ opt<vendor_id> vendor_from_scheme(const std::string& raw) {
 const char* jedec_vendor_name(unsigned bank, uint8_t code) {
   if (const known_maker* k = known_of_code(bank, code)) return k->name;
   const jedec_row* r = jedec_row_of(bank, code);
-  return r != nullptr ? r->name : nullptr;
+  return r != nullptr ? name_of(*r) : nullptr;
 }
 
 opt<vendor_id> vendor_from_module_id(uint16_t id) {
