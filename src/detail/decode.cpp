@@ -157,7 +157,7 @@ const char* other_memory_reason(const memory_device& d, const memory_array* arra
 
 }  // namespace
 
-document decode_detail(smbios_view t) {
+document decode_detail(smbios_view t, decode_scope scope) {
   document doc;
   doc.readable = true;
   // The structures found first and decoded after, so that each record is
@@ -201,6 +201,7 @@ document decode_detail(smbios_view t) {
     ++s.populated;
     s.installed_bytes = saturating_add(s.installed_bytes, *d.size_bytes);
   }
+  if (scope == decode_scope::devices) return doc;
   doc.mapped.reserve(mapped.size());
   for (const smbios_struct& m : mapped) doc.mapped.push_back(decode_mapped_address(t, m));
   position_rules(&doc);

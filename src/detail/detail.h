@@ -152,9 +152,14 @@ struct document {
   std::vector<finding> findings;
 };
 
+// How much decode_detail tells: the whole document, or its arrays, devices
+// and totals only, for a reader that compares modules and needs no mapped
+// addresses, positions, configuration or findings.
+enum class decode_scope { whole, devices };
+
 // Decodes every type 16, 17, 19 and 20 structure the walk reaches in t, and
 // tells the configuration and its findings from them.
-document decode_detail(smbios_view t);
+document decode_detail(smbios_view t, decode_scope scope = decode_scope::whole);
 
 // The document as JSON text (indented, ending in a newline).
 std::string detail_json(const document& doc);

@@ -179,9 +179,12 @@ bool load_baseline(const cli_options& opt, memory_state* out) {
 // without its length limit.
 memory_state present_state(const memory_state& baseline, const inventory& inv) {
   if (!baseline.detail) return state_from_inventory(inv);
-  // The document's state as read back from its text, without the text.
+  // The document's state as read back from its text, without the text;
+  // the state holds modules only, so their setup is not worked out.
   raminfo_detail::document doc;
-  if (load_smbios() == 1) doc = raminfo_detail::decode_detail(smbios_cached_view());
+  if (load_smbios() == 1)
+    doc =
+        raminfo_detail::decode_detail(smbios_cached_view(), raminfo_detail::decode_scope::devices);
   return state_from_detail(doc);
 }
 
