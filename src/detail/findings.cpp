@@ -84,20 +84,27 @@ struct channel {
 bool is_slot(const memory_device& d) { return d.system_memory; }
 bool is_free(const memory_device& d) { return !d.populated && d.size_bytes; }
 
+// How a position's channel was named: by an interleave position, or by the
+// word or the letter of the Locator or of the Bank Locator.
+int naming_of(const position& p) {
+  if (std::string(p.source) == "memory_device_mapped_address") return 0;
+  return 1 + (p.bank_channel ? 1 : 0) + (p.letter_channel ? 2 : 0);
+}
+
 // The channels of every slot, when each slot's channel is told by one kind
-// of source (names and interleave positions number channels apart); else
-// nothing.
+// of naming (interleave positions, a Locator's letters and a Bank Locator's
+// numbers count channels apart: Supermicro's "P1-DIMMA2" of an empty slot
+// beside "P0_Node0_Channel0_Dimm0" of a full one); else nothing.
 std::map<std::string, channel> channels_of(const document& doc, bool* told) {
   std::map<std::string, channel> out;
-  bool by_name = false, by_interleave = false;
+  int naming = -1;
   *told = false;
   for (size_t i = 0; i < doc.devices.size(); ++i) {
     const memory_device& d = doc.devices[i];
     if (!is_slot(d)) continue;
     if (!d.where || !d.where->channel) return {};
-    const bool interleave = std::string(d.where->source) == "memory_device_mapped_address";
-    by_interleave = by_interleave || interleave;
-    by_name = by_name || !interleave;
+    if (naming >= 0 && naming != naming_of(*d.where)) return {};
+    naming = naming_of(*d.where);
     const opt<unsigned> array = d.array_handle ? opt<unsigned>(*d.array_handle) : std::nullopt;
     channel& c = out[key_part(array) + "|" + key_part(d.where->socket) + "|" +
                      key_part(d.where->controller) + "|" + *d.where->channel];
@@ -111,7 +118,7 @@ std::map<std::string, channel> channels_of(const document& doc, bool* told) {
       c.free.push_back(i);
     }
   }
-  if (by_name == by_interleave) return {};
+  if (naming < 0) return {};
   *told = true;
   return out;
 }

@@ -26,6 +26,9 @@ struct position {
   // The channel is a letter after "DIMM", which some makers use for the
   // processor instead; the table-wide rules decide. Not written out.
   bool letter_channel = false;
+  // The channel is read from the Bank Locator rather than the Locator: two
+  // strings number channels apart. Not written out.
+  bool bank_channel = false;
 };
 
 // A Memory Array Mapped Address (type 19) or a Memory Device Mapped Address

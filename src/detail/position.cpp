@@ -164,6 +164,7 @@ opt<position> position_from_locators(const std::string* locator, const std::stri
   p.slot = main.slot;
   p.source = bank_first ? "bank_locator" : "locator";
   p.letter_channel = main.how == named::letter;
+  p.bank_channel = bank_first;
   if (p.channel && !p.slot && other.slot && other.how == named::none) {
     p.slot = other.slot;
     p.source = "locator_and_bank_locator";
