@@ -75,7 +75,7 @@ size_t distinct(std::vector<T> v) {
 
 struct channel {
   std::string label;
-  opt<unsigned> socket;
+  std::string processor;  // the array and the socket: the memory one processor interleaves
   std::vector<size_t> modules, free;  // populated devices; slots the firmware calls empty
   std::vector<size_t> devices;        // every slot
   uint64_t bytes = 0;
@@ -106,10 +106,10 @@ std::map<std::string, channel> channels_of(const document& doc, bool* told) {
     if (naming >= 0 && naming != naming_of(*d.where)) return {};
     naming = naming_of(*d.where);
     const opt<unsigned> array = d.array_handle ? opt<unsigned>(*d.array_handle) : std::nullopt;
-    channel& c = out[key_part(array) + "|" + key_part(d.where->socket) + "|" +
-                     key_part(d.where->controller) + "|" + *d.where->channel];
+    const std::string processor = key_part(array) + "|" + key_part(d.where->socket);
+    channel& c = out[processor + "|" + key_part(d.where->controller) + "|" + *d.where->channel];
     c.label = channel_label(d.where);
-    c.socket = d.where->socket;
+    c.processor = processor;
     c.devices.push_back(i);
     if (d.populated) {
       c.modules.push_back(i);
@@ -155,13 +155,15 @@ void channels_unused(const document& doc, const std::map<std::string, channel>& 
 
 void channels_unbalanced(const std::map<std::string, channel>& channels,
                          std::vector<finding>* out) {
-  // Channels interleave within a processor's memory; sockets apart may differ.
-  std::map<std::string, std::vector<const channel*>> by_socket;
+  // Channels interleave within a processor's memory; sockets apart may
+  // differ, and so may arrays where no socket is named (one per processor or
+  // node on many servers).
+  std::map<std::string, std::vector<const channel*>> by_processor;
   for (const auto& [key, c] : channels)
-    if (!c.modules.empty()) by_socket[key_part(c.socket)].push_back(&c);
+    if (!c.modules.empty()) by_processor[c.processor].push_back(&c);
   std::string listed;
   std::vector<size_t> devices;
-  for (const auto& entry : by_socket) {
+  for (const auto& entry : by_processor) {
     const std::vector<const channel*>& cs = entry.second;
     const bool differ = std::any_of(cs.begin(), cs.end(),
                                     [&](const channel* c) { return c->bytes != cs[0]->bytes; });

@@ -347,6 +347,13 @@ TEST(SetupFindings, EachFindingIsMadeFromWhatTheTableTells) {
        64u << 20,
        {{"channels_unbalanced", "warning", {0, 1}, "A: 16 GiB, B: 8 GiB"},
         {"mixed_modules", "info", {0, 1}, "differ in size"}}},
+      {"arrays of no named socket are processors apart",
+       {{0x11, "ChannelA-DIMM0", "BANK 0", 16384},
+        {0x12, "ChannelB-DIMM0", "BANK 0", 16384},
+        {0x13, "ChannelA-DIMM0", "BANK 1", 8192, "PART-1", 3200, 3200, kArray + 1},
+        {0x14, "ChannelB-DIMM0", "BANK 1", 8192, "PART-1", 3200, 3200, kArray + 1}},
+       64u << 20,
+       {}},
       {"channels unknown: no channel finding",
        {{0x11, "A1"}, {0x12, "A2", "BANK 0", 0}},
        64u << 20,
@@ -368,7 +375,11 @@ TEST(SetupFindings, EachFindingIsMadeFromWhatTheTableTells) {
        {}},
   };
   for (const FindingCase& c : cases) {
-    std::vector<Bytes> pieces = {array_of(c.capacity_kib)};
+    // Each array a module names, in the order first named.
+    std::vector<Bytes> pieces;
+    std::set<uint16_t> arrays;
+    for (const Module& m : c.modules)
+      if (arrays.insert(m.array).second) pieces.push_back(array_of(c.capacity_kib, m.array));
     for (const Module& m : c.modules) pieces.push_back(device_of(m));
     const document doc = doc_of(pieces);
     ASSERT_EQ(doc.findings.size(), c.findings.size()) << c.name << ":\n"
