@@ -165,7 +165,10 @@ opt<position> position_from_locators(const std::string* locator, const std::stri
   p.source = bank_first ? "bank_locator" : "locator";
   p.letter_channel = main.how == named::letter;
   p.bank_channel = bank_first;
-  if (p.channel && !p.slot && other.slot && other.how == named::none) {
+  // The other string's slot counts where it names no channel or the same one
+  // ("ONBOARD DIMM_A2" beside "Channel A").
+  if (p.channel && !p.slot && other.slot &&
+      (other.how == named::none || other.channel == p.channel)) {
     p.slot = other.slot;
     p.source = "locator_and_bank_locator";
   }

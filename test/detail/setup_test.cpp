@@ -123,6 +123,10 @@ TEST(SetupPosition, EachLocatorFamilyTellsItsPlaceAndMakersConventionsTellNoChan
       {"DIMM000 J27", "SOCKET 0 CHANNEL 0 DIMM 0", "0/-/0/0 bank_locator"},
       {"Channel-1-DIMM-0", "BANK 0", "-/-/1/0 locator"},
       {"Bottom-Slot 1(left)", "ChannelB0", "-/-/B/- bank_locator"},
+      // The slot from the other string where its letter names the same channel.
+      {"ONBOARD DIMM_A2", "Channel A", "-/-/A/2 locator_and_bank_locator"},
+      {"CPU0_DIMMB1", "P0 CHANNEL B", "0/-/B/1 locator_and_bank_locator"},
+      {"DIMM_B1", "Channel A", "-/-/A/- bank_locator"},
       // The letter after DIMM is the channel, the number its slot.
       {"CPU1_DIMM_A1", "NODE 0", "1/-/A/1 locator"},
       {"DIMM_B2", nullptr, "-/-/B/2 locator"},
