@@ -123,6 +123,21 @@ reading read_locator(const std::string& s) {
       continue;
     }
     if (w.rfind("DIMM", 0) != 0 || w.size() > 5) continue;
+    const auto letter_slot = [&](size_t k) {
+      return at(k) != nullptr && single_letter(*at(k)) && at(k + 1) != nullptr &&
+             at(k + 1)->glued && small_number(*at(k + 1));
+    };
+    if (w.size() == 4 && letter_slot(i + 1) && next->text == "P" && letter_slot(i + 3)) {
+      // "DIMM_P0_A0": the processor first, then the channel's letter and slot.
+      if (!r.socket) r.socket = small_number(*at(i + 2));
+      if (r.how == named::none) {
+        r.channel = at(i + 3)->text;
+        r.how = named::letter;
+      }
+      if (!r.slot) r.slot = small_number(*at(i + 4));
+      i += 4;
+      continue;
+    }
     if (w.size() == 5 || (next != nullptr && single_letter(*next) && at(i + 2) != nullptr &&
                           at(i + 2)->glued && small_number(*at(i + 2)))) {
       // "DIMMA1", "DIMM_B2": the letter is the channel, the number its slot.

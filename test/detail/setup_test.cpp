@@ -131,6 +131,7 @@ TEST(SetupPosition, EachLocatorFamilyTellsItsPlaceAndMakersConventionsTellNoChan
       {"CPU1_DIMM_A1", "NODE 0", "1/-/A/1 locator"},
       {"DIMM_B2", nullptr, "-/-/B/2 locator"},
       {"P2-DIMMC1", "BANK 2", "2/-/C/1 locator"},
+      {"DIMM_P1_G0", "NO DIMM", "1/-/G/0 locator"},
       // Channel and DIMM numbers glued together.
       {"CPU0_C1D0", "NODE 0", "0/-/1/0 locator"},
       // HP's letter after the slot number is an order of population.
