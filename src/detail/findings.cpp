@@ -343,15 +343,19 @@ void tell_configuration(document* doc) {
 
   bool told = false;
   const std::map<std::string, channel> channels = channels_of(*doc, &told);
-  if (told) {
-    c.channels_total = static_cast<unsigned>(channels.size());
+  // A slot of unknown size may hold a module (0xFFFF says one is there and
+  // not how big): which channels hold modules, and how much, is not told.
+  const bool sizes_told =
+      std::all_of(doc->devices.begin(), doc->devices.end(),
+                  [](const memory_device& d) { return !is_slot(d) || d.size_bytes; });
+  if (told) c.channels_total = static_cast<unsigned>(channels.size());
+  if (told && sizes_told)
     c.channels_populated =
         static_cast<unsigned>(std::count_if(channels.begin(), channels.end(), [](const auto& kv) {
           return !kv.second.modules.empty();
         }));
-  }
   doc->findings.clear();
-  if (told) {
+  if (told && sizes_told) {
     channels_unused(*doc, channels, &doc->findings);
     channels_unbalanced(channels, &doc->findings);
   }
