@@ -52,7 +52,8 @@ struct mapped_address {
 
 // The configuration over system memory.
 struct configuration {
-  // Null unless every system memory slot's channel is told, by one kind of source.
+  // Null unless every system memory slot's channel is told, named one way;
+  // channels_populated null too when a slot's size is unknown.
   std::optional<unsigned> channels_total, channels_populated;
   unsigned free_slots = 0;  // slots the firmware calls empty
   uint64_t installed_bytes = 0;
