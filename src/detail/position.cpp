@@ -276,7 +276,9 @@ void position_rules(document* doc) {
   }
   for (memory_device& d : devices) {
     if (d.where && !d.where->socket && !d.where->controller && !d.where->channel) d.where.reset();
-    if (!d.system_memory || (d.where && d.where->channel)) continue;
+    // An empty slot maps no addresses: a type 20 structure some firmware
+    // writes for one anyway (a 1 KiB range) places nothing.
+    if (!d.system_memory || !d.populated || (d.where && d.where->channel)) continue;
     const opt<unsigned> pos = interleave_of(*doc, d.handle);
     if (!pos) continue;
     position p;
