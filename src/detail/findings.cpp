@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "detail/setup.h"
@@ -84,7 +85,8 @@ size_t distinct(std::vector<T> v) {
 
 struct channel {
   std::string label;
-  opt<unsigned> socket;
+  // The array and the socket: the memory one processor interleaves.
+  std::pair<opt<unsigned>, opt<unsigned>> processor;
   std::vector<size_t> modules, free;  // populated devices; slots the firmware calls empty
   std::vector<size_t> devices;        // every slot
   uint64_t bytes = 0;
@@ -93,24 +95,32 @@ struct channel {
 bool is_slot(const memory_device& d) { return d.system_memory; }
 bool is_free(const memory_device& d) { return !d.populated && d.size_bytes; }
 
+// How a position's channel was named: by an interleave position, or by the
+// word or the letter of the Locator or of the Bank Locator.
+int naming_of(const position& p) {
+  if (std::string(p.source) == "memory_device_mapped_address") return 0;
+  return 1 + (p.bank_channel ? 1 : 0) + (p.letter_channel ? 2 : 0);
+}
+
 // The channels of every slot, when each slot's channel is told by one kind
-// of source (names and interleave positions number channels apart); else
-// nothing.
+// of naming (interleave positions, a Locator's letters and a Bank Locator's
+// numbers count channels apart: Supermicro's "P1-DIMMA2" of an empty slot
+// beside "P0_Node0_Channel0_Dimm0" of a full one); else nothing.
 std::map<channel_id, channel> channels_of(const document& doc, bool* told) {
   std::map<channel_id, channel> out;
-  bool by_name = false, by_interleave = false;
+  int naming = -1;
   *told = false;
   for (size_t i = 0; i < doc.devices.size(); ++i) {
     const memory_device& d = doc.devices[i];
     if (!is_slot(d)) continue;
     if (!d.where || !d.where->channel) return {};
-    const bool interleave = std::string(d.where->source) == "memory_device_mapped_address";
-    by_interleave = by_interleave || interleave;
-    by_name = by_name || !interleave;
-    channel& c = out[channel_of(d)];
+    if (naming >= 0 && naming != naming_of(*d.where)) return {};
+    naming = naming_of(*d.where);
+    const channel_id id = channel_of(d);
+    channel& c = out[id];
     // Every device of one channel gives it the same label.
     if (c.devices.empty()) c.label = channel_label(d.where);
-    c.socket = d.where->socket;
+    c.processor = {id.array, id.socket};
     c.devices.push_back(i);
     if (d.populated) {
       c.modules.push_back(i);
@@ -119,7 +129,7 @@ std::map<channel_id, channel> channels_of(const document& doc, bool* told) {
       c.free.push_back(i);
     }
   }
-  if (by_name == by_interleave) return {};
+  if (naming < 0) return {};
   *told = true;
   return out;
 }
@@ -155,13 +165,15 @@ void channels_unused(const document& doc, const std::map<channel_id, channel>& c
 }
 
 void channels_unbalanced(const std::map<channel_id, channel>& channels, std::vector<finding>* out) {
-  // Channels interleave within a processor's memory; sockets apart may differ.
-  std::map<opt<unsigned>, std::vector<const channel*>> by_socket;
+  // Channels interleave within a processor's memory; sockets apart may
+  // differ, and so may arrays where no socket is named (one per processor or
+  // node on many servers).
+  std::map<std::pair<opt<unsigned>, opt<unsigned>>, std::vector<const channel*>> by_processor;
   for (const auto& [key, c] : channels)
-    if (!c.modules.empty()) by_socket[c.socket].push_back(&c);
+    if (!c.modules.empty()) by_processor[c.processor].push_back(&c);
   std::string listed;
   std::vector<size_t> devices;
-  for (const auto& entry : by_socket) {
+  for (const auto& entry : by_processor) {
     const std::vector<const channel*>& cs = entry.second;
     const bool differ = std::any_of(cs.begin(), cs.end(),
                                     [&](const channel* c) { return c->bytes != cs[0]->bytes; });
@@ -339,15 +351,19 @@ void tell_configuration(document* doc) {
 
   bool told = false;
   const std::map<channel_id, channel> channels = channels_of(*doc, &told);
-  if (told) {
-    c.channels_total = static_cast<unsigned>(channels.size());
+  // A slot of unknown size may hold a module (0xFFFF says one is there and
+  // not how big): which channels hold modules, and how much, is not told.
+  const bool sizes_told =
+      std::all_of(doc->devices.begin(), doc->devices.end(),
+                  [](const memory_device& d) { return !is_slot(d) || d.size_bytes; });
+  if (told) c.channels_total = static_cast<unsigned>(channels.size());
+  if (told && sizes_told)
     c.channels_populated =
         static_cast<unsigned>(std::count_if(channels.begin(), channels.end(), [](const auto& kv) {
           return !kv.second.modules.empty();
         }));
-  }
   doc->findings.clear();
-  if (told) {
+  if (told && sizes_told) {
     channels_unused(*doc, channels, &doc->findings);
     channels_unbalanced(channels, &doc->findings);
   }

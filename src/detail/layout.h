@@ -26,6 +26,9 @@ struct position {
   // The channel is a letter after "DIMM", which some makers use for the
   // processor instead; the table-wide rules decide. Not written out.
   bool letter_channel = false;
+  // The channel is read from the Bank Locator rather than the Locator: two
+  // strings number channels apart. Not written out.
+  bool bank_channel = false;
 };
 
 // A Memory Array Mapped Address (type 19) or a Memory Device Mapped Address
@@ -49,7 +52,8 @@ struct mapped_address {
 
 // The configuration over system memory.
 struct configuration {
-  // Null unless every system memory slot's channel is told, by one kind of source.
+  // Null unless every system memory slot's channel is told, named one way;
+  // channels_populated null too when a slot's size is unknown.
   std::optional<unsigned> channels_total, channels_populated;
   unsigned free_slots = 0;  // slots the firmware calls empty
   uint64_t installed_bytes = 0;

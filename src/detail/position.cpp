@@ -125,6 +125,21 @@ reading read_locator(const std::string& s) {
       continue;
     }
     if (w.rfind("DIMM", 0) != 0 || w.size() > 5) continue;
+    const auto letter_slot = [&](size_t k) {
+      return at(k) != nullptr && single_letter(*at(k)) && at(k + 1) != nullptr &&
+             at(k + 1)->glued && small_number(*at(k + 1));
+    };
+    if (w.size() == 4 && letter_slot(i + 1) && next->text == "P" && letter_slot(i + 3)) {
+      // "DIMM_P0_A0": the processor first, then the channel's letter and slot.
+      if (!r.socket) r.socket = small_number(*at(i + 2));
+      if (r.how == named::none) {
+        r.channel = at(i + 3)->text;
+        r.how = named::letter;
+      }
+      if (!r.slot) r.slot = small_number(*at(i + 4));
+      i += 4;
+      continue;
+    }
     if (w.size() == 5 || (next != nullptr && single_letter(*next) && at(i + 2) != nullptr &&
                           at(i + 2)->glued && small_number(*at(i + 2)))) {
       // "DIMMA1", "DIMM_B2": the letter is the channel, the number its slot.
@@ -166,7 +181,11 @@ opt<position> position_from_locators(const std::string* locator, const std::stri
   p.slot = main.slot;
   p.source = bank_first ? "bank_locator" : "locator";
   p.letter_channel = main.how == named::letter;
-  if (p.channel && !p.slot && other.slot && other.how == named::none) {
+  p.bank_channel = bank_first;
+  // The other string's slot counts where it names no channel or the same one
+  // ("ONBOARD DIMM_A2" beside "Channel A").
+  if (p.channel && !p.slot && other.slot &&
+      (other.how == named::none || other.channel == p.channel)) {
     p.slot = other.slot;
     p.source = "locator_and_bank_locator";
   }
@@ -253,7 +272,9 @@ void position_rules(document* doc) {
   }
   for (memory_device& d : devices) {
     if (d.where && !d.where->socket && !d.where->controller && !d.where->channel) d.where.reset();
-    if (!d.system_memory || (d.where && d.where->channel)) continue;
+    // An empty slot maps no addresses: a type 20 structure some firmware
+    // writes for one anyway (a 1 KiB range) places nothing.
+    if (!d.system_memory || !d.populated || (d.where && d.where->channel)) continue;
     const opt<unsigned> pos = interleave_of(*doc, d.handle);
     if (!pos) continue;
     position p;

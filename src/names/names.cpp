@@ -220,12 +220,12 @@ bool word_of(const char* p, size_t n, char c) {
 
 // Template text firmware ships unfilled: a stem with numbers and prefixes,
 // "Manufacturer0", "A1_Manufacturer0", "Dimm3_Manufacturer", "Mfg 0",
-// "SerNum0", "Array1_PartNumber0". The string must hold a digit, so that a
-// label such as "PartNumber" alone stays.
+// "SerNum0", "Array1_PartNumber0", "ModulePartNumber00". The string must
+// hold a digit, so that a label such as "PartNumber" alone stays.
 bool is_template(const char* b, const char* e) {
-  static const char* const stems[] = {"manufacturer", "mfg",           "partnum",      "partnumber",
-                                      "sernum",       "serialnum",     "serialnumber", "assettag",
-                                      "assettagnum",  "assettagnumber"};
+  static const char* const stems[] = {
+      "manufacturer", "mfg",      "partnum",     "partnumber",     "sernum",          "serialnum",
+      "serialnumber", "assettag", "assettagnum", "assettagnumber", "modulepartnumber"};
   bool digit = false;
   for (const char* p = b; p < e; ++p) {
     if (!is_alnum(*p) && *p != '_' && *p != ' ') return false;

@@ -139,12 +139,12 @@ TEST(DetailDecode, CodedFieldsKeepTheirRawCode) {
 }
 
 TEST(DetailStrings, PlaceholdersAreToldFromRealValues) {
-  for (const char* s :
-       {"NO DIMM", "Not Specified", "Unknown", "0000", "00000000", "SerNum0", "PartNum0",
-        "Array1_PartNumber0", "ABCD", "   ", "To Be Filled By O.E.M.", "unknown  "})
+  for (const char* s : {"NO DIMM", "Not Specified", "Unknown", "0000", "00000000", "SerNum0",
+                        "PartNum0", "Array1_PartNumber0", "ModulePartNumber01", "ABCD", "   ",
+                        "To Be Filled By O.E.M.", "unknown  "})
     EXPECT_TRUE(is_placeholder(s)) << s;
   for (const char* s : {"Samsung", "DIMM_A1", "0123ABCD", "M393A2K43BB1-CTD", "A1", "DIMM 0",
-                        "Array1_", "PartNumber", "00AD00B300AD"})
+                        "Array1_", "PartNumber", "ModulePartNumber", "00AD00B300AD"})
     EXPECT_FALSE(is_placeholder(s)) << s;
 }
 

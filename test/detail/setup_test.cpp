@@ -123,10 +123,15 @@ TEST(SetupPosition, EachLocatorFamilyTellsItsPlaceAndMakersConventionsTellNoChan
       {"DIMM000 J27", "SOCKET 0 CHANNEL 0 DIMM 0", "0/-/0/0 bank_locator"},
       {"Channel-1-DIMM-0", "BANK 0", "-/-/1/0 locator"},
       {"Bottom-Slot 1(left)", "ChannelB0", "-/-/B/- bank_locator"},
+      // The slot from the other string where its letter names the same channel.
+      {"ONBOARD DIMM_A2", "Channel A", "-/-/A/2 locator_and_bank_locator"},
+      {"CPU0_DIMMB1", "P0 CHANNEL B", "0/-/B/1 locator_and_bank_locator"},
+      {"DIMM_B1", "Channel A", "-/-/A/- bank_locator"},
       // The letter after DIMM is the channel, the number its slot.
       {"CPU1_DIMM_A1", "NODE 0", "1/-/A/1 locator"},
       {"DIMM_B2", nullptr, "-/-/B/2 locator"},
       {"P2-DIMMC1", "BANK 2", "2/-/C/1 locator"},
+      {"DIMM_P1_G0", "NO DIMM", "1/-/G/0 locator"},
       // Channel and DIMM numbers glued together.
       {"CPU0_C1D0", "NODE 0", "0/-/1/0 locator"},
       // HP's letter after the slot number is an order of population.
@@ -199,6 +204,12 @@ TEST(SetupPosition, TheWholeTableDecidesRepeatsLettersAndInterleaves) {
        {"-/-/1/- memory_device_mapped_address", "-/-/2/- memory_device_mapped_address"},
        2,
        2},
+      {"an empty slot's type 20 tells nothing",
+       {{0x11, "DIMM0"}, {0x12, "DIMM1", "BANK 0", 0}},
+       {device_mapped(0x21, 0x11, 1, 1), device_mapped(0x22, 0x12, 2, 1)},
+       {"-/-/1/- memory_device_mapped_address", "null"},
+       std::nullopt,
+       std::nullopt},
       {"type 20 without interleave data tells nothing",
        {{0x11, "DIMM0"}, {0x12, "DIMM1"}},
        {device_mapped(0x21, 0x11, 0xFF, 0xFF), device_mapped(0x22, 0x12, 0, 0)},
@@ -222,6 +233,21 @@ TEST(SetupPosition, TheWholeTableDecidesRepeatsLettersAndInterleaves) {
        {device_mapped(0x22, 0x12, 2, 1)},
        {"-/-/A/0 locator", "-/-/2/- memory_device_mapped_address"},
        std::nullopt,
+       std::nullopt},
+      {"a Locator's letters and a Bank Locator's numbers are not counted together",
+       {{0x11, "P1-DIMMA1", "P0_Node0_Channel0_Dimm0"},
+        {0x12, "P1-DIMMA2", "NO DIMM", 0},
+        {0x13, "P1-DIMMB1", "P0_Node0_Channel1_Dimm0"},
+        {0x14, "P1-DIMMB2", "NO DIMM", 0}},
+       {},
+       {"0/0/0/0 bank_locator", "1/-/A/2 locator", "0/0/1/0 bank_locator", "1/-/B/2 locator"},
+       std::nullopt,
+       std::nullopt},
+      {"a slot of unknown size leaves the populated channels untold",
+       {{0x11, "ChannelA-DIMM0"}, {0x12, "ChannelB-DIMM0", "BANK 0", 0xFFFF}},
+       {},
+       {"-/-/A/0 locator", "-/-/B/0 locator"},
+       2,
        std::nullopt},
       {"an empty slot's channel counts in the total only",
        {{0x11, "ChannelA-DIMM0"}, {0x12, "ChannelB-DIMM0", "BANK 0", 0}},
@@ -338,6 +364,19 @@ TEST(SetupFindings, EachFindingIsMadeFromWhatTheTableTells) {
        64u << 20,
        {{"channels_unbalanced", "warning", {0, 1}, "A: 16 GiB, B: 8 GiB"},
         {"mixed_modules", "info", {0, 1}, "differ in size"}}},
+      {"arrays of no named socket are processors apart",
+       {{0x11, "ChannelA-DIMM0", "BANK 0", 16384},
+        {0x12, "ChannelB-DIMM0", "BANK 0", 16384},
+        {0x13, "ChannelA-DIMM0", "BANK 1", 8192, "PART-1", 3200, 3200, kArray + 1},
+        {0x14, "ChannelB-DIMM0", "BANK 1", 8192, "PART-1", 3200, 3200, kArray + 1}},
+       64u << 20,
+       {}},
+      {"a slot of unknown size: no channel finding",
+       {{0x11, "ChannelA-DIMM0"},
+        {0x12, "ChannelA-DIMM1"},
+        {0x13, "ChannelB-DIMM0", "BANK 0", 0xFFFF}},
+       64u << 20,
+       {}},
       {"channels unknown: no channel finding",
        {{0x11, "A1"}, {0x12, "A2", "BANK 0", 0}},
        64u << 20,
@@ -353,13 +392,22 @@ TEST(SetupFindings, EachFindingIsMadeFromWhatTheTableTells) {
        16u << 20,
        {{"below_rated_speed", "warning", {0, 1}, "the slowest (ChannelB-DIMM0)"},
         {"mixed_modules", "info", {0, 1}, "part number and rated speed"}}},
+      {"template part numbers name no part",
+       {{0x11, "ChannelA-DIMM0", "BANK 0", 8192, "ModulePartNumber00"},
+        {0x12, "ChannelB-DIMM0", "BANK 0", 8192, "ModulePartNumber01"}},
+       16u << 20,
+       {}},
       {"matched modules at their rating",
        {{0x11, "ChannelA-DIMM0"}, {0x12, "ChannelB-DIMM0"}},
        16u << 20,
        {}},
   };
   for (const FindingCase& c : cases) {
-    std::vector<Bytes> pieces = {array_of(c.capacity_kib)};
+    // Each array a module names, in the order first named.
+    std::vector<Bytes> pieces;
+    std::set<uint16_t> arrays;
+    for (const Module& m : c.modules)
+      if (arrays.insert(m.array).second) pieces.push_back(array_of(c.capacity_kib, m.array));
     for (const Module& m : c.modules) pieces.push_back(device_of(m));
     const document doc = doc_of(pieces);
     ASSERT_EQ(doc.findings.size(), c.findings.size()) << c.name << ":\n"
