@@ -78,6 +78,13 @@ std::string printable_text(const std::string& raw) {
   std::string out;
   out.reserve(raw.size());
   for (size_t i = 0; i < raw.size();) {
+    // ASCII, nearly all a table holds, is shown as itself but for controls.
+    const auto c = static_cast<unsigned char>(raw[i]);
+    if (c < 0x80) {
+      out += c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+      ++i;
+      continue;
+    }
     uint32_t cp = 0;
     const size_t n = utf8_sequence(raw, i, &cp);
     if (n == 0 || shown_as_question_mark(cp)) {
@@ -103,8 +110,9 @@ std::string controls_as_question_marks(const std::string& raw) {
 size_t display_width(const std::string& text) {
   size_t w = 0;
   for (size_t i = 0; i < text.size();) {
+    // An ASCII byte takes one column: every cell of a table is measured.
     uint32_t cp = 0;
-    const size_t n = utf8_sequence(text, i, &cp);
+    const size_t n = static_cast<unsigned char>(text[i]) < 0x80 ? 0 : utf8_sequence(text, i, &cp);
     if (n == 0) {
       ++w, ++i;
       continue;
