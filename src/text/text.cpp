@@ -78,10 +78,18 @@ std::string printable_text(const std::string& raw) {
   std::string out;
   out.reserve(raw.size());
   for (size_t i = 0; i < raw.size();) {
-    // ASCII, nearly all a table holds, is shown as itself but for controls.
+    // ASCII, nearly all a table holds, is shown as itself but for
+    // controls: a run of it is copied at once.
+    size_t j = i;
+    while (j < raw.size() && raw[j] >= 0x20 && raw[j] < 0x7F) ++j;
+    if (j > i) {
+      out.append(raw, i, j - i);
+      i = j;
+      continue;
+    }
     const auto c = static_cast<unsigned char>(raw[i]);
     if (c < 0x80) {
-      out += c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+      out += '?';
       ++i;
       continue;
     }
@@ -147,20 +155,31 @@ std::string size_text(uint64_t bytes, uint64_t largest, const char* bytes_name) 
 }
 
 std::string aligned_rows(const std::vector<std::vector<std::string>>& rows) {
+  // Each cell measured once, and the text written into one string.
+  std::vector<std::vector<size_t>> cell_widths(rows.size());
   std::vector<size_t> widths;
-  for (const auto& row : rows) {
+  size_t bytes = 0;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const auto& row = rows[r];
     if (widths.size() < row.size()) widths.resize(row.size(), 0);
-    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], display_width(row[c]));
+    cell_widths[r].resize(row.size());
+    for (size_t c = 0; c < row.size(); ++c) {
+      cell_widths[r][c] = display_width(row[c]);
+      widths[c] = std::max(widths[c], cell_widths[r][c]);
+      bytes += row[c].size();
+    }
   }
   std::string out;
-  for (const auto& row : rows) {
-    std::string line;
+  out.reserve(bytes + rows.size() * (2 * widths.size() + 1));
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const auto& row = rows[r];
+    const size_t line_start = out.size();
     for (size_t c = 0; c < row.size(); ++c) {
-      line += row[c];
-      line.append(widths[c] - display_width(row[c]) + 2, ' ');
+      out += row[c];
+      out.append(widths[c] - cell_widths[r][c] + 2, ' ');
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    out += line + "\n";
+    while (out.size() > line_start && out.back() == ' ') out.pop_back();
+    out += '\n';
   }
   return out;
 }
