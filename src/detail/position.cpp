@@ -15,10 +15,10 @@ namespace raminfo_detail {
 
 namespace {
 
-// A run of letters (upper-cased) or of digits; glued when no separator
-// stands between it and the token before.
+// A run of letters or of digits, a view of the upper-cased locator; glued
+// when no separator stands between it and the token before.
 struct token {
-  std::string text;
+  std::string_view text;
   bool digits = false;
   bool glued = false;
 };
@@ -26,23 +26,21 @@ struct token {
 bool is_alpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-std::vector<token> tokens_of(const std::string& s) {
+// The tokens of upper, which must outlive them.
+std::vector<token> tokens_of(const std::string& upper) {
   std::vector<token> out;
   out.reserve(8);  // a locator holds a few tokens: one allocation for all
   bool glued = false;
-  for (size_t i = 0; i < s.size();) {
-    const bool digit = is_digit(s[i]);
-    if (!digit && !is_alpha(s[i])) {
+  for (size_t i = 0; i < upper.size();) {
+    const bool digit = is_digit(upper[i]);
+    if (!digit && !is_alpha(upper[i])) {
       glued = false;
       ++i;
       continue;
     }
-    token t;
-    t.digits = digit;
-    t.glued = glued;
-    for (; i < s.size() && (digit ? is_digit(s[i]) : is_alpha(s[i])); ++i)
-      t.text += static_cast<char>(digit || s[i] < 'a' ? s[i] : s[i] - 'a' + 'A');
-    out.push_back(std::move(t));
+    const size_t start = i;
+    while (i < upper.size() && (digit ? is_digit(upper[i]) : is_alpha(upper[i]))) ++i;
+    out.push_back({std::string_view(upper).substr(start, i - start), digit, glued});
     glued = true;
   }
   return out;
@@ -72,18 +70,22 @@ struct reading {
   bool any() const { return socket || controller || channel || slot; }
 };
 
-bool is_one_of(const std::string& s, std::initializer_list<const char*> words) {
+bool is_one_of(std::string_view s, std::initializer_list<const char*> words) {
   for (const char* w : words)
     if (s == w) return true;
   return false;
 }
 
 reading read_locator(const std::string& s) {
-  const std::vector<token> t = tokens_of(s);
+  // Letters are read without their case: one upper-cased copy of the whole.
+  std::string upper = s;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  const std::vector<token> t = tokens_of(upper);
   reading r;
   const auto at = [&t](size_t i) -> const token* { return i < t.size() ? &t[i] : nullptr; };
   for (size_t i = 0; i < t.size(); ++i) {
-    const std::string& w = t[i].text;
+    const std::string_view w = t[i].text;
     const token* next = at(i + 1);
     if (t[i].digits) continue;
     if (next != nullptr && next->digits) {
@@ -100,11 +102,11 @@ reading read_locator(const std::string& s) {
       }
     }
     if (w.rfind("CHANNEL", 0) == 0 && r.how != named::word) {
-      const std::string rest = w.substr(7);
+      const std::string_view rest = w.substr(7);
       if (rest.size() == 1) {
-        r.channel = rest;
+        r.channel = std::string(rest);
       } else if (rest.empty() && next != nullptr && (single_letter(*next) || small_number(*next))) {
-        r.channel = next->digits ? std::to_string(*small_number(*next)) : next->text;
+        r.channel = next->digits ? std::to_string(*small_number(*next)) : std::string(next->text);
       } else {
         continue;
       }
@@ -133,7 +135,7 @@ reading read_locator(const std::string& s) {
       // "DIMM_P0_A0": the processor first, then the channel's letter and slot.
       if (!r.socket) r.socket = small_number(*at(i + 2));
       if (r.how == named::none) {
-        r.channel = at(i + 3)->text;
+        r.channel = std::string(at(i + 3)->text);
         r.how = named::letter;
       }
       if (!r.slot) r.slot = small_number(*at(i + 4));
@@ -146,7 +148,7 @@ reading read_locator(const std::string& s) {
       const token* number = w.size() == 5 ? next : at(i + 2);
       if (number == nullptr || !number->glued || !small_number(*number)) continue;
       if (r.how == named::none) {
-        r.channel = w.size() == 5 ? w.substr(4) : next->text;
+        r.channel = std::string(w.size() == 5 ? w.substr(4) : next->text);
         r.how = named::letter;
       }
       if (!r.slot) r.slot = small_number(*number);

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <initializer_list>
 #include <set>
+#include <string>
+#include <string_view>
 
 #include "core/loader.h"
 #include "detail/detail.h"
@@ -143,6 +146,11 @@ std::string memory_error_families(const inventory& inv, const std::string& corre
   out += metric_family("raminfo_memory_errors_unplaced_total", "counter",
                        "Memory errors a memory controller could not place on a module.", unplaced);
   return out;
+}
+
+// Appends every part to *to in turn.
+void append_all(std::string* to, std::initializer_list<std::string_view> parts) {
+  for (std::string_view p : parts) to->append(p.data(), p.size());
 }
 
 }  // namespace
@@ -308,33 +316,34 @@ std::string render_prometheus(const inventory& inv) {
     if ((other || !described) && !counted) continue;
     // The index keeps series apart when firmware repeats a slot name; the
     // bank tells a person which of them to pull.
-    const std::string slot = "{index=\"" + std::to_string(i) + "\",slot=\"" +
-                             label(display_text(d.slot)) + "\",bank=\"" + label(bank_text(inv, i)) +
-                             "\"";
+    std::string slot;
+    append_all(&slot, {"{index=\"", std::to_string(i), "\",slot=\"", label(display_text(d.slot)),
+                       "\",bank=\"", label(bank_text(inv, i)), "\""});
     // An empty slot's labels are empty, as its row of --table shows dashes.
-    const std::string identity =
-        slot + ",type=\"" + (described ? d.type : "") + "\",manufacturer=\"" +
-        (described ? label(maker_text(inv, i)) : "") + "\",part_number=\"" +
-        (described ? label(display_text(d.part_number)) : "") + "\",serial=\"" +
-        (described ? label(display_text(d.serial)) : "") + "\",form_factor=\"" +
-        (described ? d.form_factor : "") + "\"} ";
+    std::string identity = slot;
+    append_all(&identity, {",type=\"", described ? d.type : "", "\",manufacturer=\"",
+                           described ? label(maker_text(inv, i)) : "", "\",part_number=\"",
+                           described ? label(display_text(d.part_number)) : "", "\",serial=\"",
+                           described ? label(display_text(d.serial)) : "", "\",form_factor=\"",
+                           described ? d.form_factor : "", "\"} "});
     // A count that could not be read is left out, never written as 0.
     if (e && e->corrected)
-      corrected +=
-          "raminfo_module_corrected_errors_total" + identity + std::to_string(*e->corrected) + "\n";
+      append_all(&corrected, {"raminfo_module_corrected_errors_total", identity,
+                              std::to_string(*e->corrected), "\n"});
     if (e && e->uncorrected)
-      uncorrected += "raminfo_module_uncorrected_errors_total" + identity +
-                     std::to_string(*e->uncorrected) + "\n";
+      append_all(&uncorrected, {"raminfo_module_uncorrected_errors_total", identity,
+                                std::to_string(*e->uncorrected), "\n"});
     if (other || !described) continue;
     ++populated;
     installed = saturating_add(installed, mib_bytes(d.size_mb));
-    size += "raminfo_module_size_bytes" + identity +
-            std::to_string(static_cast<int64_t>(d.size_mb) << 20) + "\n";
-    speed += "raminfo_module_speed_mts" + slot + "} " + std::to_string(d.speed_mts) + "\n";
-    configured += "raminfo_module_configured_speed_mts" + slot + "} " +
-                  std::to_string(d.configured_speed_mts) + "\n";
-    voltage +=
-        "raminfo_module_voltage_volts" + slot + "} " + format("%g", d.voltage_mv / 1000.0) + "\n";
+    // Each sample appended piece by piece: no string made per piece.
+    append_all(&size, {"raminfo_module_size_bytes", identity,
+                       std::to_string(static_cast<int64_t>(d.size_mb) << 20), "\n"});
+    append_all(&speed, {"raminfo_module_speed_mts", slot, "} ", std::to_string(d.speed_mts), "\n"});
+    append_all(&configured, {"raminfo_module_configured_speed_mts", slot, "} ",
+                             std::to_string(d.configured_speed_mts), "\n"});
+    append_all(&voltage, {"raminfo_module_voltage_volts", slot, "} ",
+                          format("%g", d.voltage_mv / 1000.0), "\n"});
   }
   std::string out;
   // Sized once for the families' text and the samples; appended piece by
