@@ -151,8 +151,9 @@ namespace {
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_alnum(char c) {
-  const char l = ascii_lower(c);
-  return is_digit(l) || (l >= 'a' && l <= 'z');
+  // Bit 5 set lowers an ASCII capital and keeps a small letter as it is.
+  const char l = static_cast<char>(c | 0x20);
+  return is_digit(c) || (l >= 'a' && l <= 'z');
 }
 
 // The runs of ASCII letters and digits of a string, where they are, with no
@@ -162,19 +163,24 @@ struct word_runs {
   size_t count = 0;  // kMax + 1: more words than a filler has
   const char* at[kMax];
   size_t size[kMax];
+  // What a template needs (is_template), seen on the way when the whole
+  // string was read: only letters, digits, '_' and ' ', and a digit.
+  bool read_whole = true, template_chars = true, digit = false;
 };
 
 word_runs runs_of(const char* b, const char* e) {
   word_runs w;
   for (const char* p = b; p < e;) {
     if (!is_alnum(*p)) {
+      w.template_chars = w.template_chars && (*p == '_' || *p == ' ');
       ++p;
       continue;
     }
     const char* start = p;
-    while (p < e && is_alnum(*p)) ++p;
+    for (; p < e && is_alnum(*p); ++p) w.digit = w.digit || is_digit(*p);
     if (w.count == word_runs::kMax) {
       w.count = word_runs::kMax + 1;
+      w.read_whole = false;
       break;
     }
     w.at[w.count] = start;
@@ -222,16 +228,19 @@ bool word_of(const char* p, size_t n, char c) {
 // "Manufacturer0", "A1_Manufacturer0", "Dimm3_Manufacturer", "Mfg 0",
 // "SerNum0", "Array1_PartNumber0", "ModulePartNumber00". The string must
 // hold a digit, so that a label such as "PartNumber" alone stays.
-bool is_template(const char* b, const char* e) {
+bool is_template(const char* b, const char* e, const word_runs& w) {
   static const char* const stems[] = {
       "manufacturer", "mfg",      "partnum",     "partnumber",     "sernum",          "serialnum",
       "serialnumber", "assettag", "assettagnum", "assettagnumber", "modulepartnumber"};
-  bool digit = false;
-  for (const char* p = b; p < e; ++p) {
-    if (!is_alnum(*p) && *p != '_' && *p != ' ') return false;
-    digit = digit || is_digit(*p);
+  bool chars = w.template_chars, digit = w.digit;
+  if (!w.read_whole) {
+    chars = true, digit = false;
+    for (const char* p = b; p < e; ++p) {
+      chars = chars && (is_alnum(*p) || *p == '_' || *p == ' ');
+      digit = digit || is_digit(*p);
+    }
   }
-  if (!digit) return false;
+  if (!chars || !digit) return false;
   // Drop trailing digits and separators, then read the last segment.
   const char* end = e;
   while (end > b && (is_digit(end[-1]) || end[-1] == '_' || end[-1] == ' ')) --end;
@@ -265,6 +274,41 @@ bool is_repeat(const char* b, const char* e) {
 
 }  // namespace
 
+// Words that say there is no value, as is_placeholder compares them (lower
+// case, one space between words).
+constexpr const char* kFillers[] = {"not specified",
+                                    "unspecified",
+                                    "unknown",
+                                    "unknow",
+                                    "undefined",
+                                    "undef",
+                                    "unde",
+                                    "no dimm",
+                                    "empty",
+                                    "none",
+                                    "null",
+                                    "n a",
+                                    "na",
+                                    "other",
+                                    "not available",
+                                    "not installed",
+                                    "not applicable",
+                                    "abcd",
+                                    "default string",
+                                    "to be filled by o e m",
+                                    "bad index",
+                                    "dimm manufacturer"};
+
+// The first letters of the fillers, a bit each: most strings start with
+// none of them and are compared with none.
+constexpr uint32_t filler_initials() {
+  uint32_t bits = 0;
+  for (const char* f : kFillers) bits |= f[0] >= 'a' && f[0] <= 'z' ? 1u << (f[0] - 'a') : ~0u;
+  return bits;
+}
+constexpr uint32_t kFillerInitials = filler_initials();
+static_assert(kFillerInitials != ~0u, "every filler starts with a small letter");
+
 // Families of fillers, each seen in real tables: words that say there is no
 // value ("Unknown", "[Empty]", "<BAD INDEX>", "N/A", "-", "To Be Filled By
 // O.E.M."), "Unknown" with a note ("Unknown (0)"), zeros or erased bytes
@@ -280,33 +324,13 @@ bool is_placeholder(const std::string& raw) {
   // Nothing but punctuation: "", "-", "..", "[]".
   if (w.count == 0) return true;
   if (w.count <= word_runs::kMax) {
-    static const char* const fillers[] = {"not specified",
-                                          "unspecified",
-                                          "unknown",
-                                          "unknow",
-                                          "undefined",
-                                          "undef",
-                                          "unde",
-                                          "no dimm",
-                                          "empty",
-                                          "none",
-                                          "null",
-                                          "n a",
-                                          "na",
-                                          "other",
-                                          "not available",
-                                          "not installed",
-                                          "not applicable",
-                                          "abcd",
-                                          "default string",
-                                          "to be filled by o e m",
-                                          "bad index",
-                                          "dimm manufacturer"};
     // A filler's first letter rules out most at once: every string of
     // every device is checked.
     const char first_letter = ascii_lower(*w.at[0]);
-    for (const char* f : fillers)
-      if (*f == first_letter && words_are(w, 0, f)) return true;
+    if (first_letter >= 'a' && first_letter <= 'z' &&
+        (kFillerInitials >> (first_letter - 'a') & 1u) != 0)
+      for (const char* f : kFillers)
+        if (*f == first_letter && words_are(w, 0, f)) return true;
     // "Unknown" or "Undefined" with a note in brackets: "Unknown (0)",
     // "Unknown (ce00)", whose numbers no two firmwares read alike.
     if (equals_lowered(w.at[0], w.size[0], "unknown") ||
@@ -334,7 +358,7 @@ bool is_placeholder(const std::string& raw) {
         is_digit(w.at[0][0]))
       return true;
   }
-  return is_template(b, e) || is_counting(b, e) || is_repeat(b, e);
+  return is_template(b, e, w) || is_counting(b, e) || is_repeat(b, e);
 }
 
 }  // namespace raminfo_detail
