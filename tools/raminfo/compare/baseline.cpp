@@ -45,6 +45,14 @@ constexpr bool kWordScan = false;
 inline size_t first_flagged(uint64_t) { return 0; }
 #endif
 
+// The reading of an ignored value goes inline into the loops over members
+// and items, although it leads back into them for a nested object or array.
+#if defined(__GNUC__)
+#define RAMINFO_INLINE inline __attribute__((always_inline))
+#else
+#define RAMINFO_INLINE inline
+#endif
+
 constexpr uint64_t kOnes = 0x0101010101010101u;
 constexpr uint64_t kHighBits = 0x8080808080808080u;
 
@@ -483,7 +491,7 @@ class reader {
   // scalars are read here, inline where the members are, without the kinds
   // and targets; a string with an escape and a number with more than digits
   // go the longer way, from their first byte.
-  bool skip(int depth) {
+  RAMINFO_INLINE bool skip(int depth) {
     if (depth > kMaxDepth) return fail("nesting too deep");
     if (++values_ > kMaxValues) return fail("too many values");
     if (p_ >= end_) return fail("unexpected end");
