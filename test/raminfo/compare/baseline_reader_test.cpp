@@ -246,6 +246,114 @@ TEST(BaselineReaderTest, SameAsTheTreeReaderOnWrittenDocuments) {
   }
 }
 
+// Values the comparison keeps nothing of, as a member of the document, of a
+// device, of a firmware string and of a plain report's slot, in an array,
+// and in two devices of one shape: read and checked as any other value, to
+// the same error at the same byte.
+TEST(BaselineReaderTest, SameAsTheTreeReaderOnIgnoredValues) {
+  const char* const kHosts[] = {
+      R"({"schema":"raminfo-detail/1","findings":@,"devices":[{"handle":1,)"
+      R"("locator":{"string_number":1,"raw":"A1","bytes_hex":@},"position":@,"populated":true}]})",
+      R"({"schema":"raminfo-detail/1","devices":[{"locator":{"raw":"A"},"type_detail":[@]},)"
+      R"({"locator":{"raw":"B"},"type_detail":[@]}]})",
+      "{\n  \"schema\": \"raminfo-detail/1\",\n  \"devices\": [\n    {\n      \"locator\": "
+      "{\"raw\": \"A\"},\n      \"position\": @\n    },\n    {\n      \"locator\": "
+      "{\"raw\": \"B\"},\n      \"position\": @\n    }\n  ]\n}\n",
+      R"({"slots":[{"slot":"DIMM 1","size_mb":4096,"extra":@}],"total_mb":4096,"more":@})",
+  };
+  // An object of n members named n0, n1, ..., then the member last.
+  const auto members = [](int n, const std::string& last) {
+    std::string out = "{";
+    for (int i = 0; i < n; ++i) out += "\"n" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    return out + last + "}";
+  };
+  // Objects and arrays in turn, twice levels deep.
+  const auto deep = [](int levels) {
+    std::string out;
+    for (int i = 0; i < levels; ++i) out += R"({"a":[)";
+    out += "0";
+    for (int i = 0; i < levels; ++i) out += "]}";
+    return out;
+  };
+  // Each value, and the fault the reading finds in it ("" for none).
+  const struct {
+    std::string value;
+    const char* fault;
+  } cases[] = {
+      {"0", ""},
+      {"-0", ""},
+      {"4294967296", ""},
+      {"-12.5e+3", ""},
+      {"1E-2", ""},
+      {"0.0", ""},
+      {"true", ""},
+      {"false", ""},
+      {"null", ""},
+      {R"("")", ""},
+      {R"("P0_Node0_Channel0_Dimm0 and more than a word")", ""},
+      {R"("\"\\\/\b\f\n\r\t\u00e9\ud83d\ude00")", ""},
+      {R"("\ud800\u0041 \udc00 \ud800")", ""},
+      {"\"\xC3\xA9 \xFF\"", ""},
+      {R"({"a":1,"b":{"c":[true,false,null,"x"]},"d":"\u0041"})", ""},
+      {"[ {\"a\": 1, \"b\": 2},\n {\"a\": 1, \"b\": 2}, {\"b\": 1, \"a\": 2} ]", ""},
+      {R"([{"a":1,"b":2},{"a":1,"b":2,"c":3},{"a":1}])", ""},
+      {members(70, R"("n70":0)"), ""},
+      {deep(25), ""},
+      {"01", "malformed number"},
+      {"-01", "malformed number"},
+      {"1.", "malformed number"},
+      {"1.e5", "malformed number"},
+      {"1e", "malformed number"},
+      {"1e+", "malformed number"},
+      {"-", "not a value"},
+      {".5", "not a value"},
+      {"+1", "not a value"},
+      {"tru", "unknown word"},
+      {"nul", "unknown word"},
+      {"fals", "unknown word"},
+      {R"("\x")", "bad escape"},
+      {R"("\u12G4")", "bad \\u escape"},
+      {R"("\ud800\u12G4")", "bad \\u escape"},
+      {"\"a\x01b\"", "control character in a string"},
+      {"[1,]", "not a value"},
+      {"[1 2]", "expected ',' or ']'"},
+      {R"({"a" 1})", "expected ':'"},
+      {R"({"a":1,})", "expected a member name"},
+      {R"({1:2})", "expected a member name"},
+      {R"({"a":1 "b":2})", "expected ',' or '}'"},
+      {"[{\"a\": 1},{\"a\": \x01}]", "not a value"},
+      {R"({"a":1,"a":2})", "a member given twice"},
+      {R"({"a":1,"b":2,"\u0061":3})", "a member given twice"},
+      {R"({"x":{"a":1},"y":{"a":1,"a":1}})", "a member given twice"},
+      {R"([{"a":1,"b":2},{"a":1,"b":2,"a":3}])", "a member given twice"},
+      {R"([{"a":1,"b":2},{"a":1,"a":2}])", "a member given twice"},
+      {R"([{"a":1,"b":2},{"b":1,"a":2,"b":3}])", "a member given twice"},
+      {members(70, R"("n3":0)"), "a member given twice"},
+      {deep(40), "nesting too deep"},
+  };
+  std::mt19937_64 rng(13);
+  for (const auto& c : cases) {
+    for (const char* host : kHosts) {
+      std::string text = host;
+      for (size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at + 1))
+        text.replace(at, 1, c.value);
+      const std::string what = c.value.substr(0, 40) + " in " + std::string(host).substr(0, 40);
+      if (!same_reading(text, what)) return;
+      memory_state s;
+      std::string error;
+      const bool ok = state_from_text(text, &s, &error);
+      if (*c.fault == '\0') {
+        EXPECT_TRUE(ok) << what << ": " << error;
+      } else {
+        EXPECT_FALSE(ok) << what;
+        EXPECT_EQ(error.rfind(std::string("not JSON: ") + c.fault + " at byte ", 0), 0u)
+            << what << ": " << error;
+      }
+      same_reading_mutated(text, what, &rng, 10);
+    }
+  }
+}
+
 // The limits: 64 levels of nesting and 200,000 values are read, one more is
 // refused, at the same byte.
 TEST(BaselineReaderTest, SameAsTheTreeReaderAtTheLimits) {

@@ -45,6 +45,14 @@ constexpr bool kWordScan = false;
 inline size_t first_flagged(uint64_t) { return 0; }
 #endif
 
+// The reading of an ignored value goes inline into the loops over members
+// and items, although it leads back into them for a nested object or array.
+#if defined(__GNUC__)
+#define RAMINFO_INLINE inline __attribute__((always_inline))
+#else
+#define RAMINFO_INLINE inline
+#endif
+
 constexpr uint64_t kOnes = 0x0101010101010101u;
 constexpr uint64_t kHighBits = 0x8080808080808080u;
 
@@ -88,7 +96,6 @@ const char* plain_run(const char* p, const char* end) {
   }
 }
 
-inline bool space(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
 inline bool digit(char c) { return c >= '0' && c <= '9'; }
 
 // The values whose members or items mean something to the comparison; any
@@ -422,11 +429,14 @@ class reader {
   }
 
   // Whether the text at at holds the lead of e and then no white space: what
-  // reading those bytes did where e was met, it would do again.
+  // reading those bytes did where e was met, it would do again. A control
+  // byte after the lead is refused too (one test for both), and the slower
+  // reading finds the same fault at it.
   bool at_lead(const char* at, const name_entry& e) const {
     const size_t n = e.lead_size;
     const char* const lead = e.lead;
-    if (static_cast<size_t>(end_ - at) <= n || space(at[n])) return false;
+    if (static_cast<size_t>(end_ - at) <= n || static_cast<unsigned char>(at[n]) <= ' ')
+      return false;
     size_t i = 0;
     if (kWordScan && n >= 8) {
       // Whole words, the last one ending where the lead does.
@@ -473,6 +483,43 @@ class reader {
         return literal("false");
       case 'n': return literal("null");
       default: return number(s == scalar::whole ? static_cast<int64_t*>(where) : nullptr);
+    }
+  }
+
+  // Reads a value nothing is kept of, as value(depth, kind::other, nullptr,
+  // scalar::none) would. Most of a detail document is such values: their
+  // scalars are read here, inline where the members are, without the kinds
+  // and targets; a string with an escape and a number with more than digits
+  // go the longer way, from their first byte.
+  RAMINFO_INLINE bool skip(int depth) {
+    if (depth > kMaxDepth) return fail("nesting too deep");
+    if (++values_ > kMaxValues) return fail("too many values");
+    if (p_ >= end_) return fail("unexpected end");
+    const char c = *p_;
+    if (digit(c)) {
+      const char* q = p_ + 1;
+      while (q < end_ && digit(*q)) ++q;
+      if ((c != '0' || q - p_ == 1) && (q == end_ || (*q != '.' && *q != 'e' && *q != 'E'))) {
+        p_ = q;
+        return true;
+      }
+      return number(nullptr);
+    }
+    switch (c) {
+      case 'n': return literal("null");
+      case 't': return literal("true");
+      case 'f': return literal("false");
+      case '"': {
+        const char* const run = plain_run(p_ + 1, end_);
+        if (run < end_ && *run == '"') {
+          p_ = run + 1;
+          return true;
+        }
+        return string(nullptr);
+      }
+      case '{': return object(depth, kind::other, nullptr);
+      case '[': return array(depth, kind::other);
+      default: return number(nullptr);
     }
   }
 
@@ -626,7 +673,7 @@ class reader {
         slot_record s;
         if (!value(depth + 1, kind::slot, &s, scalar::none)) return false;
         add_slot(&s);
-      } else if (!value(depth + 1, kind::other, nullptr, scalar::none)) {
+      } else if (!skip(depth + 1)) {
         return false;
       }
       skip_space();
@@ -802,6 +849,9 @@ class reader {
     size_t count = 0;
     size_t kept = 0;
     bool repeating = sh != nullptr;
+    // The shape does not change while the object is read.
+    name_entry* const shape_names = sh != nullptr ? sh->data() : nullptr;
+    const size_t shape_size = sh != nullptr ? sh->size() : 0;
     bool escaped = false;
     lv.fresh.clear();
     lv.arena.clear();
@@ -809,8 +859,8 @@ class reader {
     const char* value_end = open;
     for (;;) {
       name_entry* e = nullptr;
-      if (repeating && count < sh->size() && at_lead(value_end, (*sh)[count])) {
-        e = &(*sh)[count];
+      if (repeating && count < shape_size && at_lead(value_end, shape_names[count])) {
+        e = &shape_names[count];
         p_ = value_end + e->lead_size;
       } else {
         p_ = value_end;
@@ -831,9 +881,9 @@ class reader {
         if (!name(&lv, &read)) return false;
         skip_space();
         if (p_ >= end_ || *p_ != ':') return fail("expected ':'");
-        if (repeating && count < sh->size() && read.text != nullptr &&
-            same_name(lv, read, (*sh)[count])) {
-          e = &(*sh)[count];
+        if (repeating && count < shape_size && read.text != nullptr &&
+            same_name(lv, read, shape_names[count])) {
+          e = &shape_names[count];
         } else {
           if (repeating) {
             repeating = false;
@@ -862,18 +912,22 @@ class reader {
         e->role_kind = k;
         e->r = role_of(k, lv.data(*e), e->size);
       }
-      target t = e->r == role::skip ? target{kind::other, nullptr, scalar::none}
-                                    : member_target(where, e->r);
-      if (e->r != role::skip && p_ < end_ && (type_at(*p_) & value_types(e->r)) == 0) {
-        // Read on, keeping nothing of it: a JSON error later in the text
-        // is the one to tell.
-        if (type_error.empty())
-          type_error = "\"" + std::string(lv.data(*e), e->size) + "\" at byte " +
-                       std::to_string(p_ - begin_) + " is " + type_words(type_at(*p_)) + ", not " +
-                       type_words(value_types(e->r));
-        t = target{kind::other, nullptr, scalar::none};
+      if (e->r == role::skip) {
+        if (!skip(depth + 1)) return false;
+      } else {
+        const target t = member_target(where, e->r);
+        if (p_ < end_ && (type_at(*p_) & value_types(e->r)) == 0) {
+          // Read on, keeping nothing of it: a JSON error later in the text
+          // is the one to tell.
+          if (type_error.empty())
+            type_error = "\"" + std::string(lv.data(*e), e->size) + "\" at byte " +
+                         std::to_string(p_ - begin_) + " is " + type_words(type_at(*p_)) +
+                         ", not " + type_words(value_types(e->r));
+          if (!skip(depth + 1)) return false;
+        } else if (!value(depth + 1, t.k, t.where, t.s)) {
+          return false;
+        }
       }
-      if (!value(depth + 1, t.k, t.where, t.s)) return false;
       ++count;
       value_end = p_;
     }
