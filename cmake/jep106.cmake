@@ -71,12 +71,16 @@ foreach(line IN LISTS lines)
     math(EXPR count "${count} - 1")
   endwhile()
   string(REPLACE ";" "" key "${words}")
-  # Separate literals: a key that starts with a digit would run into "\0"
-  # as an octal escape.
+  # Characters, not a string literal: the whole text is longer than the
+  # 65,536 characters a literal may be (clang's -Woverlength-strings).
   string(LENGTH "${name}" name_bytes)
   math(EXPR key_at "${offset} + ${name_bytes} + 1")
   string(LENGTH "${key}" key_bytes)
-  string(APPEND text_rows "    \"${name}\" \"\\0\" \"${key}\" \"\\0\"\n")
+  string(HEX "${name}" name_hex)
+  string(HEX "${key}" key_hex)
+  string(REGEX REPLACE "(..)" "'\\\\x\\1'," name_chars "${name_hex}")
+  string(REGEX REPLACE "(..)" "'\\\\x\\1'," key_chars "${key_hex}")
+  string(APPEND text_rows "    // ${name}\n    ${name_chars}0, ${key_chars}0,\n")
   string(APPEND rows "    {${bank}, ${code}, ${offset}, ${key_at}},\n")
   math(EXPR offset "${key_at} + ${key_bytes} + 1")
 endforeach()
@@ -84,10 +88,10 @@ get_filename_component(list_name "${IN}" NAME)
 set(text "// Generated from ${list_name} by cmake/jep106.cmake; edit the list, not this.
 // JEP106 Standard Manufacturer's Identification Code, JEDEC Solid State
 // Technology Association.
-constexpr char kJedecText[] =
-${text_rows}    \"\";
+constexpr char kJedecText[] = {
+${text_rows}};
 // Every offset is the one the text has: a miscounted name fails the build.
-static_assert(sizeof kJedecText == ${offset} + 1, \"the offsets of kJedec miss kJedecText\");
+static_assert(sizeof kJedecText == ${offset}, \"the offsets of kJedec miss kJedecText\");
 constexpr jedec_row kJedec[] = {
 ${rows}};
 ")
