@@ -85,8 +85,6 @@ size_t distinct(std::vector<T> v) {
 
 struct channel {
   std::string label;
-  // The array and the socket: the memory one processor interleaves.
-  std::pair<opt<unsigned>, opt<unsigned>> processor;
   std::vector<size_t> modules, free;  // populated devices; slots the firmware calls empty
   std::vector<size_t> devices;        // every slot
   uint64_t bytes = 0;
@@ -116,11 +114,9 @@ std::map<channel_id, channel> channels_of(const document& doc, bool* told) {
     if (!d.where || !d.where->channel) return {};
     if (naming >= 0 && naming != naming_of(*d.where)) return {};
     naming = naming_of(*d.where);
-    const channel_id id = channel_of(d);
-    channel& c = out[id];
+    channel& c = out[channel_of(d)];
     // Every device of one channel gives it the same label.
     if (c.devices.empty()) c.label = channel_label(d.where);
-    c.processor = {id.array, id.socket};
     c.devices.push_back(i);
     if (d.populated) {
       c.modules.push_back(i);
@@ -165,12 +161,12 @@ void channels_unused(const document& doc, const std::map<channel_id, channel>& c
 }
 
 void channels_unbalanced(const std::map<channel_id, channel>& channels, std::vector<finding>* out) {
-  // Channels interleave within a processor's memory; sockets apart may
-  // differ, and so may arrays where no socket is named (one per processor or
-  // node on many servers).
+  // Channels interleave within a processor's memory (a channel's array and
+  // socket); sockets apart may differ, and so may arrays where no socket is
+  // named (one per processor or node on many servers).
   std::map<std::pair<opt<unsigned>, opt<unsigned>>, std::vector<const channel*>> by_processor;
   for (const auto& [key, c] : channels)
-    if (!c.modules.empty()) by_processor[c.processor].push_back(&c);
+    if (!c.modules.empty()) by_processor[{key.array, key.socket}].push_back(&c);
   std::string listed;
   std::vector<size_t> devices;
   for (const auto& entry : by_processor) {

@@ -47,13 +47,9 @@ struct inventory {
   // (available false) the views show no counts.
   std::vector<std::optional<raminfo_detail::module_errors>> errors;
   raminfo_detail::memory_errors memory_errors;
-  // For each device, its channel as the detail document tells it ("" when
-  // unknown); the configuration and the findings over all devices.
-  std::vector<std::string> channels;
-  raminfo_detail::configuration setup;
-  std::vector<raminfo_detail::finding> findings;
-  // The detail document all of the above was read from, kept so that the
-  // memory error counts join to it without decoding the table again.
+  // The detail document all of the above was read from: its configuration
+  // and findings, each device's position (through detail_index), and what
+  // the memory error counts join to without decoding the table again.
   raminfo_detail::document detail;
 };
 

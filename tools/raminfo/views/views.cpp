@@ -83,15 +83,20 @@ void add_count_columns(const inventory& inv, const std::vector<size_t>& shown,
 // device; shown gives the device of each row after the heading.
 void add_channel_column(const inventory& inv, const std::vector<size_t>& shown,
                         std::vector<std::vector<std::string>>* rows) {
-  bool any = false;
-  for (size_t i : shown) any = any || (i < inv.channels.size() && !inv.channels[i].empty());
-  if (!any) return;
+  // Each device's channel as its detail document tells it; "" when unknown.
+  std::vector<std::string> channels;
+  for (size_t i : shown) {
+    const size_t k = i < inv.detail_index.size() ? inv.detail_index[i] : inv.detail.devices.size();
+    channels.push_back(k < inv.detail.devices.size()
+                           ? raminfo_detail::channel_label(inv.detail.devices[k].where)
+                           : "");
+  }
+  if (std::all_of(channels.begin(), channels.end(), [](const auto& c) { return c.empty(); }))
+    return;
   const auto at = static_cast<std::ptrdiff_t>((*rows)[0][1] == "BANK" ? 2 : 1);
   (*rows)[0].insert((*rows)[0].begin() + at, "CHANNEL");
-  for (size_t r = 0; r < shown.size(); ++r) {
-    const std::string& c = shown[r] < inv.channels.size() ? inv.channels[shown[r]] : "";
-    (*rows)[r + 1].insert((*rows)[r + 1].begin() + at, c.empty() ? "-" : c);
-  }
+  for (size_t r = 0; r < shown.size(); ++r)
+    (*rows)[r + 1].insert((*rows)[r + 1].begin() + at, channels[r].empty() ? "-" : channels[r]);
 }
 
 std::string metric_family(const char* name, const char* type, const char* help,
@@ -164,8 +169,6 @@ bool read_inventory(inventory* out) {
   out->decoded.clear();
   out->makers.clear();
   out->errors.clear();
-  out->channels.clear();
-  out->findings.clear();
   out->memory_errors = raminfo_detail::memory_errors{};
   out->detail = raminfo_detail::document{};
   out->readable = load_smbios() == 1;
@@ -177,8 +180,6 @@ bool read_inventory(inventory* out) {
   // devices are every type 17 structure in the same walk order.
   out->detail = raminfo_detail::decode_detail(t);
   const raminfo_detail::document& doc = out->detail;
-  out->setup = doc.setup;
-  out->findings = doc.findings;
   smbios_walk w = smbios_walk_start(t);
   smbios_struct st;
   dimm_info d;
@@ -196,8 +197,6 @@ bool read_inventory(inventory* out) {
     out->makers.push_back(vendor ? vendor->name : std::string());
     const auto& bank = k < doc.devices.size() ? doc.devices[k].bank_locator : std::nullopt;
     out->banks.push_back(bank && bank->raw ? *bank->raw : std::string());
-    out->channels.push_back(
-        k < doc.devices.size() ? raminfo_detail::channel_label(doc.devices[k].where) : "");
     inventory::decoded_fields shown;
     if (k < doc.devices.size()) {
       const raminfo_detail::memory_device& dd = doc.devices[k];
@@ -290,7 +289,7 @@ std::string render_table(const inventory& inv, bool populated_only) {
     out += "; " + gib_text(mib_bytes(inv.total_mb)) + " visible to the operating system";
   out += "\n";
   if (counts) out += raminfo_detail::memory_errors_line(inv.memory_errors);
-  if (!inv.findings.empty()) out += raminfo_detail::findings_text(inv.findings);
+  if (!inv.detail.findings.empty()) out += raminfo_detail::findings_text(inv.detail.findings);
   return out;
 }
 
